@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs, quietly and only when missing, the Debian packages that building and testing need.
+# Usage: scripts/deps.sh [extra package ...]
+set -euo pipefail
+packages=(
+    cmake ninja-build g++ clang libclang-rt-14-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    libgif-dev libpng-dev libwebp-dev libsdl2-dev
+    xvfb x11-apps gdk-pixbuf-tests
+    "$@"
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "deps: missing packages (run as root to install): ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "deps: installing ${missing[*]}" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
