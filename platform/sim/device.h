@@ -108,7 +108,10 @@ struct SoundRecord {
     std::uint32_t flags;
     bool played;                // false: the call reported failure
     std::uint64_t startedAtMs;
-    std::uint64_t endedAtMs;    // start + the file's duration (start when not played)
+    std::uint64_t endedAtMs;    // start + the file's duration (start when not played); cut
+                                // short when a later sound starts before it ends
+    bool defaultSound = false;  // the file could not be played and the device's default sound
+                                // played in its place (SND_NODEFAULT clear)
 };
 std::vector<SoundRecord> Sounds();
 // Called when a sound starts playing (for audible output in the previewer).
