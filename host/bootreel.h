@@ -1,0 +1,30 @@
+// The library's public face: the two entry points that a device's start-up and shut-down
+// sequence calls. Each runs one show and returns when it is over; neither has a result.
+#pragma once
+
+#include "platform/types.h"
+
+#if defined(_WIN32)
+#if defined(BOOTREEL_BUILDING_LIBRARY)
+#define BOOTREEL_EXPORT __declspec(dllexport)
+#else
+#define BOOTREEL_EXPORT __declspec(dllimport)
+#endif
+#else
+#define BOOTREEL_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" {
+
+// ownerWindow (may be none) becomes the owner of the show's window; endRequestEvent and
+// doneEvent are events that the caller created: signal endRequestEvent to ask for the end of
+// the show (seen within 3 s); doneEvent is signalled when the show's window closes, and the
+// caller may signal it to end the show.
+BOOTREEL_EXPORT void DoStartupAnimation(plat::HWND ownerWindow, plat::HANDLE endRequestEvent,
+                                        plat::HANDLE doneEvent);
+// As DoStartupAnimation with the shut-down configuration; also closes the media player's
+// window first, plays the sound to its end on a thread of its own, signals
+// "SHUTDOWN_ANIMATION_DONE" when it has ended and returns only after that.
+BOOTREEL_EXPORT void DoShutdownAnimation(plat::HWND ownerWindow, plat::HANDLE endRequestEvent,
+                                         plat::HANDLE doneEvent);
+}
