@@ -27,6 +27,11 @@ struct DeviceConfig {
     ClockMode clock = ClockMode::Virtual;
     std::uint32_t tickStart = 0;   // tick counter value at Reset (to test wrapping)
     std::string deviceRoot;        // host folder for "\"; empty: $BOOTREEL_DEVICE_ROOT or none
+    // When every waiting thread waits with no deadline for this long (host time) and nothing
+    // changes, the program under test has deadlocked: the device reports what each thread
+    // waits for on standard error and aborts, so that a test fails instead of hanging.
+    // 0: wait forever.
+    std::uint32_t deadlockGraceMs = 10000;
 };
 
 void Reset(const DeviceConfig& config = DeviceConfig());
@@ -44,6 +49,20 @@ public:
     ~DeviceThreadScope();
     DeviceThreadScope(const DeviceThreadScope&) = delete;
     DeviceThreadScope& operator=(const DeviceThreadScope&) = delete;
+};
+
+// The opposite: while it lives, the calling device thread does not count as one, so that it can
+// block outside the platform (join a std::thread, wait on a future) without holding virtual
+// time still.
+class OffDeviceScope {
+public:
+    OffDeviceScope();
+    ~OffDeviceScope();
+    OffDeviceScope(const OffDeviceScope&) = delete;
+    OffDeviceScope& operator=(const OffDeviceScope&) = delete;
+
+private:
+    int savedRefs_ = 0;
 };
 
 // ---- Configuration of the device's contents -------------------------------------------
@@ -129,5 +148,31 @@ struct Counts {
     int timers;
 };
 Counts Live();
+
+// Live windows (the device's and foreign ones) in creation order, as they were created.
+struct WindowInfo {
+    HWND window;
+    std::u16string className;
+    std::u16string title;
+    std::uint32_t exStyle;
+    std::uint32_t style;
+    int x, y, width, height;
+    HWND owner;
+    bool foreign;
+    int timers;
+};
+std::vector<WindowInfo> Windows();
+
+// Every thread made by plat::CreateThread since Reset, in creation order.
+struct ThreadInfo {
+    std::uint32_t threadId;
+    int priority;
+    bool suspended;
+    bool finished;
+    std::uint32_t exitCode;  // 259 while running
+};
+std::vector<ThreadInfo> Threads();
+// How often TerminateThread was asked for (the simulated device cannot do it and refuses).
+int TerminateThreadCalls();
 
 }  // namespace plat::sim
