@@ -1,0 +1,326 @@
+// LZW decompression of GIF image data; see decode/gif/gif_lzw.h.
+#include "decode/gif/gif_lzw.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "decode/error.h"
+
+namespace br {
+
+namespace {
+
+// Eight data bytes as one value, the first byte in the lowest bits (the order in which GIF
+// packs codes).
+inline std::uint64_t LoadLittle64(const std::uint8_t* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::uint64_t value;
+    std::memcpy(&value, p, 8);
+    return value;
+#else
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | p[i];
+    return value;
+#endif
+}
+
+// Copies exactly k bytes (1..8) with at most two overlapping fixed-size moves, so that no byte
+// outside [p, p + k) is touched.
+inline void CopyUpTo8(std::uint8_t* p, const std::uint8_t* source, std::int32_t k) {
+    if (k >= 4) {
+        std::memcpy(p, source, 4);
+        std::memcpy(p + k - 4, source + k - 4, 4);
+    } else if (k >= 2) {
+        std::memcpy(p, source, 2);
+        std::memcpy(p + k - 2, source + k - 2, 2);
+    } else {
+        *p = *source;
+    }
+}
+
+}  // namespace
+
+GifLzwState::GifLzwState() {
+    // Every table starts zeroed so that no path can ever read uninitialised memory.
+    std::memset(length_, 0, sizeof(length_));
+    std::memset(link_, 0, sizeof(link_));
+    std::memset(first_, 0, sizeof(first_));
+    std::memset(tail_, 0, sizeof(tail_));
+    std::memset(pending_, 0, sizeof(pending_));
+    std::memset(data_, 0, sizeof(data_));
+}
+
+void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
+    std::uint8_t sizeByte = 0;
+    if (source->Read(&sizeByte, 1) != 1) {
+        // Without this byte there is no code size to decode with.
+        ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteNoCodeSize);
+    }
+    std::int32_t size = sizeByte != 0 ? sizeByte : fallbackSize;
+    // Above 11 the first codes would already be wider than the 12-bit table allows.
+    if (size < 1 || size > 11) {
+        ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteCodeSize);
+    }
+    minimumCodeSize_ = size;
+    clearCode_ = 1 << size;
+    endCode_ = clearCode_ + 1;
+
+    pendingPos_ = pendingEnd_ = 0;
+    bitBuffer_ = 0;
+    bitCount_ = 0;
+    dataPos_ = dataEnd_ = 0;
+    dataEnded_ = false;
+    rawPos_ = rawEnd_ = 0;
+    sourceEnded_ = false;
+
+    // Literals are fixed one-byte strings; everything above them starts undefined.
+    std::memset(length_, 0, sizeof(length_));
+    for (std::int32_t code = 0; code < clearCode_; ++code) {
+        length_[code] = 1;
+        link_[code] = 0;
+        first_[code] = static_cast<std::uint8_t>(code);
+        tail_[code][0] = static_cast<std::uint8_t>(code);
+    }
+    highestDefined_ = endCode_;
+    ResetTable();
+    currentCode_ = kNoCode;
+}
+
+void GifLzwState::ResetTable() {
+    if (highestDefined_ > endCode_) {
+        std::memset(length_ + endCode_ + 1, 0,
+                    sizeof(length_[0]) * static_cast<std::size_t>(highestDefined_ - endCode_));
+    }
+    highestDefined_ = endCode_;
+    previousCode_ = kNoCode;
+    codeWidth_ = minimumCodeSize_ + 1;
+    widthLimit_ = 1 << codeWidth_;
+    readCounter_ = endCode_ + 1;
+}
+
+bool GifLzwState::FillRaw(CDataSource2* source) {
+    if (sourceEnded_) return false;
+    const std::uint32_t got = source->Read(raw_, kRawSize);
+    rawPos_ = 0;
+    rawEnd_ = static_cast<std::int32_t>(std::min<std::uint32_t>(got, kRawSize));
+    if (rawEnd_ == 0) {
+        sourceEnded_ = true;
+        return false;
+    }
+    return true;
+}
+
+// Moves the unread data bytes to the front and appends whole sub-blocks while they fit. The
+// source is read in large pieces; how many bytes each Read delivers makes no difference.
+void GifLzwState::RefillData(CDataSource2* source) {
+    const std::int32_t left = dataEnd_ - dataPos_;
+    if (left > 0 && dataPos_ > 0) std::memmove(data_, data_ + dataPos_, left);
+    dataPos_ = 0;
+    dataEnd_ = std::max(left, 0);
+    while (!dataEnded_ && dataEnd_ + 255 <= kDataSize) {
+        if (rawPos_ == rawEnd_ && !FillRaw(source)) {
+            dataEnded_ = true;
+            break;
+        }
+        std::int32_t blockSize = raw_[rawPos_++];
+        if (blockSize == 0) {  // the block terminator: the frame's data ends here
+            dataEnded_ = true;
+            break;
+        }
+        while (blockSize > 0) {
+            if (rawPos_ == rawEnd_ && !FillRaw(source)) {
+                dataEnded_ = true;  // cut short: what arrived is still used
+                break;
+            }
+            const std::int32_t take = std::min(blockSize, rawEnd_ - rawPos_);
+            std::memcpy(data_ + dataEnd_, raw_ + rawPos_, static_cast<std::size_t>(take));
+            dataEnd_ += take;
+            rawPos_ += take;
+            blockSize -= take;
+        }
+    }
+}
+
+std::int32_t GifLzwState::ReadCode(CDataSource2* source) {
+    while (bitCount_ < codeWidth_) {
+        if (dataPos_ == dataEnd_) {
+            RefillData(source);
+            if (dataPos_ == dataEnd_) return kNoMoreData;
+        }
+        bitBuffer_ &= (std::uint64_t{1} << bitCount_) - 1;
+        bitBuffer_ |= std::uint64_t{data_[dataPos_++]} << bitCount_;
+        bitCount_ += 8;
+    }
+    const std::int32_t code =
+        static_cast<std::int32_t>(bitBuffer_ & ((std::uint64_t{1} << codeWidth_) - 1));
+    bitBuffer_ >>= codeWidth_;
+    bitCount_ -= codeWidth_;
+    currentCode_ = code;
+    ++readCounter_;
+    if (readCounter_ > widthLimit_) {
+        if (codeWidth_ < 12) {
+            widthLimit_ <<= 1;
+            ++codeWidth_;
+        } else if (readCounter_ > kNoCode) {
+            // Past a full table the counter only matters as "beyond the table"; holding it
+            // here keeps it from ever overflowing on endless data.
+            readCounter_ = kNoCode;
+        }
+    }
+    return code;
+}
+
+void GifLzwState::WriteString(std::uint8_t* out, std::int32_t code, std::int32_t length) const {
+    const std::int32_t k = ((length - 1) & 7) + 1;
+    std::uint8_t* p = out + (length - k);
+    CopyUpTo8(p, tail_[code], k);
+    std::int32_t link = link_[code];
+    while (p != out) {
+        p -= 8;
+        std::memcpy(p, tail_[link], 8);
+        link = link_[link];
+    }
+}
+
+std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std::int32_t n) {
+    if (n <= 0) return 0;
+    std::int32_t i = 0;
+    if (pendingPos_ < pendingEnd_) {
+        const std::int32_t take = std::min(n, pendingEnd_ - pendingPos_);
+        std::memcpy(row, pending_ + pendingPos_, static_cast<std::size_t>(take));
+        pendingPos_ += take;
+        i = take;
+        if (i == n) return n;
+    }
+
+    // The hot state lives in locals: stores to the row may alias any member as far as the
+    // compiler knows, so members would be reloaded after every byte written.
+    std::uint64_t bits = bitBuffer_;
+    std::int32_t count = bitCount_;
+    std::int32_t width = codeWidth_;
+    std::int32_t limit = widthLimit_;
+    std::int32_t counter = readCounter_;
+    std::int32_t previous = previousCode_;
+    std::int32_t code = currentCode_;
+    const std::int32_t clear = clearCode_;
+    const std::int32_t end = endCode_;
+    const std::uint8_t* dp = data_ + dataPos_;
+    const std::uint8_t* de = data_ + dataEnd_;
+
+    auto save = [&] {
+        bitBuffer_ = bits;
+        bitCount_ = count;
+        codeWidth_ = width;
+        widthLimit_ = limit;
+        readCounter_ = counter;
+        previousCode_ = previous;
+        currentCode_ = code;
+        dataPos_ = static_cast<std::int32_t>(dp - data_);
+        dataEnd_ = static_cast<std::int32_t>(de - data_);
+    };
+    // Defines entry R - 2 as the previous string plus byte b, unless there is no previous code
+    // or the table is full.
+    auto define = [&](std::uint8_t b) {
+        const std::int32_t entry = counter - 2;
+        if (previous == kNoCode || entry >= kMaxCodes) return;
+        const std::int32_t previousLength = length_[previous];
+        length_[entry] = static_cast<std::uint16_t>(previousLength + 1);
+        first_[entry] = first_[previous];
+        const std::int32_t used = previousLength & 7;
+        if (used != 0) {
+            std::memcpy(tail_[entry], tail_[previous], 8);
+            tail_[entry][used] = b;
+            link_[entry] = link_[previous];
+        } else {
+            tail_[entry][0] = b;
+            link_[entry] = static_cast<std::uint16_t>(previous);
+        }
+        highestDefined_ = entry;
+    };
+
+    while (i < n) {
+        if (count < width) {
+            if (de - dp < 8) {
+                save();
+                RefillData(source);
+                dp = data_ + dataPos_;
+                de = data_ + dataEnd_;
+            }
+            if (de - dp >= 8) {
+                bits |= LoadLittle64(dp) << count;
+                const std::int32_t taken = (63 - count) >> 3;
+                dp += taken;
+                count += taken * 8;
+            } else {
+                while (count <= 56 && dp < de) {
+                    bits &= (std::uint64_t{1} << count) - 1;
+                    bits |= std::uint64_t{*dp++} << count;
+                    count += 8;
+                }
+                if (count < width) break;  // no more image data: like an end code
+            }
+        }
+        code = static_cast<std::int32_t>(bits & ((std::uint64_t{1} << width) - 1));
+        bits >>= width;
+        count -= width;
+        ++counter;
+        if (counter > limit) {
+            if (width < 12) {
+                limit <<= 1;
+                ++width;
+            } else if (counter > kNoCode) {
+                counter = kNoCode;
+            }
+        }
+
+        if (code < clear) {
+            row[i++] = static_cast<std::uint8_t>(code);
+            define(static_cast<std::uint8_t>(code));
+            previous = code;
+            continue;
+        }
+        if (code == clear) {
+            save();
+            ResetTable();
+            width = codeWidth_;
+            limit = widthLimit_;
+            counter = readCounter_;
+            previous = previousCode_;
+            continue;
+        }
+        if (code == end) break;
+
+        std::int32_t length = length_[code];
+        if (length != 0) {
+            define(first_[code]);
+        } else if (code != counter - 2) {
+            save();
+            ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteUndefinedCode);
+        } else if (previous == kNoCode) {
+            // "Previous string plus its first byte" with no previous string: the chain would
+            // lead outside the table.
+            save();
+            ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteStringTooLong);
+        } else {
+            define(first_[previous]);  // defines this very code
+            length = length_[code];
+        }
+
+        const std::int32_t room = n - i;
+        if (length <= room) {
+            WriteString(row + i, code, length);
+            i += length;
+        } else {
+            WriteString(pending_, code, length);
+            std::memcpy(row + i, pending_, static_cast<std::size_t>(room));
+            pendingPos_ = room;
+            pendingEnd_ = length;
+            i = n;
+        }
+        previous = code;
+    }
+    save();
+    return i;
+}
+
+}  // namespace br

@@ -1,0 +1,123 @@
+// LZW decompression of GIF image data (GIF89a, appendix F): the variable-width code reader
+// that pulls bytes out of the data sub-blocks, and the 12-bit code table that turns codes
+// into palette indices, one frame row at a time.
+//
+// The state is a plain record embedded in the GIF decoder; nothing is allocated while a frame
+// is decoded. Behaviour that files rely on, kept exactly:
+//  - the read counter R counts every code read since the start or the last clear code
+//    (clear and end codes included) from clear + 2 on; the entry a code defines is R - 2, and
+//    the code width grows when R passes 2^width, never beyond 12 bits;
+//  - the first code after a start or a clear code defines nothing;
+//  - a code equal to R - 2 (not yet defined) means "previous string plus its own first byte";
+//    any other undefined code is corrupt data;
+//  - an end code ends only the current DecodeRow call; the next call reads on after it;
+//  - a string longer than the room left in a row continues at the start of the next row;
+//  - a clear code changes nothing already written.
+// Decisions for what the format leaves open:
+//  - a full table (the entry to define would be 4096 or more) defines nothing more, and
+//    decoding goes on with the table as it is (what encoders that defer the clear code expect);
+//  - a minimum code size above 11 needs codes wider than 12 bits and is refused as corrupt data;
+//  - running out of image data (a zero-size sub-block, or the source delivering no more bytes)
+//    acts like an end code in every later DecodeRow call; bytes still pending from a string
+//    are delivered first.
+//
+// Strings are not expanded through a stack one byte at a time. Each table entry keeps its
+// length, its first byte, the last 1..8 bytes of its string and a link to the entry whose
+// string is everything before those bytes (always a multiple of 8 long), so a string is
+// written front to back in 8-byte steps straight into the row.
+#pragma once
+
+#include <cstdint>
+
+#include "decode/source.h"
+
+namespace br {
+
+// Location numbers of the LZW error sites (component 38003, routine 64).
+constexpr std::uint32_t kGifComponent = 38003;
+constexpr std::uint32_t kLzwRoutine = 64;
+constexpr std::uint32_t kLzwSiteUndefinedCode = 1;  // neither defined nor the next to define
+constexpr std::uint32_t kLzwSiteStringTooLong = 2;  // chain leads outside the table
+constexpr std::uint32_t kLzwSiteCodeSize = 3;       // minimum code size above 11
+constexpr std::uint32_t kLzwSiteNoCodeSize = 4;     // the code-size byte cannot be read
+
+class GifLzwState {
+  public:
+    static constexpr std::int32_t kMaxCodes = 4096;
+    static constexpr std::int32_t kNoCode = 4098;    // "no previous code"
+    static constexpr std::int32_t kNoMoreData = -1;  // ReadCode: the image data has ended
+
+    GifLzwState();
+
+    // Starts a frame: reads the minimum-code-size byte at the source's position (0 means
+    // `fallbackSize`, the global colour table's size bits) and resets the tables. Throws
+    // CIAException* (ErrorCorruptData) when the byte cannot be read or is above 11.
+    void InitLzw(CDataSource2* source, std::int32_t fallbackSize);
+
+    // The next code, which also becomes the current code; kNoMoreData once the image data has
+    // ended. Advances the read counter and the code width. Never throws.
+    std::int32_t ReadCode(CDataSource2* source);
+
+    // Writes up to n palette indices to row[0 .. n-1] and returns how many it wrote: n, or
+    // fewer when an end code (or the end of the data) came first; positions after those are
+    // left untouched. Throws CIAException* (ErrorCorruptData) on an undefined code.
+    std::int32_t DecodeRow(CDataSource2* source, std::uint8_t* row, std::int32_t n);
+
+    // Observable for tests.
+    std::int32_t MinimumCodeSize() const { return minimumCodeSize_; }
+    std::int32_t CodeWidth() const { return codeWidth_; }
+    std::int32_t ReadCounter() const { return readCounter_; }
+    std::int32_t PendingBytes() const { return pendingEnd_ - pendingPos_; }
+
+    GifLzwState(const GifLzwState&) = delete;
+    GifLzwState& operator=(const GifLzwState&) = delete;
+
+  private:
+    // Sizes of the byte windows: raw bytes as read from the source (sub-block size bytes
+    // included), and the data bytes of the sub-blocks, joined.
+    static constexpr std::int32_t kRawSize = 8192;
+    static constexpr std::int32_t kDataSize = 4096;
+
+    void ResetTable();
+    void RefillData(CDataSource2* source);
+    bool FillRaw(CDataSource2* source);
+    void WriteString(std::uint8_t* out, std::int32_t code, std::int32_t length) const;
+
+    std::int32_t minimumCodeSize_ = 0;
+    std::int32_t clearCode_ = 0;
+    std::int32_t endCode_ = 0;
+    std::int32_t readCounter_ = 0;  // R
+    std::int32_t codeWidth_ = 0;
+    std::int32_t widthLimit_ = 0;
+    std::int32_t previousCode_ = kNoCode;
+    std::int32_t currentCode_ = kNoCode;
+    std::int32_t highestDefined_ = 0;  // highest entry defined since the last clear
+
+    // Bit reader: bits not yet consumed, the oldest in the lowest bits. Bits above bitCount_
+    // may hold copies of bytes not yet counted; they are never used.
+    std::uint64_t bitBuffer_ = 0;
+    std::int32_t bitCount_ = 0;
+
+    std::int32_t dataPos_ = 0;
+    std::int32_t dataEnd_ = 0;
+    bool dataEnded_ = false;  // a zero-size sub-block or the end of the source was met
+    std::int32_t rawPos_ = 0;
+    std::int32_t rawEnd_ = 0;
+    bool sourceEnded_ = false;
+
+    // Bytes of a string that did not fit in the previous row, delivered first by the next call.
+    std::int32_t pendingPos_ = 0;
+    std::int32_t pendingEnd_ = 0;
+
+    // Code table. length 0 = not defined.
+    std::uint16_t length_[kMaxCodes];
+    std::uint16_t link_[kMaxCodes];
+    std::uint8_t first_[kMaxCodes];
+    std::uint8_t tail_[kMaxCodes][8];
+
+    std::uint8_t pending_[kMaxCodes + 8];
+    std::uint8_t data_[kDataSize + 8];
+    std::uint8_t raw_[kRawSize];
+};
+
+}  // namespace br
