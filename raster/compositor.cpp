@@ -1,0 +1,359 @@
+// The layer compositor; see raster/compositor.h.
+//
+// How the result is defined: the destination rectangle D is walked by rows (orientations 0, 2,
+// 4, 6) or by columns (the others); every display point maps to a canvas point by integer
+// division, clamped into the visible source V. A display step whose source coordinate equals
+// the previous step's is not sampled again but copied from the destination pixel just before
+// it (a whole row or column when the outer coordinate repeats). These copies are part of the
+// result: with a transparent pixel they repeat what the destination already held.
+//
+// How it is computed here: every pixel's value depends only on its own old value and on the
+// finished pixel to its left or above it, so D can be filled in any order that visits those
+// neighbours first. This code always fills row by row, left to right (the fast direction in
+// memory), in column strips of at most kStrip pixels. Per strip the display columns are mapped
+// to source indices once and kept on the stack, so the inner loops do no division. The common
+// case (palette pixels, orientation 0, 1:1) runs a loop without branches on the repetition map.
+#include "raster/compositor.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace br {
+namespace {
+
+using i64 = std::int64_t;
+
+// Display columns handled per strip. The column map lives on the stack (4 bytes a column), so
+// this also bounds the stack the compositor takes on the render thread.
+constexpr int kStrip = 1024;
+// Marks a column map entry as "same source as the previous column": copy from the left.
+constexpr std::int32_t kRepeat = -1;
+
+// A rectangle in 64-bit coordinates: origins plus sizes of any 32-bit values neither overflow
+// nor wrap here.
+struct Box {
+    i64 left, top, right, bottom;
+
+    bool Empty() const { return right <= left || bottom <= top; }
+    void Clip(i64 l, i64 t, i64 r, i64 b) {
+        left = std::max(left, l);
+        top = std::max(top, t);
+        right = std::min(right, r);
+        bottom = std::min(bottom, b);
+    }
+};
+
+// One display axis and the canvas axis it samples: index = clamp(t * length / extent, or its
+// mirror) - origin, a layer row or column.
+struct Axis {
+    i64 length;  // canvas length along the sampled axis (cw or ch)
+    i64 extent;  // display length (extW or extH), at least 1 whenever D is not empty
+    bool flip;   // count from the far end of the canvas
+    i64 first;   // visible source range, inclusive, in canvas space
+    i64 last;
+    i64 origin;  // the layer's first column or row in canvas space
+
+    std::int32_t Index(i64 t) const {
+        // |t| and length are 32-bit values, so the product fits in 64 bits.
+        i64 c = t * length / extent;
+        if (flip) c = length - 1 - c;
+        if (c < first) {
+            c = first;
+        } else if (c > last) {
+            c = last;
+        }
+        return static_cast<std::int32_t>(c - origin);
+    }
+};
+
+inline void Copy3(std::uint8_t* d, const std::uint8_t* s) {
+    d[0] = s[0];
+    d[1] = s[1];
+    d[2] = s[2];
+}
+
+// Palette colours pre-packed as the 4 bytes blue, green, red, 0 in memory order, so that one
+// 4-byte store writes a pixel plus one byte of the next (which the caller then overwrites).
+struct PackedPalette {
+    std::uint32_t colour[256];
+
+    void Fill(const PaletteRecord& palette) {
+        for (int i = 0; i < 256; ++i) {
+            const PaletteEntry& e = palette.entries[i];
+            const std::uint8_t bytes[4] = {e.blue, e.green, e.red, 0};
+            std::memcpy(&colour[i], bytes, 4);
+        }
+    }
+    void Store3(std::uint8_t* d, std::uint8_t index) const { std::memcpy(d, &colour[index], 3); }
+    void Store4(std::uint8_t* d, std::uint8_t index) const { std::memcpy(d, &colour[index], 4); }
+};
+
+// The pixel rule for colour pixels (3 or more bytes, blue-green-red first).
+struct ColourRule {
+    std::int32_t transparentIndex;
+    bool masked;
+    std::uint8_t keyBlue, keyGreen, keyRed;
+
+    explicit ColourRule(const CImgData& b)
+        : transparentIndex(b.transparentIndex),
+          masked(b.maskBits != nullptr),
+          keyBlue(static_cast<std::uint8_t>((b.transparentIndex >> 16) & 0xFF)),
+          keyGreen(static_cast<std::uint8_t>((b.transparentIndex >> 8) & 0xFF)),
+          keyRed(static_cast<std::uint8_t>(b.transparentIndex & 0xFF)) {}
+
+    // `m` is the mask byte of the same layer pixel (read only when a mask is present).
+    void Apply(std::uint8_t* d, const std::uint8_t* p, const std::uint8_t* m) const {
+        if (transparentIndex == -1) {
+            Copy3(d, p);
+        } else if (masked) {
+            const unsigned a = *m;
+            if (a == 0) return;
+            for (int i = 0; i < 3; ++i)
+                d[i] = static_cast<std::uint8_t>(((255u - a) * d[i] + a * p[i]) / 255u);
+        } else if (!(p[0] == keyBlue && p[1] == keyGreen && p[2] == keyRed)) {
+            Copy3(d, p);
+        }
+    }
+};
+
+// Everything a strip needs to know about the call, fixed once per call.
+struct Job {
+    const CImgData* buffer;
+    bool byRows;
+    Axis xAxis;               // display columns: source columns by rows, source rows by columns
+    Axis yAxis;               // display rows: source rows by rows, source columns by columns
+    Box d;                    // destination rectangle
+    std::uint8_t* dTopLeft;   // destination pixel of (d.left, d.top)
+    std::ptrdiff_t rowBytes;  // destination row length R
+    std::ptrdiff_t colorRow;  // colour plane row length
+    std::ptrdiff_t maskRow;   // mask plane row length
+};
+
+// Palette row, by rows, sampled columns from `map` (kRepeat: copy the pixel to the left).
+// Without a transparent index every pixel is written, so all but the strip's last pixel may be
+// written with a 4-byte store whose spare byte the next pixel overwrites.
+void PaletteRowMapped(std::uint8_t* d, const std::uint8_t* src, const std::int32_t* map, int from,
+                      int to, int stripEnd, const PackedPalette& pal, int key) {
+    if (key < 0) {
+        const int wide = std::min(to, stripEnd - 1);
+        int i = from;
+        for (; i < wide; ++i) {
+            std::uint8_t* p = d + 3 * i;
+            const std::int32_t c = map[i];
+            if (c == kRepeat) {
+                std::uint32_t left;
+                std::memcpy(&left, p - 3, 4);  // p[0] comes back to its place unchanged
+                std::memcpy(p, &left, 4);
+            } else {
+                pal.Store4(p, src[c]);
+            }
+        }
+        for (; i < to; ++i) {
+            std::uint8_t* p = d + 3 * i;
+            const std::int32_t c = map[i];
+            if (c == kRepeat) {
+                Copy3(p, p - 3);
+            } else {
+                pal.Store3(p, src[c]);
+            }
+        }
+        return;
+    }
+    for (int i = from; i < to; ++i) {
+        std::uint8_t* p = d + 3 * i;
+        const std::int32_t c = map[i];
+        if (c == kRepeat) {
+            Copy3(p, p - 3);
+        } else if (src[c] != key) {
+            pal.Store3(p, src[c]);
+        }
+    }
+}
+
+// Palette row where display columns from..to-1 sample consecutive source columns from `src`.
+void PaletteRowRun(std::uint8_t* d, const std::uint8_t* src, int from, int to, int stripEnd,
+                   const PackedPalette& pal, int key) {
+    std::uint8_t* p = d + 3 * from;
+    const int n = to - from;
+    if (key < 0) {
+        const int wide = to < stripEnd ? n : n - 1;
+        int i = 0;
+        for (; i + 4 <= wide; i += 4) {
+            pal.Store4(p + 3 * i, src[i]);
+            pal.Store4(p + 3 * i + 3, src[i + 1]);
+            pal.Store4(p + 3 * i + 6, src[i + 2]);
+            pal.Store4(p + 3 * i + 9, src[i + 3]);
+        }
+        for (; i < wide; ++i) pal.Store4(p + 3 * i, src[i]);
+        for (; i < n; ++i) pal.Store3(p + 3 * i, src[i]);
+        return;
+    }
+    for (int i = 0; i < n; ++i) {
+        const std::uint8_t s = src[i];
+        if (s != key) pal.Store3(p + 3 * i, s);
+    }
+}
+
+// One strip of display columns [x0, x0 + n).
+void ComposeStrip(const Job& job, i64 x0, int n, std::int32_t* map, const PackedPalette* pal) {
+    const CImgData& b = *job.buffer;
+    const int bpp = b.bytesPerPixel;
+
+    // Column map. The first column of D never repeats; a later strip continues from the
+    // column before it.
+    std::int32_t prev = x0 > job.d.left ? job.xAxis.Index(x0 - 1) : kRepeat;
+    for (int i = 0; i < n; ++i) {
+        const std::int32_t index = job.xAxis.Index(x0 + i);
+        map[i] = index == prev ? kRepeat : index;
+        prev = index;
+    }
+
+    // The longest stretch of consecutive source columns, for the plain copy loop. Only the
+    // palette path by rows uses it.
+    int runFrom = 0, runTo = 0;
+    if (pal != nullptr && job.byRows) {
+        for (int i = 0; i < n;) {
+            if (map[i] == kRepeat) {
+                ++i;
+                continue;
+            }
+            int j = i + 1;
+            while (j < n && map[j] == map[j - 1] + 1) ++j;
+            if (j - i > runTo - runFrom) {
+                runFrom = i;
+                runTo = j;
+            }
+            i = j;
+        }
+    }
+
+    const int key = (pal != nullptr && b.transparentIndex != -1) ? (b.transparentIndex & 0xFF) : -1;
+    const ColourRule colour(b);
+    std::uint8_t* row = job.dTopLeft + (x0 - job.d.left) * 3;
+    std::int32_t prevY = kRepeat;
+    for (i64 y = job.d.top; y < job.d.bottom; ++y, row += job.rowBytes) {
+        const std::int32_t yIndex = job.yAxis.Index(y);
+        const bool yRepeat = yIndex == prevY;
+        prevY = yIndex;
+
+        if (job.byRows) {
+            if (yRepeat) {  // the same source row as the row above: block copy
+                std::memcpy(row, row - job.rowBytes, static_cast<std::size_t>(n) * 3);
+                continue;
+            }
+            const std::uint8_t* src = b.colorBits + yIndex * job.colorRow;
+            if (pal != nullptr) {
+                PaletteRowMapped(row, src, map, 0, runFrom, n, *pal, key);
+                if (runTo > runFrom) {
+                    PaletteRowRun(row, src + map[runFrom], runFrom, runTo, n, *pal, key);
+                }
+                PaletteRowMapped(row, src, map, runTo, n, n, *pal, key);
+            } else {
+                const std::uint8_t* mask =
+                    b.maskBits != nullptr ? b.maskBits + yIndex * job.maskRow : nullptr;
+                for (int i = 0; i < n; ++i) {
+                    std::uint8_t* p = row + 3 * i;
+                    const std::int32_t c = map[i];
+                    if (c == kRepeat) {
+                        Copy3(p, p - 3);
+                    } else {
+                        colour.Apply(p, src + static_cast<std::ptrdiff_t>(c) * bpp,
+                                     mask != nullptr ? mask + c : nullptr);
+                    }
+                }
+            }
+        } else {
+            // By columns: map holds source rows, yIndex is the source column. A repeated
+            // column copies from the left before a repeated row copies from above.
+            for (int i = 0; i < n; ++i) {
+                std::uint8_t* p = row + 3 * i;
+                const std::int32_t r = map[i];
+                if (r == kRepeat) {
+                    Copy3(p, p - 3);
+                } else if (yRepeat) {
+                    Copy3(p, p - job.rowBytes);
+                } else if (pal != nullptr) {
+                    const std::uint8_t s = b.colorBits[r * job.colorRow + yIndex];
+                    if (s != key) pal->Store3(p, s);
+                } else {
+                    colour.Apply(
+                        p, b.colorBits + r * job.colorRow + static_cast<i64>(yIndex) * bpp,
+                        b.maskBits != nullptr ? b.maskBits + r * job.maskRow + yIndex : nullptr);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void ComposeLayer(const CImgData& buffer, const Rect& area, std::uint8_t* pixels,
+                  std::int32_t rowSkip, const Rect* clip, const Size* surfaceSize,
+                  Orientation orientation, const Point* layerOrigin, const Rect* layerClip,
+                  const Size* canvasSize) {
+    // Nothing to draw, or nothing that can be read safely: 0 and 2 bytes per pixel have no
+    // colour layout to read, and palette pixels need their palette.
+    if (buffer.width <= 0 || buffer.height <= 0 || buffer.colorBitmap == nullptr) return;
+    if (buffer.colorBits == nullptr || pixels == nullptr) return;
+    const int bpp = buffer.bytesPerPixel;
+    if (bpp == 0 || bpp == 2 || (bpp == 1 && buffer.palette == nullptr)) return;
+
+    // Destination rectangle D in display space.
+    const i64 areaW = static_cast<i64>(area.right) - area.left;
+    const i64 areaH = static_cast<i64>(area.bottom) - area.top;
+    const i64 extW = surfaceSize != nullptr ? surfaceSize->cx : areaW;
+    const i64 extH = surfaceSize != nullptr ? surfaceSize->cy : areaH;
+    Box d{area.left, area.top, area.right, area.bottom};
+    if (surfaceSize != nullptr) d.Clip(0, 0, extW, extH);
+    if (clip != nullptr) d.Clip(clip->left, clip->top, clip->right, clip->bottom);
+    if (d.Empty()) return;
+
+    // Visible source rectangle V in canvas space, inside the layer L.
+    const i64 cw = canvasSize != nullptr ? canvasSize->cx : buffer.width;
+    const i64 ch = canvasSize != nullptr ? canvasSize->cy : buffer.height;
+    const i64 ox = layerOrigin != nullptr ? layerOrigin->x : 0;
+    const i64 oy = layerOrigin != nullptr ? layerOrigin->y : 0;
+    Box v{ox, oy, ox + buffer.width, oy + buffer.height};
+    if (canvasSize != nullptr) v.Clip(0, 0, cw, ch);
+    if (layerClip != nullptr)
+        v.Clip(layerClip->left, layerClip->top, layerClip->right, layerClip->bottom);
+    if (v.Empty()) return;
+
+    // Odd orientations (and any value outside 0..7, drawn as 7) run by columns.
+    const int o = (orientation >= 0 && orientation <= 7) ? orientation : 7;
+    const bool byRows = o % 2 == 0;
+    const bool flipU = o == 2 || o == 3 || o == 4 || o == 7;
+    const bool flipV = o == 1 || o == 2 || o == 6 || o == 7;
+    const Axis u{cw, 0, flipU, v.left, v.right - 1, ox};
+    const Axis w{ch, 0, flipV, v.top, v.bottom - 1, oy};
+
+    Job job;
+    job.buffer = &buffer;
+    job.byRows = byRows;
+    job.xAxis = byRows ? u : w;
+    job.yAxis = byRows ? w : u;
+    job.xAxis.extent = extW;
+    job.yAxis.extent = extH;
+    job.d = d;
+    job.rowBytes = static_cast<std::ptrdiff_t>(3 * (areaW + rowSkip));
+    job.dTopLeft = pixels + (d.top - area.top) * job.rowBytes + (d.left - area.left) * 3;
+    job.colorRow = static_cast<std::ptrdiff_t>(bpp) * buffer.width + buffer.rowPadding;
+    job.maskRow = (static_cast<std::ptrdiff_t>(buffer.width) + 3) & ~static_cast<std::ptrdiff_t>(3);
+
+    // Only palette frames need the packed palette (1 KiB of stack, filled once per call).
+    PackedPalette packed;
+    const PackedPalette* pal = nullptr;
+    if (bpp == 1) {
+        packed.Fill(*buffer.palette);
+        pal = &packed;
+    }
+
+    std::int32_t map[kStrip];
+    for (i64 x0 = d.left; x0 < d.right; x0 += kStrip) {
+        const int n = static_cast<int>(std::min<i64>(kStrip, d.right - x0));
+        ComposeStrip(job, x0, n, map, pal);
+    }
+}
+
+}  // namespace br
