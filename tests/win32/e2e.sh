@@ -1,0 +1,244 @@
+#!/usr/bin/env bash
+# End-to-end checks of the Windows binaries under Wine: whole shows run by bootreel-run.exe,
+# observed by their events, by the window's pixels after every frame, and by a screenshot of
+# the X display; and Tunelet with and without its sound file.
+#
+#   e2e.sh SCENARIO RUN_EXE MEDIA_EXE DLL TUNELET_EXE
+#
+# SCENARIO: colours | shutdown | end-request | twice | tunelet-present | tunelet-missing
+# Needs DISPLAY (an X server such as the Xvfb that scripts/wine-test.sh starts); exits 77
+# (skipped) without one. Each scenario has a device folder of its own (BOOTREEL_DEVICE_ROOT)
+# and writes the registry it needs.
+set -uo pipefail
+
+scenario=$1 run_exe=$2 media_exe=$3 dll=$4 tunelet_exe=$5
+here=$(cd "$(dirname "$0")" && pwd)
+wine_run=$here/wine-run.sh
+
+if [ -z "${DISPLAY:-}" ]; then
+    echo "e2e: no DISPLAY; run scripts/wine-test.sh, which provides an X server" >&2
+    exit 77
+fi
+
+device=$(mktemp -d /tmp/bootreel-e2e.XXXXXX)
+trap 'rm -rf "$device"' EXIT
+winpath() { local p; p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1"); echo "Z:${p//\//\\}"; }
+export BOOTREEL_DEVICE_ROOT
+BOOTREEL_DEVICE_ROOT=$(winpath "$device")
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+# expect NAME ACTUAL EXPECTED
+expect() { [ "$2" == "$3" ] || fail "$1 is '$2', expected '$3'"; }
+# expect_range NAME ACTUAL LOW HIGH
+expect_range() {
+    if ! [[ "$2" =~ ^[0-9]+$ ]] || [ "$2" -lt "$3" ] || [ "$2" -gt "$4" ]; then
+        fail "$1 is '$2', expected $3..$4"
+    fi
+}
+# field LINE KEY: the value of key=value in a report line.
+field() { printf '%s\n' "$1" | tr ' ' '\n' | sed -n "s/^$2=//p" | head -n1; }
+
+# registry IMAGE WAV LEVEL: the configuration of both modes and the sound level, replacing
+# whatever an earlier scenario left in the prefix.
+registry() {
+    local reg=$device/show.reg
+    {
+        printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+        for mode in Startup Shutdown; do
+            printf '[-HKEY_LOCAL_MACHINE\\Software\\Korvel\\%s]\r\n\r\n' "$mode"
+            printf '[HKEY_LOCAL_MACHINE\\Software\\Korvel\\%s]\r\n' "$mode"
+            printf '"Image"="%s"\r\n"WAV"="%s"\r\n\r\n' "${1//\\/\\\\}" "${2//\\/\\\\}"
+        done
+        printf '[HKEY_CURRENT_USER\\ControlPanel\\SoundCategories\\System]\r\n'
+        printf '"InitVol"=dword:%08x\r\n' "$3"
+    } >"$reg"
+    BOOTREEL_WINE_TIMEOUT=60 "$wine_run" regedit /S "$(winpath "$reg")" ||
+        { fail "registry import"; return 1; }
+}
+
+make_media() {
+    BOOTREEL_WINE_TIMEOUT=60 "$wine_run" "$media_exe" "$BOOTREEL_DEVICE_ROOT" ||
+        { fail "writing the test media"; return 1; }
+}
+
+# The picture (64x48) is shown at its own size, centred in the full-screen window.
+screen_size() {
+    local size
+    size=$(xwd -root -silent | convert xwd:- -format '%w %h' info:) || return 1
+    read -r screen_w screen_h <<<"$size"
+    left=$(( -((64 - screen_w) / 2) ))
+    top=$(( -((48 - screen_h) / 2) ))
+}
+
+# pixel FILE X Y: the colour at a point of a screenshot as RRGGBB.
+pixel() {
+    convert "$1" -crop "1x1+$2+$3" -depth 8 txt:- | sed -n 's/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' |
+        head -n1 | tr a-f A-F
+}
+
+# run_show ARGS...: runs the harness; the report lines land in $device/report.
+run_show() {
+    BOOTREEL_WINE_TIMEOUT=${limit_s:-60} "$wine_run" "$run_exe" --dll "$(winpath "$dll")" "$@" \
+        >"$device/report" 2>"$device/stderr"
+    local rc=$?
+    sed 's/^/  report: /' "$device/report" >&2
+    [ $rc -eq 0 ] || { fail "bootreel-run exited with $rc"; sed 's/^/  stderr: /' "$device/stderr" >&2; }
+}
+
+show_line() { grep "^show=$1 " "$device/report" | tr -d '\r'; }
+
+# ---- Scenarios ---------------------------------------------------------------------------
+
+scenario_colours() {
+    make_media && registry '\colours.gif' '\sound.wav' 5 || return
+    screen_size || { fail "cannot read the screen"; return; }
+    local probes=(--probe 10,10 --probe "$left,$top" --probe "$((left + 22)),$((top + 24))"
+                  --probe "$((left + 40)),$((top + 24))")
+    BOOTREEL_WINE_TIMEOUT=60 "$wine_run" "$run_exe" --dll "$(winpath "$dll")" --mode startup \
+        "${probes[@]}" >"$device/report" 2>"$device/stderr" &
+    local harness=$!
+    # Screenshot in the middle of frame 1 (shown from 0.5 s to 3.0 s of the show).
+    local waited=0
+    until grep -q '^first_frame' "$device/report" 2>/dev/null; do
+        sleep 0.1
+        waited=$((waited + 1))
+        if [ $waited -gt 300 ] || ! kill -0 $harness 2>/dev/null; then break; fi
+    done
+    if grep -q '^first_frame' "$device/report"; then
+        sleep 1.2
+        xwd -root -silent | convert xwd:- "$device/shot.png" || fail "screenshot"
+    else
+        fail "no frame was shown"
+    fi
+    wait $harness || fail "bootreel-run exited with $?"
+    sed 's/^/  report: /' "$device/report" >&2
+    local line
+    line=$(show_line 1)
+    expect returned "$(field "$line" returned)" yes
+    expect done_event "$(field "$line" done_event)" signalled
+    expect windows_left "$(field "$line" windows_left)" 0
+    expect_range call_ms "$(field "$line" call_ms)" 2900 10000
+    # Every frame in turn: red, then green with the red shining through the transparent half,
+    # then blue, which is on screen when the show ends.
+    expect frames "$(field "$line" frames)" \
+        "FFFFFF.FF0000.FF0000.FF0000,FFFFFF.FF0000.FF0000.00FF00,FFFFFF.0000FF.0000FF.0000FF"
+
+    [ -f "$device/shot.png" ] || return
+    # Screenshot points: background, the picture's corners and its edges (centring), and the
+    # two halves of frame 1's rectangle (transparency).
+    local -a points=(
+        "10 10 FFFFFF"
+        "$((left - 1)) $top FFFFFF"
+        "$left $((top - 1)) FFFFFF"
+        "$left $top FF0000"
+        "$((left + 63)) $((top + 47)) FF0000"
+        "$((left + 64)) $((top + 47)) FFFFFF"
+        "$((left + 63)) $((top + 48)) FFFFFF"
+        "$((left + 16)) $((top + 12)) FF0000"
+        "$((left + 31)) $((top + 35)) FF0000"
+        "$((left + 32)) $((top + 12)) 00FF00"
+        "$((left + 47)) $((top + 35)) 00FF00"
+        "$((left + 48)) $((top + 35)) FF0000"
+        "$((screen_w - 1)) $((screen_h - 1)) FFFFFF"
+    )
+    for p in "${points[@]}"; do
+        read -r x y colour <<<"$p"
+        expect "screenshot pixel ($x,$y)" "$(pixel "$device/shot.png" "$x" "$y")" "$colour"
+    done
+}
+
+scenario_shutdown() {
+    make_media && registry '\short.gif' '\sound.wav' 5 || return
+    run_show --mode shutdown --named-event --media-window --probe 10,10
+    local line
+    line=$(show_line 1)
+    expect returned "$(field "$line" returned)" yes
+    expect done_event "$(field "$line" done_event)" signalled
+    expect media_window_closed "$(field "$line" media_window_closed)" yes
+    expect named_event "$(field "$line" named_event)" signalled
+    # The sound lasts 1.5 s and plays to its end before the event; the call returns after it.
+    local named call
+    named=$(field "$line" named_ms)
+    call=$(field "$line" call_ms)
+    expect_range named_ms "$named" 1400 15000
+    expect_range call_ms "$call" "${named:-0}" 20000
+}
+
+scenario_end_request() {
+    make_media && registry '\long.gif' '\sound.wav' 0 || return
+    screen_size || { fail "cannot read the screen"; return; }
+    run_show --mode startup --end-after 500 --probe "$left,$top"
+    local line
+    line=$(show_line 1)
+    expect returned "$(field "$line" returned)" yes
+    expect done_event "$(field "$line" done_event)" signalled
+    # Seen at the first tick of the 3 s timer, long before the 10 s frame ends.
+    expect_range call_ms "$(field "$line" call_ms)" 2500 7000
+    expect frames "$(field "$line" frames)" FF0000
+    expect windows_left "$(field "$line" windows_left)" 0
+    expect threads_left "$(field "$line" threads_left)" 0
+}
+
+scenario_twice() {
+    make_media && registry '\short.gif' '\sound.wav' 0 || return
+    screen_size || { fail "cannot read the screen"; return; }
+    run_show --mode startup --shows 2 --probe "$left,$top"
+    for show in 1 2; do
+        local line
+        line=$(show_line $show)
+        expect "show $show returned" "$(field "$line" returned)" yes
+        expect "show $show done_event" "$(field "$line" done_event)" signalled
+        expect "show $show frames" "$(field "$line" frames)" FF0000,0000FF
+        expect "show $show windows_left" "$(field "$line" windows_left)" 0
+        expect "show $show threads_left" "$(field "$line" threads_left)" 0
+    done
+}
+
+run_tunelet() {
+    BOOTREEL_WINE_TIMEOUT=60 "$wine_run" "$run_exe" --tunelet "$(winpath "$tunelet_exe")" \
+        --limit 30000 >"$device/report" 2>"$device/stderr" || fail "bootreel-run exited with $?"
+    sed 's/^/  report: /' "$device/report" >&2
+    tr -d '\r' <"$device/report"
+}
+
+scenario_tunelet_present() {
+    make_media || return
+    mkdir -p "$device/Windows"
+    cp "$device/sound.wav" "$device/Windows/startup.wav"
+    local line
+    line=$(run_tunelet)
+    expect boxes "$(field "$line" boxes)" 0
+    expect finished "$(field "$line" finished)" yes
+    expect exit_code "$(field "$line" exit_code)" 0
+    # Played synchronously to its end (1.5 s) before the program exits.
+    expect_range elapsed_ms "$(field "$line" elapsed_ms)" 1400 20000
+}
+
+scenario_tunelet_missing() {
+    local line
+    line=$(run_tunelet)
+    expect boxes "$(field "$line" boxes)" 1
+    expect caption "$(printf '%s\n' "$line" | sed -n 's/.*caption="\([^"]*\)".*/\1/p')" \
+        "Tunelet 0.1"
+    expect text "$(printf '%s\n' "$line" | sed -n 's/.*text="\([^"]*\)".*/\1/p')" \
+        "Cannot find startup.wav"
+    expect finished "$(field "$line" finished)" yes
+    expect exit_code "$(field "$line" exit_code)" 0
+}
+
+case $scenario in
+    colours) scenario_colours ;;
+    shutdown) scenario_shutdown ;;
+    end-request) scenario_end_request ;;
+    twice) scenario_twice ;;
+    tunelet-present) scenario_tunelet_present ;;
+    tunelet-missing) scenario_tunelet_missing ;;
+    *) echo "e2e: unknown scenario '$scenario'" >&2; exit 2 ;;
+esac
+
+if [ $failures -gt 0 ]; then
+    echo "e2e $scenario: $failures check(s) failed" >&2
+    exit 1
+fi
+echo "e2e $scenario: passed"
