@@ -281,14 +281,15 @@ LRESULT SendMessage(HWND handle, std::uint32_t message, WPARAM wParam, LPARAM lP
     Reevaluate();
     window.reset();
     // While waiting for the answer, answer the sends that come to this thread's own windows
-    // (otherwise two threads sending to each other would lock up).
+    // (otherwise two threads sending to each other would lock up); those that have arrived when
+    // the answer comes are answered before returning too.
     for (;;) {
         ThreadRec* me = self.get();
         BlockUntil(
             lock, *self, [send, me] { return send->done || !me->inbox.empty(); }, kNoDeadline,
             "SendMessage: the window's thread to answer");
-        if (send->done) return send->result;
         ProcessInboxLocked(lock, *self);
+        if (send->done) return send->result;
     }
 }
 

@@ -1,0 +1,121 @@
+// Window classes and windows: registration, creation with its create message, default close
+// processing, finding windows, client rectangles and screen metrics.
+#include <gtest/gtest.h>
+
+#include "platform/window.h"
+#include "tests/platform/test_window.h"
+
+namespace platform_test {
+namespace {
+
+using plat::HWND;
+using plat::MSG;
+
+using WindowClassTest = WindowTest;
+
+TEST_F(WindowClassTest, ANameCanBeRegisteredOnceIgnoringCase) {
+    plat::WNDCLASS again = TestClass(u"PLATFORMTESTWINDOW");
+    EXPECT_EQ(plat::RegisterClass(&again), 0);
+    plat::WNDCLASS other = TestClass(u"PlatformTestOther");
+    EXPECT_NE(plat::RegisterClass(&other), 0);
+    EXPECT_TRUE(plat::UnregisterClass(u"platformtestother", nullptr));
+    EXPECT_FALSE(plat::UnregisterClass(u"PlatformTestOther", nullptr));
+}
+
+TEST_F(WindowClassTest, UnusableClassesAreRefused) {
+    plat::WNDCLASS noProcedure = TestClass(u"PlatformTestNoProc");
+    noProcedure.lpfnWndProc = nullptr;
+    plat::WNDCLASS noName = TestClass(nullptr);
+    plat::WNDCLASS emptyName = TestClass(u"");
+    EXPECT_EQ(plat::RegisterClass(&noProcedure), 0);
+    EXPECT_EQ(plat::RegisterClass(&noName), 0);
+    EXPECT_EQ(plat::RegisterClass(&emptyName), 0);
+    EXPECT_EQ(plat::RegisterClass(nullptr), 0);
+}
+
+TEST_F(WindowClassTest, AClassStaysWhileItHasWindows) {
+    HWND window = MakeWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(plat::UnregisterClass(kTestClass, nullptr));
+    ASSERT_TRUE(plat::DestroyWindow(window));
+    EXPECT_TRUE(plat::UnregisterClass(kTestClass, nullptr));
+    plat::WNDCLASS wc = TestClass();
+    EXPECT_NE(plat::RegisterClass(&wc), 0);  // the name is free again
+}
+
+TEST_F(WindowTest, CreateHandsTheCreateMessageToTheProcedureBeforeReturning) {
+    bool existedDuringCreate = false;
+    g_answer = [&](HWND window, std::uint32_t message, plat::WPARAM, plat::LPARAM,
+                   plat::LRESULT*) {
+        if (message == plat::WM_CREATE) existedDuringCreate = plat::IsWindow(window);
+        return false;
+    };
+    HWND window = MakeWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(existedDuringCreate);
+    EXPECT_EQ(SeenMessages(window), std::vector<std::uint32_t>{plat::WM_CREATE});
+    EXPECT_TRUE(plat::IsWindow(window));
+}
+
+TEST_F(WindowTest, CreateFailsForAnUnknownClassOrARefusedCreate) {
+    EXPECT_EQ(plat::CreateWindowEx(0, u"NoSuchClass", u"", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                   nullptr, nullptr),
+              nullptr);
+    g_answer = [](HWND, std::uint32_t message, plat::WPARAM, plat::LPARAM,
+                  plat::LRESULT* result) {
+        if (message != plat::WM_CREATE) return false;
+        *result = -1;
+        return true;
+    };
+    EXPECT_EQ(MakeWindow(), nullptr);
+    // The refused window was destroyed again and does not keep the class.
+    EXPECT_TRUE(plat::UnregisterClass(kTestClass, nullptr));
+    plat::WNDCLASS wc = TestClass();
+    plat::RegisterClass(&wc);
+}
+
+TEST_F(WindowTest, DefaultProcessingOfCloseDestroysTheWindow) {
+    HWND window = MakeWindow();
+    ASSERT_TRUE(plat::PostMessage(window, plat::WM_CLOSE, 0, 0));
+    MSG message{};
+    ASSERT_EQ(PumpOne(&message), 1);
+    EXPECT_FALSE(plat::IsWindow(window));
+    const std::vector<std::uint32_t> expected = {plat::WM_CREATE, plat::WM_CLOSE,
+                                                 plat::WM_DESTROY};
+    EXPECT_EQ(SeenMessages(window), expected);
+    // Everything else gets 0 from the default processing.
+    EXPECT_EQ(plat::DefWindowProc(nullptr, plat::WM_USER, 1, 2), 0);
+}
+
+TEST_F(WindowTest, FindWindowMatchesClassAndOptionallyTitle) {
+    HWND first = MakeWindow(u"First");
+    HWND second = MakeWindow(u"Second");
+    HWND any = plat::FindWindow(kTestClass, nullptr);
+    EXPECT_TRUE(any == first || any == second);
+    EXPECT_EQ(plat::FindWindow(kTestClass, u"Second"), second);
+    EXPECT_EQ(plat::FindWindow(u"platformtestwindow", u"second"), second);
+    EXPECT_EQ(plat::FindWindow(kTestClass, u"Third"), nullptr);
+    EXPECT_EQ(plat::FindWindow(u"NoSuchClass", nullptr), nullptr);
+    plat::DestroyWindow(first);
+    EXPECT_EQ(plat::FindWindow(kTestClass, nullptr), second);
+}
+
+TEST_F(WindowTest, AFullScreenWindowsClientAreaIsTheScreen) {
+    const int width = plat::GetSystemMetrics(plat::SM_CXSCREEN);
+    const int height = plat::GetSystemMetrics(plat::SM_CYSCREEN);
+    EXPECT_EQ(width, ScreenWidth());
+    EXPECT_EQ(height, ScreenHeight());
+    HWND window = MakeWindow(u"full", width, height);
+    plat::RECT client{-1, -1, -1, -1};
+    ASSERT_TRUE(plat::GetClientRect(window, &client));
+    EXPECT_EQ(client.left, 0);
+    EXPECT_EQ(client.top, 0);
+    EXPECT_EQ(client.right, width);
+    EXPECT_EQ(client.bottom, height);
+    plat::DestroyWindow(window);
+    EXPECT_FALSE(plat::GetClientRect(window, &client));
+    EXPECT_FALSE(plat::GetClientRect(nullptr, &client));
+}
+
+}  // namespace
+}  // namespace platform_test
