@@ -28,14 +28,22 @@ class Random {
     int In(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(engine_); }
     bool Chance(int percent) { return In(0, 99) < percent; }
     std::uint8_t Byte() { return static_cast<std::uint8_t>(In(0, 255)); }
-    Rect AnyRect(int lo, int hi) {
-        const int l = In(lo, hi), t = In(lo, hi);
-        // Mostly proper rectangles, sometimes empty or inverted ones.
-        return Chance(90) ? Rect(l, t, l + In(1, hi - lo), t + In(1, hi - lo))
-                          : Rect(l, t, l - In(0, 3), t + In(-3, 3));
+    // Mostly rectangles that overlap `around` at least in part; some lie outside it, are
+    // empty or are inverted.
+    Rect AnyRect(const Rect& around) {
+        const int w = std::max(around.Width(), 1), h = std::max(around.Height(), 1);
+        if (Chance(10)) {
+            const int l = In(around.left - 8, around.left + w + 8);
+            const int t = In(around.top - 8, around.top + h + 8);
+            return Rect(l, t, l + In(-2, w), t + In(-2, h));
+        }
+        const int l = In(around.left - 3, around.left + w - 1);
+        const int t = In(around.top - 3, around.top + h - 1);
+        return Rect(l, t, std::max(l, around.left) + In(1, w + 3),
+                    std::max(t, around.top) + In(1, h + 3));
     }
 
-  private:
+private:
     std::mt19937 engine_;
 };
 
@@ -125,13 +133,13 @@ Case MakeCase(Random& rnd) {
 
     // Canvas side.
     c.hasCanvas = !wide && rnd.Chance(50);
-    c.canvas = Size(rnd.Chance(95) ? rnd.In(1, 30) : rnd.In(-2, 0), rnd.In(1, 30));
+    c.canvas = Size(rnd.Chance(95) ? w + rnd.In(-3, 12) : rnd.In(-2, 0), h + rnd.In(-3, 12));
     c.hasOrigin = !wide && rnd.Chance(50);
-    c.origin = Point(rnd.In(-8, 20), rnd.In(-8, 20));
+    c.origin = Point(rnd.In(-w / 2 - 2, w / 2 + 2), rnd.In(-h / 2 - 2, h / 2 + 2));
     c.hasLayerClip = !wide && rnd.Chance(40);
-    c.layerClip = rnd.AnyRect(-5, 35);
     const int cw = c.hasCanvas ? c.canvas.cx : w;
     const int ch = c.hasCanvas ? c.canvas.cy : h;
+    c.layerClip = rnd.AnyRect(Rect(0, 0, cw, ch));
 
     const int pickOrientation = rnd.In(0, 19);
     const Orientation odd[] = {8, -1, 42, INT_MIN};
@@ -158,12 +166,13 @@ Case MakeCase(Random& rnd) {
         c.area = c.hasSurface ? Rect(0, 0, std::max(c.surface.cx, 0), std::max(c.surface.cy, 0))
                               : Rect(0, 0, sideW, sideH);
     } else {
-        const int l = rnd.In(-10, 30), t = rnd.In(-10, 30);
-        c.area = Rect(l, t, l + rnd.In(0, 45), t + rnd.In(0, 45));
+        const int extW = c.hasSurface ? c.surface.cx : sideW;
+        const int extH = c.hasSurface ? c.surface.cy : sideH;
+        c.area = rnd.AnyRect(Rect(0, 0, extW, extH));
     }
     c.rowSkip = rnd.In(0, 4);
     c.hasClip = !wide && rnd.Chance(40);
-    c.clip = rnd.AnyRect(-10, 60);
+    c.clip = rnd.AnyRect(c.area);
     return c;
 }
 
