@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 
+#include "decode/gif/gif_decoder.h"
 #include "decode/memory_source.h"
 
 namespace giftest {
@@ -183,7 +185,11 @@ Bytes GifWriter::Finish(bool trailer) {
 Result Decode(const Bytes& gif, std::uint32_t chunk, const br::TargetSize* target,
               const br::Rect* clip) {
     Result result;
-    br::CImgDecoder2 decoder;
+    // Format detection looks at the first bytes with a single read, so piecewise sources go
+    // to the GIF decoder directly; whole reads go through the facade as the player's do.
+    br::CImgDecoder2 facade;
+    std::unique_ptr<br::CDecoderBase2> direct(chunk != 0 ? br::CreateGifDecoder() : nullptr);
+    br::CDecoderBase2& decoder = chunk != 0 ? *direct : facade;
     br::MemorySource source(gif, chunk);
     br::CImgInfo info;
     br::FrameList list = nullptr;
