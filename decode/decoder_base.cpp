@@ -1,10 +1,10 @@
 // Format detection, the decoder records and the six public operations of the decoder base; see
 // decode/decoder.h. The facade lives in its own file (img_decoder.cpp) so that programs that
 // use only the base do not pull in the concrete decoders.
-#include "decode/decoder.h"
-
 #include <cstring>
 #include <new>
+
+#include "decode/decoder.h"
 
 namespace br {
 
@@ -86,7 +86,7 @@ std::int32_t ClampToInt32(std::int64_t value) {
 
 // How a frame-decoding operation sizes each frame's pixel buffer.
 struct FrameSizing {
-    std::uint32_t routine;      // location number of the operation
+    std::uint32_t routine;  // location number of the operation
     bool byPercent;
     std::int32_t scalePercent;  // by percent
     const TargetSize* target;   // to size: optional
@@ -94,8 +94,8 @@ struct FrameSizing {
 };
 
 // The common body of DecodeFramesByPercent and DecodeFramesToSize.
-int DecodeFrames(CDecoderBase2* decoder, CDataSource2* source, CImgInfo* image,
-                 FrameList* frames, const FrameSizing& sizing) {
+int DecodeFrames(CDecoderBase2* decoder, CDataSource2* source, CImgInfo* image, FrameList* frames,
+                 const FrameSizing& sizing) {
     FrameList list = nullptr;
     std::int32_t listCount = 0;
     DecoderImageInfo info;
@@ -103,9 +103,11 @@ int DecodeFrames(CDecoderBase2* decoder, CDataSource2* source, CImgInfo* image,
         *frames = nullptr;
         PresetImageInfo(&info);
         decoder->ReadImageInfo(source, &info);
-        if (info.frameCount == 0) ThrowError(ErrorNoFrames, kDecoderBase, sizing.routine, kSiteNoFrames);
+        if (info.frameCount == 0)
+            ThrowError(ErrorNoFrames, kDecoderBase, sizing.routine, kSiteNoFrames);
         // Scaling to a target size divides by the screen size.
-        if (!sizing.byPercent && sizing.target != nullptr && (info.width == 0 || info.height == 0)) {
+        if (!sizing.byPercent && sizing.target != nullptr &&
+            (info.width == 0 || info.height == 0)) {
             ThrowError(ErrorCorruptData, kDecoderBase, sizing.routine, kSiteScreenSize);
         }
         if (image != nullptr) FillImageInfo(image, info);
@@ -114,7 +116,8 @@ int DecodeFrames(CDecoderBase2* decoder, CDataSource2* source, CImgInfo* image,
             ThrowError(ErrorOutOfMemory, kDecoderBase, sizing.routine, kSiteFrameList);
         }
         list = new (std::nothrow) CImgLayer*[static_cast<std::size_t>(info.frameCount)]();
-        if (list == nullptr) ThrowError(ErrorOutOfMemory, kDecoderBase, sizing.routine, kSiteFrameList);
+        if (list == nullptr)
+            ThrowError(ErrorOutOfMemory, kDecoderBase, sizing.routine, kSiteFrameList);
         listCount = info.frameCount;
 
         for (std::int32_t i = 0; i < info.frameCount; ++i) {
@@ -123,7 +126,8 @@ int DecodeFrames(CDecoderBase2* decoder, CDataSource2* source, CImgInfo* image,
             frame.bytesPerPixel = 0;
             frame.targetRowPadding = 0;
             CImgLayer* layer = new (std::nothrow) CImgLayer();
-            if (layer == nullptr) ThrowError(ErrorOutOfMemory, kDecoderBase, sizing.routine, kSiteLayer);
+            if (layer == nullptr)
+                ThrowError(ErrorOutOfMemory, kDecoderBase, sizing.routine, kSiteLayer);
             list[i] = layer;
 
             decoder->ReadFrameInfo(source, &frame, i);
@@ -279,7 +283,9 @@ void PresetFrameInfo(DecoderFrameInfo* frame) {
     frame->targetPalette = nullptr;
 }
 
-void FreeFrameList(FrameList list, std::int32_t /*count*/) { delete[] list; }
+void FreeFrameList(FrameList list, std::int32_t /*count*/) {
+    delete[] list;
+}
 
 // ---- CDecoderBase2 -----------------------------------------------------------------------
 
@@ -291,7 +297,8 @@ CDecoderBase2::~CDecoderBase2() {
 }
 
 int CDecoderBase2::GetImageInfo(CDataSource2* source, DecoderImageInfo* info) {
-    return RunGuarded(this, [&] { ReadImageInfo(source, info); }, [] {});
+    return RunGuarded(
+        this, [&] { ReadImageInfo(source, info); }, [] {});
 }
 
 int CDecoderBase2::GetImageInfoFromFile(const char16_t* path, DecoderImageInfo* info) {
@@ -308,8 +315,7 @@ int CDecoderBase2::GetImageInfoFromFile(const char16_t* path, DecoderImageInfo* 
     return 0;
 }
 
-int CDecoderBase2::GetFrameInfo(CDataSource2* source, DecoderFrameInfo* frame,
-                                std::int32_t index) {
+int CDecoderBase2::GetFrameInfo(CDataSource2* source, DecoderFrameInfo* frame, std::int32_t index) {
     return RunGuarded(
         this,
         [&] {

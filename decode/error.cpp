@@ -139,7 +139,9 @@ void ThrowError(std::uint32_t code, std::uint32_t componentId, std::uint32_t rou
 
 // ---- ErrorScope --------------------------------------------------------------------------
 
-ErrorScope::ErrorScope() : previous(Innermost()), pending(nullptr) { SetInnermost(this); }
+ErrorScope::ErrorScope() : previous(Innermost()), pending(nullptr) {
+    SetInnermost(this);
+}
 
 ErrorScope::~ErrorScope() {
     if (pending != nullptr && pending->autoDelete) delete pending;

@@ -30,7 +30,9 @@ PaletteRecord* AllocatePaletteCopy(std::size_t bytes) {
     return static_cast<PaletteRecord*>(memory);
 }
 
-void FreePaletteCopy(PaletteRecord* palette) { ::operator delete(palette); }
+void FreePaletteCopy(PaletteRecord* palette) {
+    ::operator delete(palette);
+}
 
 // ---- CImgData ----------------------------------------------------------------------------
 
@@ -48,7 +50,9 @@ CImgData::CImgData()
       palette(nullptr),
       colorBitmapBorrowed(0) {}
 
-CImgData::~CImgData() { Release(); }
+CImgData::~CImgData() {
+    Release();
+}
 
 void CImgData::Release() {
     if (colorBitmapBorrowed == 0 && colorBitmap != nullptr) plat::DeleteObject(colorBitmap);
@@ -95,15 +99,17 @@ void CImgData::Create(std::int32_t w, std::int32_t h, std::uint8_t b, std::int32
         void* bits = nullptr;
         const std::uint32_t usage = b == 3 ? plat::DIB_RGB_COLORS : plat::DIB_PAL_COLORS;
         colorBitmap = plat::CreateDIBSection(nullptr, &info, usage, &bits, nullptr, 0);
-        if (colorBitmap == nullptr) ThrowError(ErrorOutOfMemory, kPixelBuffer, kCreate, kSiteColorPlane);
+        if (colorBitmap == nullptr)
+            ThrowError(ErrorOutOfMemory, kPixelBuffer, kCreate, kSiteColorPlane);
         colorBits = static_cast<std::uint8_t*>(bits);
 
         if (withMask != 0) {
             info.bmiHeader.biBitCount = 8;
             bits = nullptr;
-            maskBitmap = plat::CreateDIBSection(nullptr, &info, plat::DIB_PAL_COLORS, &bits,
-                                                nullptr, 0);
-            if (maskBitmap == nullptr) ThrowError(ErrorOutOfMemory, kPixelBuffer, kCreate, kSiteMaskPlane);
+            maskBitmap =
+                plat::CreateDIBSection(nullptr, &info, plat::DIB_PAL_COLORS, &bits, nullptr, 0);
+            if (maskBitmap == nullptr)
+                ThrowError(ErrorOutOfMemory, kPixelBuffer, kCreate, kSiteMaskPlane);
             maskBits = static_cast<std::uint8_t*>(bits);
         }
 
@@ -112,7 +118,8 @@ void CImgData::Create(std::int32_t w, std::int32_t h, std::uint8_t b, std::int32
             // Zero-filled, so that indices beyond a short colour table show black rather than
             // whatever the memory held.
             palette = AllocatePaletteCopy(sizeof(PaletteRecord));
-            if (palette == nullptr) ThrowError(ErrorOutOfMemory, kPixelBuffer, kCreate, kSitePalette);
+            if (palette == nullptr)
+                ThrowError(ErrorOutOfMemory, kPixelBuffer, kCreate, kSitePalette);
             palette->version = kPaletteVersion;
             palette->count = 256;
         }
@@ -126,9 +133,13 @@ void CImgData::Create(std::int32_t w, std::int32_t h, std::uint8_t b, std::int32
 
 // ---- CImgInfo ----------------------------------------------------------------------------
 
-CImgInfo::CImgInfo() : palette(nullptr) { Clear(); }
+CImgInfo::CImgInfo() : palette(nullptr) {
+    Clear();
+}
 
-CImgInfo::~CImgInfo() { Reset(); }
+CImgInfo::~CImgInfo() {
+    Reset();
+}
 
 void CImgInfo::Reset() {
     if (palette != nullptr) FreePaletteCopy(palette);
@@ -164,8 +175,12 @@ void SetInitialValues(CImgLayer* layer) {
 
 }  // namespace
 
-CImgLayer::CImgLayer() { SetInitialValues(this); }
+CImgLayer::CImgLayer() {
+    SetInitialValues(this);
+}
 
-CImgLayer::~CImgLayer() { SetInitialValues(this); }
+CImgLayer::~CImgLayer() {
+    SetInitialValues(this);
+}
 
 }  // namespace br

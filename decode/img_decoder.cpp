@@ -17,7 +17,9 @@ constexpr std::uint32_t kSiteAllocation = 102;
 
 CImgDecoder2::CImgDecoder2() : decoder(nullptr) {}
 
-CImgDecoder2::~CImgDecoder2() { ReleaseStream(); }
+CImgDecoder2::~CImgDecoder2() {
+    ReleaseStream();
+}
 
 void CImgDecoder2::ReadImageInfo(CDataSource2* source, DecoderImageInfo* info) {
     // A concrete decoder left over from a call outside the public operations' order goes first,

@@ -30,10 +30,17 @@ std::int32_t MemorySource::Tell() {
 void MemorySource::Seek(std::int32_t offset, std::int32_t origin) {
     std::int64_t base;
     switch (origin) {
-        case 0: base = 0; break;
-        case 1: base = position_; break;
-        case 2: base = static_cast<std::int64_t>(size); break;
-        default: return;
+        case 0:
+            base = 0;
+            break;
+        case 1:
+            base = position_;
+            break;
+        case 2:
+            base = static_cast<std::int64_t>(size);
+            break;
+        default:
+            return;
     }
     // Like a file stream: a position before the start is refused, one past the end is allowed
     // (reads there deliver nothing).

@@ -29,14 +29,18 @@ struct EmptyBlock {
 };
 const EmptyBlock kEmpty = {{-1, 0, 0}, 0};
 
-char16_t* EmptyChars() { return const_cast<char16_t*>(&kEmpty.terminator); }
-
-StringBlock* BlockOf(const char16_t* chars) {
-    return reinterpret_cast<StringBlock*>(
-        const_cast<char*>(reinterpret_cast<const char*>(chars)) - sizeof(StringBlock));
+char16_t* EmptyChars() {
+    return const_cast<char16_t*>(&kEmpty.terminator);
 }
 
-bool IsEmptyBlock(const char16_t* chars) { return chars == &kEmpty.terminator; }
+StringBlock* BlockOf(const char16_t* chars) {
+    return reinterpret_cast<StringBlock*>(const_cast<char*>(reinterpret_cast<const char*>(chars)) -
+                                          sizeof(StringBlock));
+}
+
+bool IsEmptyBlock(const char16_t* chars) {
+    return chars == &kEmpty.terminator;
+}
 
 // A new private block of `count` units (count 1, length and capacity `count`); null when the
 // memory cannot be had.
@@ -73,9 +77,13 @@ std::int32_t TextLength(const char16_t* text) {
 
 WideString::WideString() : chars_(EmptyChars()) {}
 
-WideString::WideString(const char16_t* text) : chars_(EmptyChars()) { Assign(text); }
+WideString::WideString(const char16_t* text) : chars_(EmptyChars()) {
+    Assign(text);
+}
 
-WideString::~WideString() { ReleaseChars(chars_); }
+WideString::~WideString() {
+    ReleaseChars(chars_);
+}
 
 WideString::WideString(const WideString& other) : chars_(other.chars_) {
     if (!IsEmptyBlock(chars_)) plat::InterlockedIncrement(&BlockOf(chars_)->refs);
@@ -90,9 +98,15 @@ WideString& WideString::operator=(const WideString& other) {
     return *this;
 }
 
-std::int32_t WideString::Length() const { return BlockOf(chars_)->length; }
-std::int32_t WideString::Capacity() const { return BlockOf(chars_)->capacity; }
-std::int32_t WideString::RefCount() const { return BlockOf(chars_)->refs; }
+std::int32_t WideString::Length() const {
+    return BlockOf(chars_)->length;
+}
+std::int32_t WideString::Capacity() const {
+    return BlockOf(chars_)->capacity;
+}
+std::int32_t WideString::RefCount() const {
+    return BlockOf(chars_)->refs;
+}
 
 void WideString::Release() {
     ReleaseChars(chars_);
@@ -132,11 +146,15 @@ void WideString::Assign(const char16_t* text, std::int32_t count) {
     chars_[count] = 0;
 }
 
-void WideString::Assign(const char16_t* text) { Assign(text, TextLength(text)); }
+void WideString::Assign(const char16_t* text) {
+    Assign(text, TextLength(text));
+}
 
 // ---- CDataDrmFile ------------------------------------------------------------------------
 
-CDataDrmFile::CDataDrmFile() : file_(nullptr) { size = 0; }
+CDataDrmFile::CDataDrmFile() : file_(nullptr) {
+    size = 0;
+}
 
 CDataDrmFile::~CDataDrmFile() {
     if (file_ != nullptr) plat::FileClose(file_);
@@ -175,15 +193,24 @@ void CDataDrmFile::Seek(std::int32_t offset, std::int32_t origin) {
     if (file_ == nullptr) return;
     int whence;
     switch (origin) {
-        case 0: whence = plat::FILE_SEEK_SET; break;
-        case 1: whence = plat::FILE_SEEK_CUR; break;
-        case 2: whence = plat::FILE_SEEK_END; break;
-        default: return;  // an unknown origin leaves the position alone
+        case 0:
+            whence = plat::FILE_SEEK_SET;
+            break;
+        case 1:
+            whence = plat::FILE_SEEK_CUR;
+            break;
+        case 2:
+            whence = plat::FILE_SEEK_END;
+            break;
+        default:
+            return;  // an unknown origin leaves the position alone
     }
     plat::FileSeek(file_, offset, whence);
 }
 
-const char16_t* CDataDrmFile::GetName() { return path_.c_str(); }
+const char16_t* CDataDrmFile::GetName() {
+    return path_.c_str();
+}
 
 int CreateFileSource(const char16_t* path, CDataSource2** out) {
     if (out == nullptr) return 0;

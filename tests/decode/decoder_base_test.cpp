@@ -30,7 +30,7 @@ void ExpectRect(const Rect& r, std::int32_t l, std::int32_t t, std::int32_t rt, 
 }
 
 class DecoderBaseTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         CountingError::live = 0;
         gdiBefore = plat::sim::Live().gdiObjects;
@@ -126,8 +126,8 @@ TEST_F(DecoderBaseTest, DecodesEveryFrameInOrderAtThePercentage) {
     image.extraB = 44;
     FrameList frames = nullptr;
     ASSERT_EQ(decoder.DecodeFramesByPercent(&source, &image, &frames, 50), 1);
-    EXPECT_EQ(decoder.calls, (Calls{"info", "frame 0", "decode 0", "frame 1", "frame 2",
-                                    "decode 2", "frame 3", "decode 3", "release"}));
+    EXPECT_EQ(decoder.calls, (Calls{"info", "frame 0", "decode 0", "frame 1", "frame 2", "decode 2",
+                                    "frame 3", "decode 3", "release"}));
     ASSERT_NE(frames, nullptr);
 
     EXPECT_EQ(image.format, FormatGif);
@@ -277,8 +277,8 @@ TEST_F(DecoderBaseTest, TheClipLimitsWhatIsDecodedAndAMissedFrameGetsNoPixels) {
     CImgInfo image;
     FrameList frames = nullptr;
     ASSERT_EQ(decoder.DecodeFramesToSize(&source, &image, &frames, &half, &clip), 1);
-    EXPECT_EQ(decoder.calls, (Calls{"info", "frame 0", "decode 0", "frame 1", "frame 2",
-                                    "decode 2", "release"}));
+    EXPECT_EQ(decoder.calls,
+              (Calls{"info", "frame 0", "decode 0", "frame 1", "frame 2", "decode 2", "release"}));
     // Frame 0: the clip region (20 x 20), halved.
     EXPECT_EQ(frames[0]->image.width, 10);
     EXPECT_EQ(frames[0]->image.height, 10);
@@ -346,7 +346,7 @@ TEST_F(DecoderBaseTest, DecodingToSizeReportsItsOwnRoutine) {
 // ---- Path-based operations ---------------------------------------------------------------
 
 class DecoderFileTest : public DecoderBaseTest {
-protected:
+  protected:
     test::DeviceFiles files;
 };
 

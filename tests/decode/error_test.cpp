@@ -6,6 +6,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/module.h"
 #include "platform/sim/device.h"
@@ -158,6 +159,32 @@ TEST(ErrorScopeTest, EachThreadKeepsItsOwnChain) {
     a.join();
     b.join();
     EXPECT_EQ(CountingError::live, 0);
+}
+
+TEST(ErrorScopeTest, ScopesKeepTheirProtocolWhenNoThreadLocalSlotIsLeft) {
+    DetachLibrary();
+    std::vector<std::uint32_t> taken;
+    for (std::uint32_t slot = plat::TlsAlloc(); slot != plat::TLS_OUT_OF_INDEXES;
+         slot = plat::TlsAlloc()) {
+        taken.push_back(slot);
+    }
+    AttachLibrary(LibraryModule());  // finds no free slot
+
+    CountingError::live = 0;
+    {
+        ErrorScope outer;
+        try {
+            CatchAndThrowOn(new CountingError(ErrorOutOfMemory, 3003, 122, 530));
+        } catch (CIAException* error) {
+            outer.pending = error;
+            EXPECT_EQ(CountingError::live, 1);
+        }
+    }
+    EXPECT_EQ(CountingError::live, 0);
+
+    DetachLibrary();
+    for (std::uint32_t slot : taken) plat::TlsFree(slot);
+    AttachLibrary(LibraryModule());
 }
 
 // ---- Messages ----------------------------------------------------------------------------

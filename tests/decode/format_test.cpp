@@ -79,8 +79,8 @@ TEST(DetectImageFormatTest, AppliesTheRulesInOrder) {
         // The WBMP rule comes first: a PICT header that starts with two zero bytes is WBMP.
         {"PICT header of zeros", Pict({0x00, 0x00}, {0x00, 0x11, 0x02, 0xFF}, 600), FormatWbmp},
         // A PICT opcode behind an EPS magic without preview falls through to PICT.
-        {"EPS without preview, PICT opcode", Make(Eps(0xC5, 0, 0), 600, 522, {0x00, 0x11, 0x02, 0xFF}),
-         FormatPict},
+        {"EPS without preview, PICT opcode",
+         Make(Eps(0xC5, 0, 0), 600, 522, {0x00, 0x11, 0x02, 0xFF}), FormatPict},
         {"text", {'h', 'e', 'l', 'l', 'o'}, FormatNone},
     };
     for (const auto& c : cases) {
@@ -96,7 +96,8 @@ TEST(DetectImageFormatTest, BytesThatAShortSourceLacksCountAsZero) {
         {"PCX marker alone", {0x0A}, FormatNone},
         {"GIF", {'G', 'I', 'F'}, FormatNone},
         {"EPS magic without the preview fields", {0xC5, 0xD0, 0xD3, 0xC6}, FormatNone},
-        {"EPS preview offset only", Make({0xC5, 0xD0, 0xD3, 0xC6}, 24, 20, {1, 0, 0, 0}), FormatNone},
+        {"EPS preview offset only", Make({0xC5, 0xD0, 0xD3, 0xC6}, 24, 20, {1, 0, 0, 0}),
+         FormatNone},
     };
     for (const auto& c : cases) {
         MemorySource source(c.bytes);
@@ -110,7 +111,7 @@ TEST(DetectImageFormatTest, BytesThatAShortSourceLacksCountAsZero) {
 
 // A source that records every read as (position, count).
 class RecordingSource : public MemorySource {
-public:
+  public:
     using MemorySource::MemorySource;
     std::uint32_t Read(void* buffer, std::uint32_t count) override {
         reads.emplace_back(Tell(), count);

@@ -13,7 +13,7 @@ namespace br {
 namespace {
 
 class ImageDataTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { gdiBefore = plat::sim::Live().gdiObjects; }
     void TearDown() override {
         plat::sim::FailBitmapsAbove(0);
@@ -76,8 +76,8 @@ TEST_F(ImageDataTest, RowsArePaddedToMultiplesOfFourBytes) {
         EXPECT_EQ(data.bytesPerPixel, c.bytesPerPixel);
         ASSERT_NE(data.colorBits, nullptr);
         // Every byte of every padded row belongs to the plane.
-        std::memset(data.colorBits, 0xAB, static_cast<std::size_t>(
-                                              (c.width * c.bytesPerPixel + c.padding) * 3));
+        std::memset(data.colorBits, 0xAB,
+                    static_cast<std::size_t>((c.width * c.bytesPerPixel + c.padding) * 3));
     }
 }
 

@@ -15,6 +15,7 @@ using Bytes = std::vector<std::uint8_t>;
 const Bytes kPng = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13};
 
 // A 2 x 2 GIF89a: black and white in the global table, pixels 0 1 / 1 0.
+// clang-format off
 const Bytes kCheckerGif = {
     'G', 'I', 'F', '8', '9', 'a',
     0x02, 0x00, 0x02, 0x00,  // logical screen 2 x 2
@@ -30,6 +31,7 @@ const Bytes kCheckerGif = {
     0x00,                    // end of the image data
     0x3B,                    // trailer
 };
+// clang-format on
 
 TEST(ImageDecoderTest, APngIsAFileLoadFailureByPathButUnsupportedFromASource) {
     test::DeviceFiles files;
@@ -48,11 +50,8 @@ TEST(ImageDecoderTest, APngIsAFileLoadFailureByPathButUnsupportedFromASource) {
 
 TEST(ImageDecoderTest, EveryFormatButGifIsRefused) {
     const Bytes inputs[] = {
-        {'B', 'M', 0, 0},
-        {0xFF, 0xD8, 0xFF, 0xE0},
-        {0x49, 0x49, 0x2A, 0x00},
-        {0x00, 0x00, 0x01, 0x01},
-        {'h', 'e', 'l', 'l', 'o'},
+        {'B', 'M', 0, 0},         {0xFF, 0xD8, 0xFF, 0xE0},  {0x49, 0x49, 0x2A, 0x00},
+        {0x00, 0x00, 0x01, 0x01}, {'h', 'e', 'l', 'l', 'o'},
     };
     for (const Bytes& bytes : inputs) {
         CImgDecoder2 decoder;

@@ -119,7 +119,7 @@ TEST(MemorySourceTest, SeeksLikeAFileStream) {
 // ---- File source -------------------------------------------------------------------------
 
 class FileSourceTest : public ::testing::Test {
-protected:
+  protected:
     test::DeviceFiles files;
 };
 

@@ -2,11 +2,11 @@
 // the library attached, as it is when the device loads the library.
 #include "test_support.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-
-#include <unistd.h>
 
 #include "platform/module.h"
 #include "platform/sim/device.h"
@@ -18,7 +18,7 @@ int CountingError::live = 0;
 namespace {
 
 class LibraryEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         plat::sim::Reset();
         AttachLibrary(plat::GetModuleOfAddress(reinterpret_cast<const void*>(&AttachLibrary)));
@@ -26,16 +26,14 @@ public:
     void TearDown() override { DetachLibrary(); }
 };
 
-const auto* const g_environment =
-    ::testing::AddGlobalTestEnvironment(new LibraryEnvironment());
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new LibraryEnvironment());
 
 }  // namespace
 
 DeviceFiles::DeviceFiles() {
     static std::atomic<int> counter{0};
     const auto base = std::filesystem::temp_directory_path();
-    root_ = (base / ("decode-test-" + std::to_string(::getpid()) + "-" +
-                     std::to_string(counter++)))
+    root_ = (base / ("decode-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
                 .string();
     std::filesystem::create_directories(root_);
     plat::sim::SetDeviceRoot(root_);

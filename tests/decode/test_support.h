@@ -17,7 +17,7 @@ namespace br::test {
 
 // An error object that counts how many of its kind are alive, to see who deletes it.
 class CountingError : public CIAException {
-public:
+  public:
     CountingError(std::uint32_t code, std::uint32_t component, std::uint32_t routine,
                   std::uint32_t site)
         : CIAException(code, component, routine, site, 0) {
@@ -63,7 +63,7 @@ struct DecodeCall {
 // order of the calls ("info", "frame 0", "decode 0", "release") and throw a counting error at
 // a chosen call.
 class ScriptedDecoder : public CDecoderBase2 {
-public:
+  public:
     std::int32_t width = 10;
     std::int32_t height = 10;
     std::int32_t bitsPerPixel = 8;
@@ -107,27 +107,29 @@ public:
                            frame->targetPalette != nullptr});
         Record("decode " + std::to_string(index));
         // Mark the first pixel so that the tests see the decode reached the layer's buffer.
-        if (frame->targetBits != nullptr) frame->targetBits[0] = static_cast<std::uint8_t>(index + 1);
+        if (frame->targetBits != nullptr)
+            frame->targetBits[0] = static_cast<std::uint8_t>(index + 1);
     }
     void ReleaseStream() override { calls.push_back("release"); }
 
-private:
+  private:
     void Record(const std::string& call) {
         calls.push_back(call);
-        if (call == failAt) throw static_cast<CIAException*>(new CountingError(failCode, 1, 2, failSite));
+        if (call == failAt)
+            throw static_cast<CIAException*>(new CountingError(failCode, 1, 2, failSite));
     }
 };
 
 // Writes files under a fresh temporary folder that serves as the device's "\" and removes it
 // afterwards.
 class DeviceFiles {
-public:
+  public:
     DeviceFiles();
     ~DeviceFiles();
     // Writes `bytes` to "\<name>" and returns the device path.
     std::u16string Write(const std::string& name, const std::vector<std::uint8_t>& bytes);
 
-private:
+  private:
     std::string root_;
 };
 
