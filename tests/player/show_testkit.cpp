@@ -1,0 +1,349 @@
+// See show_testkit.h.
+#include "show_testkit.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace showtest {
+
+namespace {
+
+struct Rgb {
+    std::uint8_t r, g, b;
+};
+
+// Entries 0..8 belong to kLetters; 8 (transparent) has a colour no test expects to see.
+const Rgb kPalette[16] = {
+    {255, 255, 255}, {0, 0, 0},   {255, 0, 0},   {0, 255, 0},  {0, 0, 255}, {255, 255, 0},
+    {0, 255, 255},   {255, 0, 255}, {10, 20, 30}, {0, 0, 0},   {0, 0, 0},   {0, 0, 0},
+    {0, 0, 0},       {0, 0, 0},   {0, 0, 0},     {0, 0, 0},
+};
+
+std::uint8_t IndexOf(char letter) {
+    const char* at = std::strchr(kLetters, letter);
+    if (at == nullptr || letter == '\0') throw std::invalid_argument("unknown colour letter");
+    return static_cast<std::uint8_t>(at - kLetters);
+}
+
+void Put16(std::vector<std::uint8_t>& out, unsigned value) {
+    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+    out.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
+}
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    Put16(out, value & 0xFFFF);
+    Put16(out, value >> 16);
+}
+
+// LSB-first packing of LZW codes into GIF data sub-blocks.
+class CodeWriter {
+public:
+    void Write(unsigned code, int width) {
+        buffer_ |= static_cast<std::uint32_t>(code) << count_;
+        count_ += width;
+        while (count_ >= 8) {
+            bytes_.push_back(static_cast<std::uint8_t>(buffer_ & 0xFF));
+            buffer_ >>= 8;
+            count_ -= 8;
+        }
+    }
+    void Finish(std::vector<std::uint8_t>& out) {
+        if (count_ > 0) bytes_.push_back(static_cast<std::uint8_t>(buffer_ & 0xFF));
+        for (std::size_t at = 0; at < bytes_.size(); at += 255) {
+            const std::size_t n = std::min<std::size_t>(255, bytes_.size() - at);
+            out.push_back(static_cast<std::uint8_t>(n));
+            out.insert(out.end(), bytes_.begin() + at, bytes_.begin() + at + n);
+        }
+        out.push_back(0);  // block terminator
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::uint32_t buffer_ = 0;
+    int count_ = 0;
+};
+
+}  // namespace
+
+std::vector<std::uint8_t> MakeGif(int width, int height, const std::vector<GifFrame>& frames) {
+    std::vector<std::uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
+    // Logical screen descriptor: global table of 16 entries, background index 0.
+    Put16(out, width);
+    Put16(out, height);
+    out.push_back(0xF3);
+    out.push_back(0);
+    out.push_back(0);
+    for (const Rgb& c : kPalette) {
+        out.push_back(c.r);
+        out.push_back(c.g);
+        out.push_back(c.b);
+    }
+    for (const GifFrame& frame : frames) {
+        const int frameHeight = static_cast<int>(frame.rows.size());
+        const int frameWidth = frameHeight > 0 ? static_cast<int>(frame.rows[0].size()) : 0;
+        bool transparent = false;
+        for (const std::string& row : frame.rows) {
+            transparent = transparent || row.find('.') != std::string::npos;
+        }
+        // Graphic control extension: disposal, transparency flag, delay, transparent index.
+        out.insert(out.end(), {0x21, 0xF9, 0x04});
+        out.push_back(static_cast<std::uint8_t>((frame.disposal & 7) << 2 | (transparent ? 1 : 0)));
+        Put16(out, frame.delay);
+        out.push_back(kTransparentIndex);
+        out.push_back(0);
+        // Image descriptor, no local table, not interlaced.
+        out.push_back(0x2C);
+        Put16(out, frame.left);
+        Put16(out, frame.top);
+        Put16(out, frameWidth);
+        Put16(out, frameHeight);
+        out.push_back(0);
+        // Image data: minimum code size 4 (clear 16, end 17, codes 5 bits wide). A clear code
+        // every 13 pixels keeps the table from reaching the point where codes widen.
+        const int minimumCodeSize = 4;
+        const unsigned clear = 1u << minimumCodeSize;
+        out.push_back(minimumCodeSize);
+        CodeWriter codes;
+        int sinceClear = 0;
+        codes.Write(clear, minimumCodeSize + 1);
+        for (const std::string& row : frame.rows) {
+            if (static_cast<int>(row.size()) != frameWidth) {
+                throw std::invalid_argument("frame rows differ in length");
+            }
+            for (char letter : row) {
+                if (sinceClear == 13) {
+                    codes.Write(clear, minimumCodeSize + 1);
+                    sinceClear = 0;
+                }
+                codes.Write(IndexOf(letter), minimumCodeSize + 1);
+                ++sinceClear;
+            }
+        }
+        codes.Write(clear + 1, minimumCodeSize + 1);
+        codes.Finish(out);
+    }
+    out.push_back(0x3B);  // trailer
+    return out;
+}
+
+GifFrame SolidFrame(int left, int top, int width, int height, char letter, std::uint16_t delay,
+                    std::uint8_t disposal) {
+    GifFrame frame{left, top, std::vector<std::string>(height, std::string(width, letter)),
+                   delay, disposal};
+    return frame;
+}
+
+std::vector<std::uint8_t> MakeWav(std::uint32_t durationMs) {
+    const std::uint32_t rate = 8000;
+    const std::uint32_t samples = durationMs * rate / 1000;
+    std::vector<std::uint8_t> out = {'R', 'I', 'F', 'F'};
+    Put32(out, 36 + samples);
+    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    Put32(out, 16);
+    Put16(out, 1);     // PCM
+    Put16(out, 1);     // mono
+    Put32(out, rate);  // samples per second
+    Put32(out, rate);  // bytes per second
+    Put16(out, 1);     // block alignment
+    Put16(out, 8);     // bits per sample
+    out.insert(out.end(), {'d', 'a', 't', 'a'});
+    Put32(out, samples);
+    out.insert(out.end(), samples, 128);
+    return out;
+}
+
+std::vector<std::string> ScreenRows(const plat::sim::ScreenShot& shot, int left, int top,
+                                    int width, int height) {
+    std::vector<std::string> rows;
+    for (int y = top; y < top + height; ++y) {
+        std::string row;
+        for (int x = left; x < left + width; ++x) {
+            const std::uint8_t* p = &shot.bgr[(static_cast<std::size_t>(y) * shot.width + x) * 3];
+            char letter = '?';
+            for (int i = 0; i < 8; ++i) {
+                if (p[0] == kPalette[i].b && p[1] == kPalette[i].g && p[2] == kPalette[i].r) {
+                    letter = kLetters[i];
+                    break;
+                }
+            }
+            row.push_back(letter);
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<std::string> ScreenRows(const plat::sim::ScreenShot& shot) {
+    return ScreenRows(shot, 0, 0, shot.width, shot.height);
+}
+
+DeviceFolder::DeviceFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/bootreel-show-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+}
+
+DeviceFolder::~DeviceFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+}
+
+std::u16string DeviceFolder::Put(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream file(root_ + "/" + name, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return u"\\" + std::u16string(name.begin(), name.end());
+}
+
+std::u16string DeviceFolder::MakeFolder(const std::string& name) {
+    std::filesystem::create_directories(root_ + "/" + name);
+    return u"\\" + std::u16string(name.begin(), name.end());
+}
+
+}  // namespace showtest
+
+namespace showtest {
+
+namespace {
+
+struct ActionRecord {
+    std::uint64_t atMs;
+    std::function<void()> action;
+};
+
+std::uint32_t PLAT_CALLBACK RunAction(void* parameter) {
+    std::unique_ptr<ActionRecord> record(static_cast<ActionRecord*>(parameter));
+    const std::uint64_t now = plat::sim::Now();
+    if (record->atMs > now) plat::Sleep(static_cast<std::uint32_t>(record->atMs - now));
+    record->action();
+    return 0;
+}
+
+}  // namespace
+
+void ShowFixture::SetUp() { Boot(plat::sim::DeviceConfig{}); }
+
+void ShowFixture::TearDown() {
+    JoinActions();
+    plat::sim::SetScreenCopyObserver(nullptr);
+}
+
+void ShowFixture::Boot(plat::sim::DeviceConfig config) {
+    JoinActions();
+    folder_ = std::make_unique<DeviceFolder>();
+    config.deviceRoot = folder_->HostRoot();
+    config.clock = plat::sim::ClockMode::Virtual;
+    plat::sim::Reset(config);
+    {
+        std::lock_guard<std::mutex> lock(copiesLock_);
+        copies_.clear();
+    }
+    plat::sim::SetScreenCopyObserver([this](const plat::sim::ScreenShot& shot) {
+        std::lock_guard<std::mutex> lock(copiesLock_);
+        copies_.push_back(shot);
+    });
+    endRequest_ = NewEvent();
+    done_ = NewEvent();
+    start_ = plat::sim::Live();
+}
+
+std::u16string ShowFixture::InstallPicture(const std::u16string& key,
+                                           const std::vector<std::uint8_t>& gif,
+                                           const std::string& name) {
+    const std::u16string path = folder_->Put(name, gif);
+    SetRegistryPath(key, u"Image", path);
+    return path;
+}
+
+std::u16string ShowFixture::InstallSound(const std::u16string& key, std::uint32_t durationMs,
+                                         std::uint32_t initVol) {
+    const std::u16string path = folder_->Put("sound.wav", MakeWav(durationMs));
+    SetRegistryPath(key, u"WAV", path);
+    plat::sim::SetRegistryDword(plat::HKEY_ROOT_CURRENT_USER,
+                                u"ControlPanel\\SoundCategories\\System", u"InitVol", initVol);
+    return path;
+}
+
+void ShowFixture::SetRegistryPath(const std::u16string& key, const std::u16string& value,
+                                  const std::u16string& path) {
+    plat::sim::SetRegistryString(plat::HKEY_ROOT_LOCAL_MACHINE, u"Software\\Korvel\\" + key,
+                                 value, path);
+}
+
+void ShowFixture::At(std::uint64_t atMs, std::function<void()> action) {
+    auto* record = new ActionRecord{atMs, std::move(action)};
+    plat::HANDLE thread = plat::CreateThread(nullptr, 0, RunAction, record, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    actions_.push_back(thread);
+}
+
+void ShowFixture::JoinActions() {
+    for (plat::HANDLE thread : actions_) {
+        plat::WaitForSingleObject(thread, plat::INFINITE);
+        plat::CloseHandle(thread);
+    }
+    actions_.clear();
+}
+
+std::vector<plat::sim::ScreenShot> ShowFixture::Copies() {
+    std::lock_guard<std::mutex> lock(copiesLock_);
+    return copies_;
+}
+
+std::vector<std::vector<std::string>> ShowFixture::ScreensShown(int left, int top, int width,
+                                                                int height) {
+    std::vector<std::vector<std::string>> shown;
+    for (const auto& shot : Copies()) {
+        auto rows = ScreenRows(shot, left, top, width, height);
+        if (shown.empty() || shown.back() != rows) shown.push_back(rows);
+    }
+    return shown;
+}
+
+std::vector<ShowFixture::Delivery> ShowFixture::ShowWindowMessages() {
+    std::vector<Delivery> result;
+    for (const auto& record : plat::sim::DeliveredMessages()) {
+        if (record.windowClass != u"StartUpAnimation") continue;
+        if (!result.empty() && result.back().message == record.message &&
+            record.message == 0x466) {
+            ++result.back().count;
+        } else {
+            result.push_back(Delivery{record.message, 1});
+        }
+    }
+    return result;
+}
+
+std::uint64_t ShowFixture::FirstDelivery(std::uint32_t message) {
+    for (const auto& record : plat::sim::DeliveredMessages()) {
+        if (record.windowClass == u"StartUpAnimation" && record.message == message) {
+            return record.timeMs;
+        }
+    }
+    return UINT64_MAX;
+}
+
+plat::HANDLE ShowFixture::NewEvent() { return plat::CreateEvent(nullptr, true, false, nullptr); }
+
+void ExpectSameLiveObjects(const plat::sim::Counts& before, const plat::sim::Counts& after) {
+    EXPECT_EQ(after.windows, before.windows) << "windows";
+    EXPECT_EQ(after.classes, before.classes) << "window classes";
+    EXPECT_EQ(after.threads, before.threads) << "threads";
+    EXPECT_EQ(after.handles, before.handles) << "handles";
+    EXPECT_EQ(after.gdiObjects, before.gdiObjects) << "bitmaps and brushes";
+    EXPECT_EQ(after.deviceContexts, before.deviceContexts) << "device contexts";
+    EXPECT_EQ(after.bitmapBytes, before.bitmapBytes) << "bitmap memory";
+    EXPECT_EQ(after.timers, before.timers) << "timers";
+}
+
+std::ostream& operator<<(std::ostream& out, const ShowFixture::Delivery& delivery) {
+    out << "0x" << std::hex << delivery.message << std::dec;
+    if (delivery.count != 1) out << " x" << delivery.count;
+    return out;
+}
+
+}  // namespace showtest
