@@ -1,0 +1,47 @@
+// Pictures the previewer writes and reads: 24-bit RGB images, PNG files (libpng) and the
+// lossless animated WebP recording (libwebp's animation encoder).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace preview {
+
+struct RgbImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;  // width * height * 3, rows top-down
+
+    RgbImage() = default;
+    RgbImage(int w, int h, std::uint8_t r = 0, std::uint8_t g = 0, std::uint8_t b = 0);
+    std::uint8_t* At(int x, int y) { return &rgb[(static_cast<std::size_t>(y) * width + x) * 3]; }
+    const std::uint8_t* At(int x, int y) const {
+        return &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+    }
+    bool operator==(const RgbImage& other) const {
+        return width == other.width && height == other.height && rgb == other.rgb;
+    }
+};
+
+// Builds an RGB image from the device's blue-green-red screen bytes.
+RgbImage FromBgr(int width, int height, const std::vector<std::uint8_t>& bgr);
+
+// Writes a 24-bit PNG. False with *error set on failure (the file may be left incomplete).
+bool WritePng(const std::string& path, const RgbImage& image, std::string* error);
+// Reads a PNG into 24-bit RGB (palette, grey and alpha are converted). False on failure.
+bool ReadPng(const std::string& path, RgbImage* image, std::string* error);
+
+// One picture of an animation and how long it stays.
+struct TimedImage {
+    const RgbImage* image;
+    std::uint32_t durationMs;
+};
+
+// Writes a lossless animated WebP that plays once. `progress` (may be empty) is told how many
+// frames of the total have been added.
+bool WriteAnimatedWebp(const std::string& path, const std::vector<TimedImage>& frames,
+                       std::string* error, const std::function<void(int, int)>& progress = {});
+
+}  // namespace preview

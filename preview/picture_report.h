@@ -1,0 +1,99 @@
+// What a device maker needs to know about a picture before shipping it: its structure as the
+// device's decoder reads it, how long the show lasts, how much bitmap memory the decoded
+// frames take at each decode scale, and plain-word warnings about what the device will do
+// differently from a desktop viewer.
+//
+// The structure comes from the library's own decoder (so that it is what the device sees);
+// a small block scan of our own adds what the decoder does not report: whether a frame has a
+// graphic control extension, the loop count and where the data ends. Decoding uses bitmap
+// sections of the simulated device, so callers must have reset the device first.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "preview/json.h"
+
+namespace preview {
+
+// The render loop's pass period: frames are composed on passes about this far apart.
+constexpr std::uint32_t kPassMs = 20;
+
+struct FrameReport {
+    int index = 0;
+    int left = 0, top = 0, width = 0, height = 0;
+    int delayCs = 0;
+    int disposal = 0;
+    int transparentIndex = -1;  // -1: none
+    bool interlaced = false;
+    bool userInput = false;
+    bool hasControlExtension = false;
+    bool hasLocalColourTable = false;
+    std::uint32_t composedAtMs = 0;  // after the render thread's start, on an idle device
+};
+
+struct ScaleMemory {
+    double scale = 1.0;
+    int targetWidth = 0, targetHeight = 0;  // the logical screen at this scale
+    std::uint64_t frameBytes = 0;           // all decoded frames together
+};
+
+struct Warning {
+    std::string id;    // stable key for tools: "noControlExtension", "zeroDelay", ...
+    std::string text;  // one line in plain words
+};
+
+struct PictureReport {
+    std::string path;
+    std::uint64_t fileBytes = 0;
+    int formatCode = 0;
+    std::string formatName;  // "GIF89a", "PNG", "unknown", ...
+    bool isGif = false;
+    bool parsed = false;     // the decoder read the picture description
+    bool decodable = false;  // every frame decodes at full size
+    std::string errorText;   // the decoder's message and numbers when it failed
+    int width = 0, height = 0;
+    int globalColours = 0;
+    std::uint32_t backgroundColour = 0xFFFFFF;
+    int loopCount = -1;      // -1: no loop extension
+    bool hasTrailer = false;
+    std::vector<FrameReport> frames;
+
+    int screenWidth = 0, screenHeight = 0;
+    double displayScale = 1.0;
+    int shownWidth = 0, shownHeight = 0;  // part of the picture the screen shows
+    std::uint64_t delaySumMs = 0;         // every frame's delay
+    std::uint32_t animationMs = 0;        // render start to the end of the animation
+    std::vector<ScaleMemory> memory;      // 1, 1/2, 1/4, 1/8, 1/16
+    std::uint64_t surfaceBytes = 0;       // the render loop's two drawing surfaces
+    std::uint64_t memoryLimit = 0;        // 0: none
+    double decodeScale = 0;               // the scale the device would use; 0: none fits
+    bool surfacesFit = true;              // the drawing surfaces fit beside the frames
+    std::vector<Warning> warnings;
+
+    // True when the device would show the picture moving: decodable, two frames or more,
+    // and everything fits in memory.
+    bool DeviceShowsAnimation() const;
+};
+
+// Analyses picture bytes. Never fails: what cannot be read is reported in the result.
+PictureReport AnalysePicture(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                             int screenWidth, int screenHeight, std::uint64_t memoryLimit);
+
+// Times at which the render loop composes each frame (from its start, passes kPassMs apart
+// on an idle device) and, in *endMs, when it leaves its loop after showing the last frame for
+// one pass. A delay counts from the start of the animation, at most one frame per pass.
+std::vector<std::uint32_t> CompositionTimes(const std::vector<int>& delaysCs,
+                                            std::uint32_t* endMs);
+
+std::string FormatReportText(const PictureReport& report);
+Json ReportToJson(const PictureReport& report);
+
+// Reads a whole file. False with a one-line *error for a missing, unreadable or non-regular
+// file (a directory, for example).
+bool ReadInputFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error);
+
+std::string ScaleName(double scale);  // "1", "1/2", ... "1/16"
+
+}  // namespace preview

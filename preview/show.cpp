@@ -1,0 +1,510 @@
+// Running and recording a show on the simulated device; see show.h.
+#include "preview/show.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "host/bootreel.h"
+#include "platform/registry.h"
+#include "platform/thread.h"
+#include "platform/sound.h"
+#include "preview/progress.h"
+#include "preview/text.h"
+
+#ifndef BOOTREEL_SAMPLES_DIR
+#define BOOTREEL_SAMPLES_DIR "samples"
+#endif
+
+namespace preview {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char16_t kAnimationClass[] = u"StartUpAnimation";
+const char16_t kSoundLevelKey[] = u"ControlPanel\\SoundCategories\\System";
+const char16_t kShutdownDoneEvent[] = u"SHUTDOWN_ANIMATION_DONE";
+constexpr std::uint32_t kMessageClose = 16;
+constexpr std::uint32_t kMessageAnimationEnded = 0x464;
+// The sound level that the --sound shortcut writes: any value but 0 lets the sound play.
+constexpr std::uint32_t kShortcutSoundLevel = 5;
+
+std::u16string ModeKey(const std::string& mode) {
+    return mode == "shutdown" ? u"Software\\Korvel\\Shutdown" : u"Software\\Korvel\\Startup";
+}
+
+std::u16string ReadString(const std::u16string& key, const char16_t* name) {
+    plat::HKEY handle = nullptr;
+    if (plat::RegOpenKeyEx(plat::HKEY_ROOT_LOCAL_MACHINE, key.c_str(), 0, 0, &handle) !=
+        plat::ERROR_SUCCESS) {
+        return {};
+    }
+    char16_t buffer[1024] = {};
+    std::uint32_t type = plat::REG_SZ;
+    std::uint32_t size = sizeof buffer - sizeof(char16_t);
+    long r = plat::RegQueryValueEx(handle, name, nullptr, &type,
+                                   reinterpret_cast<std::uint8_t*>(buffer), &size);
+    plat::RegCloseKey(handle);
+    return r == plat::ERROR_SUCCESS ? std::u16string(buffer) : std::u16string();
+}
+
+std::string SamplesDir() {
+    const char* env = std::getenv("BOOTREEL_SAMPLES_DIR");
+    return env && *env ? env : BOOTREEL_SAMPLES_DIR;
+}
+
+bool CheckReadableFile(const std::string& path, const char* what, std::string* error) {
+    std::error_code ec;
+    fs::file_status st = fs::status(path, ec);
+    if (ec || !fs::exists(st)) {
+        *error = std::string(what) + " " + path + " does not exist";
+        return false;
+    }
+    if (fs::is_directory(st)) {
+        *error = std::string(what) + " " + path + " is a directory, not a file";
+        return false;
+    }
+    if (!fs::is_regular_file(st)) {
+        *error = std::string(what) + " " + path + " is not a regular file";
+        return false;
+    }
+    if (::access(path.c_str(), R_OK) != 0) {
+        *error = std::string(what) + " " + path + " cannot be read (permission denied)";
+        return false;
+    }
+    return true;
+}
+
+// The device path under which a host file appears: inside the user's device root, or in a
+// \Storage folder of a temporary root made for the shortcuts.
+bool PlaceOnDevice(const std::string& file, const char* what, DeviceSetup* setup,
+                   std::u16string* devicePath, std::string* error) {
+    std::error_code ec;
+    const fs::path absolute = fs::weakly_canonical(fs::absolute(file), ec);
+    if (ec) {
+        *error = std::string(what) + " " + file + ": " + ec.message();
+        return false;
+    }
+    if (!setup->deviceRoot.empty() && setup->tempRoot.empty()) {
+        const fs::path root = fs::weakly_canonical(fs::absolute(setup->deviceRoot), ec);
+        const fs::path relative = absolute.lexically_relative(root);
+        if (ec || relative.empty() || *relative.begin() == "..") {
+            *error = std::string(what) + " " + file + " is not inside --device-root " +
+                     setup->deviceRoot + " (give a file inside it, or leave out --device-root)";
+            return false;
+        }
+        std::u16string path;
+        for (const fs::path& part : relative) path += u"\\" + Utf16(part.string());
+        *devicePath = path;
+    } else {
+        if (setup->tempRoot.empty()) {
+            std::string pattern = (fs::temp_directory_path(ec) / "bootreel-preview-XXXXXX").string();
+            if (ec || ::mkdtemp(pattern.data()) == nullptr) {
+                *error = "cannot create a temporary device folder";
+                return false;
+            }
+            setup->tempRoot = pattern;
+            setup->deviceRoot = pattern;
+            fs::create_directories(fs::path(pattern) / "Storage", ec);
+        }
+        // Keep a short, plain name: device paths hold at most 259 characters.
+        std::string name = absolute.filename().string();
+        for (char& c : name) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == '\\' || c == '*' || c == '?') c = '_';
+        }
+        if (name.size() > 100) name = name.substr(name.size() - 100);
+        if (fs::exists(fs::path(setup->tempRoot) / "Storage" / name)) name = "2-" + name;
+        // The device refuses links that lead out of its root, so the file is hard-linked
+        // or, across file systems, copied.
+        const fs::path placed = fs::path(setup->tempRoot) / "Storage" / name;
+        fs::create_hard_link(absolute, placed, ec);
+        if (ec) {
+            ec.clear();
+            fs::copy_file(absolute, placed, ec);
+        }
+        if (ec) {
+            *error = std::string("cannot place ") + file + " on the simulated device: " +
+                     ec.message();
+            return false;
+        }
+        *devicePath = u"\\Storage\\" + Utf16(name);
+    }
+    return true;
+}
+
+}  // namespace
+
+plat::HANDLE CreateShutdownDoneEvent(const Options& options) {
+    if (options.mode != "shutdown") return nullptr;
+    return plat::CreateEvent(nullptr, true, false, kShutdownDoneEvent);
+}
+
+bool PrepareDevice(const Options& o, plat::sim::ClockMode clock, DeviceSetup* setup,
+                   std::string* error) {
+    Options options = o;
+    if (options.image.empty() && options.registryFile.empty()) {
+        const std::string samples = SamplesDir();
+        options.image = samples + "/boot.gif";
+        options.sound = options.sound.empty() ? samples + "/boot.wav" : options.sound;
+        setup->usingSample = options.image;
+        if (!fs::exists(options.image)) {
+            *error = "the bundled sample " + options.image +
+                     " is missing (python3 samples/make_sample.py writes it)";
+            return false;
+        }
+    }
+    if (!options.registryFile.empty() &&
+        !CheckReadableFile(options.registryFile, "registry file", error)) {
+        return false;
+    }
+    if (!options.image.empty() && !CheckReadableFile(options.image, "picture", error)) return false;
+    if (!options.sound.empty() && !CheckReadableFile(options.sound, "sound", error)) return false;
+    if (!options.deviceRoot.empty()) {
+        std::error_code ec;
+        if (!fs::is_directory(options.deviceRoot, ec)) {
+            *error = "--device-root " + options.deviceRoot + " is not a folder";
+            return false;
+        }
+        setup->deviceRoot = options.deviceRoot;
+    }
+
+    plat::sim::DeviceConfig config;
+    config.screenWidth = options.screenWidth;
+    config.screenHeight = options.screenHeight;
+    config.clock = clock;
+    config.deviceRoot = setup->deviceRoot;
+    // The previewer's own waits have deadlines; a real deadlock should still not hang it.
+    config.deadlockGraceMs = 20000;
+
+    std::u16string imageDevicePath, soundDevicePath;
+    if (!options.image.empty() &&
+        !PlaceOnDevice(options.image, "picture", setup, &imageDevicePath, error)) {
+        return false;
+    }
+    if (!options.sound.empty() &&
+        !PlaceOnDevice(options.sound, "sound", setup, &soundDevicePath, error)) {
+        return false;
+    }
+    config.deviceRoot = setup->deviceRoot;
+    plat::sim::Reset(config);
+
+    if (!options.registryFile.empty() &&
+        !plat::sim::LoadRegistryFile(options.registryFile, error)) {
+        if (error->empty()) *error = "cannot load the registry file " + options.registryFile;
+        return false;
+    }
+    const std::u16string key = ModeKey(options.mode);
+    if (!imageDevicePath.empty()) {
+        plat::sim::SetRegistryString(plat::HKEY_ROOT_LOCAL_MACHINE, key, u"Image", imageDevicePath);
+    }
+    if (!soundDevicePath.empty()) {
+        plat::sim::SetRegistryString(plat::HKEY_ROOT_LOCAL_MACHINE, key, u"WAV", soundDevicePath);
+        plat::sim::SetRegistryDword(plat::HKEY_ROOT_CURRENT_USER, kSoundLevelKey, u"InitVol",
+                                    kShortcutSoundLevel);
+    }
+    if (options.memoryLimit != 0) {
+        plat::sim::SetBitmapMemoryLimit(static_cast<std::size_t>(options.memoryLimit));
+    }
+
+    setup->imagePath = ReadString(key, u"Image");
+    setup->soundPath = ReadString(key, u"WAV");
+    std::uint32_t level = 0;
+    setup->hasSoundLevel = plat::RegistryGetDWORD(plat::HKEY_ROOT_CURRENT_USER, kSoundLevelKey,
+                                                  u"InitVol", &level) == 0;
+    setup->soundLevel = level;
+    setup->imageHostPath =
+        setup->imagePath.empty() ? std::string() : plat::sim::HostPath(setup->imagePath.c_str());
+    return true;
+}
+
+void CleanUpDevice(DeviceSetup* setup) {
+    if (setup->tempRoot.empty()) return;
+    std::error_code ec;
+    // The folder holds only links to or copies of the user's files.
+    fs::remove_all(setup->tempRoot, ec);
+    setup->tempRoot.clear();
+}
+
+ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAfterMs) {
+    ShowRecord record;
+    std::mutex mutex;
+    std::vector<std::uint8_t> lastBgr;
+    std::atomic<int> copies{0};
+
+    plat::sim::SetScreenCopyObserver([&](const plat::sim::ScreenShot& shot) {
+        std::lock_guard<std::mutex> guard(mutex);
+        if (record.images.empty() || shot.bgr != lastBgr) {
+            record.images.push_back(FromBgr(shot.width, shot.height, shot.bgr));
+            lastBgr = shot.bgr;
+        }
+        record.copies.push_back({shot.timeMs, static_cast<int>(record.images.size()) - 1});
+        copies.fetch_add(1);
+    });
+
+    plat::HANDLE endRequest = plat::CreateEvent(nullptr, true, false, nullptr);
+    plat::HANDLE done = plat::CreateEvent(nullptr, true, false, nullptr);
+    plat::HANDLE stop = plat::CreateEvent(nullptr, true, false, nullptr);
+    plat::HANDLE shutdownDone = CreateShutdownDoneEvent(options);
+    std::atomic<bool> finished{false};
+    record.calledAtMs = plat::sim::Now();
+    const std::uint64_t start = record.calledAtMs;
+
+    // The boot sequence's side: the end request at its time, and watchers that note when the
+    // show's events are signalled. They are device threads so that virtual time waits for them.
+    std::thread ender([&] {
+        plat::sim::DeviceThreadScope scope;
+        const std::uint32_t at = endAfterMs ? *endAfterMs : kNothingShownMs;
+        const std::uint64_t now = plat::sim::Now() - start;
+        const std::uint32_t wait = now >= at ? 0 : static_cast<std::uint32_t>(at - now);
+        if (plat::WaitForSingleObject(stop, wait) != plat::WAIT_TIMEOUT) return;
+        if (!endAfterMs && copies.load() != 0) return;
+        std::lock_guard<std::mutex> guard(mutex);
+        record.endRequestAtMs = plat::sim::Now();
+        record.endRequestBecauseNothingShown = !endAfterMs;
+        plat::SetEvent(endRequest);
+    });
+    // A watcher wakes at the virtual time of the signal (time cannot move while it is
+    // runnable); whether the show or our release at the end signalled the event is decided
+    // after the show returns, before the release.
+    std::uint64_t doneWokeAt = 0, shutdownWokeAt = 0;
+    std::thread doneWatcher([&] {
+        plat::sim::DeviceThreadScope scope;
+        plat::WaitForSingleObject(done, plat::INFINITE);
+        doneWokeAt = plat::sim::Now();
+    });
+    std::thread shutdownWatcher([&] {
+        if (!shutdownDone) return;
+        plat::sim::DeviceThreadScope scope;
+        plat::WaitForSingleObject(shutdownDone, plat::INFINITE);
+        shutdownWokeAt = plat::sim::Now();
+    });
+
+    // The progress line reads only counters: it is no device thread and calls no platform
+    // service, so it cannot disturb virtual time.
+    std::atomic<bool> returned{false};
+    std::thread ticker([&] {
+        ProgressLine line;
+        if (!line.enabled()) return;
+        while (!returned.load()) {
+            const int n = copies.load();
+            line.Update(n == 0 ? std::string("loading and decoding the picture...")
+                               : "playing: " + std::to_string(n) + " screen copies");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+
+    if (options.mode == "shutdown") {
+        DoShutdownAnimation(nullptr, endRequest, done);
+    } else {
+        DoStartupAnimation(nullptr, endRequest, done);
+    }
+    record.returnedAtMs = plat::sim::Now();
+    returned.store(true);
+
+    const bool doneByShow = plat::WaitForSingleObject(done, 0) == plat::WAIT_OBJECT_0;
+    const bool shutdownByShow =
+        shutdownDone && plat::WaitForSingleObject(shutdownDone, 0) == plat::WAIT_OBJECT_0;
+
+    // Release the helpers before this thread leaves the device to join them: virtual time
+    // would otherwise run on to their deadlines.
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        finished.store(true);
+    }
+    plat::SetEvent(stop);
+    plat::SetEvent(done);
+    if (shutdownDone) plat::SetEvent(shutdownDone);
+    {
+        plat::sim::OffDeviceScope off;
+        ticker.join();
+        ender.join();
+        doneWatcher.join();
+        shutdownWatcher.join();
+    }
+    if (doneByShow) record.doneEventAtMs = doneWokeAt;
+    if (shutdownByShow) record.shutdownEventAtMs = shutdownWokeAt;
+    plat::sim::SetScreenCopyObserver(nullptr);
+    for (plat::HANDLE h : {endRequest, done, stop, shutdownDone}) {
+        if (h) plat::CloseHandle(h);
+    }
+    record.messages = plat::sim::DeliveredMessages();
+    record.sounds = plat::sim::Sounds();
+    return record;
+}
+
+ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
+                       const PictureReport* picture) {
+    ShowResult result;
+    for (const auto& m : record.messages) {
+        if (m.windowClass != kAnimationClass) continue;
+        if (m.message == kMessageClose && !result.windowClosedAtMs) {
+            result.windowClosedAtMs = m.timeMs;
+        }
+        if (m.message == kMessageAnimationEnded && !result.animationEndedAtMs) {
+            result.animationEndedAtMs = m.timeMs;
+        }
+    }
+
+    // Replay the render loop's rule on the copy times (see show.h).
+    const bool haveDelays = picture && picture->parsed && !picture->frames.empty();
+    const int frameCount = haveDelays ? static_cast<int>(picture->frames.size()) : 0;
+    std::uint64_t due = 0;
+    int next = 0;
+    const auto& copies = record.copies;
+    for (std::size_t k = 0; k < copies.size(); ++k) {
+        bool composed;
+        if (haveDelays) {
+            composed = next < frameCount &&
+                       (k == 0 || copies[k - 1].timeMs - copies[0].timeMs >= due);
+        } else {
+            composed = k == 0 || copies[k].image != copies[k - 1].image;
+        }
+        if (composed) {
+            result.frames.push_back({next, copies[k].timeMs - record.calledAtMs,
+                                     static_cast<int>(k)});
+            if (haveDelays) {
+                due += static_cast<std::uint64_t>(
+                           static_cast<std::uint16_t>(picture->frames[next].delayCs)) * 10;
+            }
+            ++next;
+        } else if (k > 0 && copies[k].image != copies[k - 1].image) {
+            ++result.unexpectedChanges;
+        }
+    }
+    result.showedPicture = !result.frames.empty();
+
+    const bool pictureExists =
+        !setup.imageHostPath.empty() && fs::exists(fs::path(setup.imageHostPath));
+    const bool closedBeforeEndRequest =
+        result.windowClosedAtMs &&
+        (!record.endRequestAtMs || *result.windowClosedAtMs < *record.endRequestAtMs);
+    if (setup.imagePath.empty()) {
+        result.endHow = "noPicture";
+        result.reason = "the registry holds no picture path (value Image) for this mode";
+    } else if (!pictureExists) {
+        result.endHow = "noPicture";
+        result.reason = "the picture " + Utf8(setup.imagePath) + " does not exist on the device";
+        if (setup.deviceRoot.empty()) result.reason += " (no --device-root was given)";
+    } else if (!result.showedPicture && closedBeforeEndRequest && !result.animationEndedAtMs) {
+        result.endHow = "loadFailed";
+        result.reason = "the device could not load the picture " + Utf8(setup.imagePath);
+        if (picture) {
+            for (const Warning& w : picture->warnings) {
+                if (w.id == "notGif" || w.id == "undecodable" || w.id == "noScaleFits") {
+                    result.reason += ": " + w.text;
+                    break;
+                }
+            }
+        } else {
+            result.reason += ": it is not a file the device can read";
+        }
+    } else if (result.animationEndedAtMs) {
+        result.endHow = "lastFrame";
+    } else if (record.endRequestAtMs && result.windowClosedAtMs) {
+        result.endHow = "endRequest";
+    } else if (record.doneEventAtMs && !result.windowClosedAtMs) {
+        result.endHow = "doneEvent";
+    } else if (result.windowClosedAtMs) {
+        result.endHow = "closePosted";
+    } else {
+        result.endHow = "returned";
+    }
+    if (!result.showedPicture && result.reason.empty()) {
+        if (picture && picture->frames.size() == 1) {
+            result.reason = "the picture has a single frame: the device shows nothing for it";
+        } else if (picture && !picture->surfacesFit) {
+            result.reason =
+                "the render thread could not start: its drawing surfaces do not fit in the "
+                "bitmap memory beside the frames, so the device shows nothing";
+        } else {
+            result.reason = "the device showed nothing";
+        }
+    }
+    return result;
+}
+
+namespace {
+
+Json OptionalMs(const std::optional<std::uint64_t>& t, std::uint64_t base) {
+    return t ? Json(*t - base) : Json();
+}
+
+}  // namespace
+
+Json MakeTimeline(const Options& options, const DeviceSetup& setup, const ShowRecord& record,
+                  const ShowResult& result, const PictureReport* picture) {
+    const std::uint64_t base = record.calledAtMs;
+    Json t = Json::Object();
+    Json screen = Json::Object();
+    screen.Set("width", options.screenWidth);
+    screen.Set("height", options.screenHeight);
+    t.Set("screen", screen);
+    t.Set("mode", options.mode);
+    t.Set("imagePath", Utf8(setup.imagePath));
+    t.Set("soundPath", Utf8(setup.soundPath));
+    if (!setup.usingSample.empty()) t.Set("sample", true);
+    t.Set("decodeScale",
+          result.showedPicture && picture && picture->decodeScale > 0 ? Json(picture->decodeScale)
+                                                                       : Json());
+    t.Set("memoryLimit", options.memoryLimit ? Json(options.memoryLimit) : Json());
+    Json frames = Json::Array();
+    for (std::size_t i = 0; i < result.frames.size(); ++i) {
+        const ComposedFrame& f = result.frames[i];
+        Json fj = Json::Object();
+        fj.Set("index", f.index);
+        fj.Set("composedAtMs", f.composedAtMs);
+        if (picture && f.index < static_cast<int>(picture->frames.size())) {
+            const FrameReport& r = picture->frames[static_cast<std::size_t>(f.index)];
+            fj.Set("delayCs", r.delayCs);
+            fj.Set("disposal", r.disposal);
+        }
+        char name[32];
+        std::snprintf(name, sizeof name, "frame-%04zu.png", i);
+        fj.Set("file", name);
+        frames.Push(fj);
+    }
+    t.Set("frames", frames);
+
+    Json sound;
+    for (const auto& s : record.sounds) {
+        sound = Json::Object();
+        sound.Set("path", Utf8(s.path));
+        sound.Set("played", s.played);
+        sound.Set("startedAtMs", s.startedAtMs - base);
+        sound.Set("endedAtMs", s.endedAtMs - base);
+        sound.Set("synchronous", (s.flags & plat::SND_ASYNC) == 0);
+        break;  // a show plays at most one sound
+    }
+    t.Set("sound", sound);
+
+    Json end = Json::Object();
+    end.Set("how", result.endHow);
+    end.Set("doneEventAtMs", OptionalMs(record.doneEventAtMs, base));
+    end.Set("returnedAtMs", record.returnedAtMs - base);
+    end.Set("shutdownEventAtMs", OptionalMs(record.shutdownEventAtMs, base));
+    end.Set("endRequestAtMs", OptionalMs(record.endRequestAtMs, base));
+    end.Set("animationEndedAtMs", OptionalMs(result.animationEndedAtMs, base));
+    end.Set("windowClosedAtMs", OptionalMs(result.windowClosedAtMs, base));
+    end.Set("deviceShowedNothing", !result.showedPicture);
+    if (!result.showedPicture) end.Set("reason", result.reason);
+    t.Set("end", end);
+
+    t.Set("screenCopies", static_cast<std::uint64_t>(record.copies.size()));
+    t.Set("recordingConsistent", result.unexpectedChanges == 0);
+    Json warnings = Json::Array();
+    if (picture) {
+        for (const Warning& w : picture->warnings) warnings.Push(w.text);
+    }
+    t.Set("warnings", warnings);
+    return t;
+}
+
+}  // namespace preview

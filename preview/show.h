@@ -1,0 +1,103 @@
+// Running a show of the real library on the simulated device, and what came of it.
+//
+// PrepareDevice gives a fresh simulated device set up from the options (registry file, device
+// root, --image and --sound shortcuts, memory limit). RecordShow then calls the library's
+// entry point on virtual time and keeps every screen copy; AnalyseShow turns the copies and
+// the device's records into the composed frames and the timeline.
+//
+// How composed frames are told apart from the other copies: the render thread copies its
+// surface to the window on every pass (about 20 ms apart) and composes a frame only on the
+// passes where the time it has measured since its start reaches the frame's due time (the sum
+// of the delays before it). It measures that time after each copy, so on pass k it decides
+// with the clock reading taken right after copy k - 1. We replay that rule on the recorded
+// copy times with the frames' delays as the decoder reports them: copy 0 shows frame 0, and
+// copy k (k >= 1) shows the next frame when time(copy k - 1) - time(copy 0) reaches its due
+// time. As a check, every copy that is not a composition must show the same pixels as the one
+// before; the timeline reports when that does not hold.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/device.h"
+#include "preview/image_files.h"
+#include "preview/json.h"
+#include "preview/options.h"
+#include "preview/picture_report.h"
+
+namespace preview {
+
+// What the device was given, resolved from the options.
+struct DeviceSetup {
+    std::string deviceRoot;     // host folder standing for "\" ("" for none)
+    std::string tempRoot;       // a folder we made for --image/--sound (removed afterwards)
+    std::u16string imagePath;   // the registry's values for the mode ("" when absent)
+    std::u16string soundPath;
+    std::uint32_t soundLevel = 0;
+    bool hasSoundLevel = false;
+    std::string imageHostPath;  // where imagePath resolves on this computer ("" for nowhere)
+    std::string usingSample;    // set when the bundled sample is shown
+};
+
+// Resolves the options and writes the registry of a freshly reset device. On bad input
+// returns false with a one-line *error (exit code 2).
+bool PrepareDevice(const Options& options, plat::sim::ClockMode clock, DeviceSetup* setup,
+                   std::string* error);
+// In shut-down mode the boot sequence's event "SHUTDOWN_ANIMATION_DONE" (manual reset, so
+// that watching it does not consume the signal); none in start-up mode. The show opens it.
+plat::HANDLE CreateShutdownDoneEvent(const Options& options);
+// Removes what PrepareDevice made for the shortcuts.
+void CleanUpDevice(DeviceSetup* setup);
+
+// One copy to the window as the screen showed it.
+struct ScreenCopy {
+    std::uint64_t timeMs;
+    int image;  // index into ShowRecord::images (copies showing the same pixels share one)
+};
+
+struct ShowRecord {
+    std::uint64_t calledAtMs = 0;
+    std::uint64_t returnedAtMs = 0;
+    std::vector<RgbImage> images;
+    std::vector<ScreenCopy> copies;
+    std::vector<plat::sim::MessageRecord> messages;
+    std::vector<plat::sim::SoundRecord> sounds;
+    std::optional<std::uint64_t> doneEventAtMs;
+    std::optional<std::uint64_t> shutdownEventAtMs;
+    std::optional<std::uint64_t> endRequestAtMs;
+    bool endRequestBecauseNothingShown = false;
+};
+
+// Runs the show on the prepared device (virtual clock). `endAfterMs`: signal the end request
+// at that show time; without it the end request is signalled after kNothingShownMs when the
+// screen has shown nothing by then (a picture of one frame, or a render thread that could not
+// start), as the boot sequence would end such a show.
+constexpr std::uint32_t kNothingShownMs = 5000;
+ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAfterMs);
+
+struct ComposedFrame {
+    int index;                 // frame of the picture
+    std::uint64_t composedAtMs;  // show time of the copy that first showed it
+    int copy;                  // index into ShowRecord::copies
+};
+
+struct ShowResult {
+    std::vector<ComposedFrame> frames;
+    std::string endHow;       // lastFrame, endRequest, doneEvent, closePosted, noPicture, ...
+    std::string reason;       // when the device showed nothing: why, in plain words
+    bool showedPicture = false;
+    int unexpectedChanges = 0;  // copies that changed the screen without a composition
+    std::optional<std::uint64_t> windowClosedAtMs;
+    std::optional<std::uint64_t> animationEndedAtMs;
+};
+
+ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
+                       const PictureReport* picture);
+
+Json MakeTimeline(const Options& options, const DeviceSetup& setup, const ShowRecord& record,
+                  const ShowResult& result, const PictureReport* picture);
+
+}  // namespace preview
