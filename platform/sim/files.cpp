@@ -6,8 +6,6 @@
 // device root is ever reachable: "." and ".." components, drive letters and host separators
 // are refused, and an entry whose real location (after following symbolic links) lies outside
 // the root counts as absent.
-#include "platform/file.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/sim/device.h"
 #include "platform/sim/internal.h"
 
@@ -54,7 +53,9 @@ std::string CurrentRoot() {
     return f.root;
 }
 
-bool HasWildcard(std::u16string_view s) { return s.find_first_of(u"*?") != std::u16string_view::npos; }
+bool HasWildcard(std::u16string_view s) {
+    return s.find_first_of(u"*?") != std::u16string_view::npos;
+}
 
 // Splits an absolute device path into its components. False for a relative path or a
 // component that cannot name anything on the device (".", "..", characters that the device
@@ -116,9 +117,8 @@ bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) {
     if (pattern == u"*.*") pattern = u"*";  // the device's "everything"
     std::size_t p = 0, n = 0, starP = std::u16string_view::npos, starN = 0;
     while (n < name.size()) {
-        if (p < pattern.size() &&
-            (pattern[p] == u'?' ||
-             sim::detail::FoldCase(pattern[p]) == sim::detail::FoldCase(name[n]))) {
+        if (p < pattern.size() && (pattern[p] == u'?' || sim::detail::FoldCase(pattern[p]) ==
+                                                             sim::detail::FoldCase(name[n]))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == u'*') {
@@ -218,8 +218,8 @@ HFIND FindFirstFile(const char16_t* path, FindData* data) {
     std::error_code ec;
     if (!dir.exists || !fs::is_directory(dir.host, ec)) return nullptr;
     for (const auto& [name, host] : Entries(dir.host)) {
-        const bool match = HasWildcard(pattern) ? WildcardMatch(pattern, name)
-                                                : EqualNoCase(pattern, name);
+        const bool match =
+            HasWildcard(pattern) ? WildcardMatch(pattern, name) : EqualNoCase(pattern, name);
         if (match && Inside(host, dir.rootCanonical)) {
             FillFindData(host, name, data);
             return NewFind();
@@ -239,7 +239,8 @@ bool FindClose(HFIND find) {
 HFILESTREAM FileOpen(const char16_t* path, const char* mode) {
     // The device's files are only ever read; a mode that writes is refused rather than
     // silently reading.
-    if (mode == nullptr || mode[0] != 'r' || std::string_view(mode).find('+') != std::string_view::npos) {
+    if (mode == nullptr || mode[0] != 'r' ||
+        std::string_view(mode).find('+') != std::string_view::npos) {
         return nullptr;
     }
     std::vector<std::u16string> parts;

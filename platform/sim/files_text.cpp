@@ -96,7 +96,7 @@ char16_t FoldCase(char16_t c) {
     if (c < 0xC0) return c;
     if (c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 0x20);  // Latin-1 capitals
     if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 0x20);  // Greek
-    if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 0x20);  // Cyrillic
+    if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 0x20);                // Cyrillic
     if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 0x50);  // Cyrillic Ѐ..Џ
     return c;
 }

@@ -40,7 +40,8 @@ int MessageBox(HWND /*owner*/, const char16_t* text, const char16_t* caption,
     if (handler) {
         handler(body, title);
     } else {
-        const std::string line = sim::detail::ToUtf8(title) + ": " + sim::detail::ToUtf8(body) + "\n";
+        const std::string line =
+            sim::detail::ToUtf8(title) + ": " + sim::detail::ToUtf8(body) + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);
         std::fflush(stderr);
     }
@@ -49,9 +50,8 @@ int MessageBox(HWND /*owner*/, const char16_t* text, const char16_t* caption,
 
 namespace sim {
 
-void SetMessageBoxHandler(std::function<void(const std::u16string& text,
-                                             const std::u16string& caption)>
-                              handler) {
+void SetMessageBoxHandler(
+    std::function<void(const std::u16string& text, const std::u16string& caption)> handler) {
     std::lock_guard<std::mutex> lock(TheMessageBoxes().mutex);
     TheMessageBoxes().handler = std::move(handler);
 }

@@ -64,7 +64,9 @@ std::vector<std::u16string> SplitLines(const std::u16string& text) {
     return lines;
 }
 
-bool IsSpace(char16_t c) { return c == u' ' || c == u'\t'; }
+bool IsSpace(char16_t c) {
+    return c == u' ' || c == u'\t';
+}
 
 std::u16string_view Trim(std::u16string_view s) {
     while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
@@ -83,7 +85,9 @@ int HexDigit(char16_t c) {
     return -1;
 }
 
-std::string Quote(std::u16string_view s) { return "\"" + ToUtf8(s) + "\""; }
+std::string Quote(std::u16string_view s) {
+    return "\"" + ToUtf8(s) + "\"";
+}
 
 void AppendUtf16Le(std::u16string_view s, std::vector<std::uint8_t>* out) {
     for (char16_t c : s) {
@@ -93,7 +97,7 @@ void AppendUtf16Le(std::u16string_view s, std::vector<std::uint8_t>* out) {
 }
 
 class Parser {
-public:
+  public:
     Parser(const std::string& name, std::vector<RegOperation>* ops, std::string* error)
         : name_(name), ops_(ops), error_(error) {}
 
@@ -126,7 +130,7 @@ public:
         return true;
     }
 
-private:
+  private:
     bool Fail(std::size_t lineNumber, const std::string& what) {
         if (error_) *error_ = name_ + ":" + std::to_string(lineNumber) + ": " + what;
         return false;
@@ -164,7 +168,11 @@ private:
         }
         if (remove && path.empty()) return Fail("a root key cannot be deleted");
         RegOperation op{remove ? RegOperation::Kind::DeleteKey : RegOperation::Kind::CreateKey,
-                        root, path, {}, 0, {}};
+                        root,
+                        path,
+                        {},
+                        0,
+                        {}};
         ops_->push_back(op);
         haveKey_ = !remove;
         root_ = root;
@@ -212,7 +220,8 @@ private:
             return false;
         }
         while (pos < line.size() && IsSpace(line[pos])) ++pos;
-        if (pos >= line.size() || line[pos] != u'=') return Fail("expected '=' after the value name");
+        if (pos >= line.size() || line[pos] != u'=')
+            return Fail("expected '=' after the value name");
         ++pos;
         while (pos < line.size() && IsSpace(line[pos])) ++pos;
         if (!haveKey_) return Fail("a value line must follow a [key] line");
@@ -241,7 +250,8 @@ private:
                 value = (value << 4) | static_cast<std::uint32_t>(d);
             }
             op.type = REG_DWORD;
-            for (int k = 0; k < 4; ++k) op.data.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
+            for (int k = 0; k < 4; ++k)
+                op.data.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
         } else if (StartsWithNoCase(data, u"hex")) {
             if (!HexValue(data, startLine, &op)) return false;
         } else {

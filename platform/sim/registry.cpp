@@ -3,6 +3,7 @@
 // and platform/sim/device.h.
 #include "platform/registry.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -63,7 +64,9 @@ Registry& TheRegistry() {
     return registry;
 }
 
-bool IsRoot(HKEY key) { return key == HKEY_ROOT_LOCAL_MACHINE || key == HKEY_ROOT_CURRENT_USER; }
+bool IsRoot(HKEY key) {
+    return key == HKEY_ROOT_LOCAL_MACHINE || key == HKEY_ROOT_CURRENT_USER;
+}
 
 // Case-folded path with empty components dropped.
 std::u16string NormalPath(std::u16string_view path) {
@@ -87,7 +90,9 @@ std::u16string Join(const std::u16string& base, const std::u16string& sub) {
     return base + u'\\' + sub;
 }
 
-bool KeyExists(Registry& r, const KeyId& id) { return id.second.empty() || r.keys.count(id) != 0; }
+bool KeyExists(Registry& r, const KeyId& id) {
+    return id.second.empty() || r.keys.count(id) != 0;
+}
 
 // Where a key handle points; false for an unknown or closed handle.
 bool Resolve(Registry& r, HKEY key, OpenKey* out) {
@@ -112,9 +117,9 @@ Key& CreateKey(Registry& r, std::uintptr_t root, const std::u16string& path) {
 void DeleteKeyTree(Registry& r, std::uintptr_t root, const std::u16string& path) {
     const std::u16string prefix = path + u'\\';
     for (auto it = r.keys.begin(); it != r.keys.end();) {
-        const bool below = it->first.first == root &&
-                           (it->first.second == path ||
-                            it->first.second.compare(0, prefix.size(), prefix) == 0);
+        const bool below =
+            it->first.first == root &&
+            (it->first.second == path || it->first.second.compare(0, prefix.size(), prefix) == 0);
         it = below ? r.keys.erase(it) : std::next(it);
     }
 }
@@ -164,7 +169,7 @@ long RegCloseKey(HKEY key) {
     Registry& r = TheRegistry();
     std::lock_guard<std::mutex> lock(r.mutex);
     return r.handles.erase(reinterpret_cast<std::uintptr_t>(key)) ? ERROR_SUCCESS
-                                                                   : kErrorInvalidHandle;
+                                                                  : kErrorInvalidHandle;
 }
 
 long RegQueryValueEx(HKEY key, const char16_t* valueName, std::uint32_t* /*reserved*/,

@@ -3,6 +3,7 @@
 // previewer. See platform/sound.h and platform/sim/device.h.
 #include "platform/sound.h"
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -21,8 +22,7 @@ namespace {
 // Larger files are refused rather than read whole into memory.
 constexpr long kMaxSoundFileBytes = 512L * 1024 * 1024;
 
-using Observer =
-    std::function<void(const sim::SoundRecord&, const std::vector<std::uint8_t>& wav)>;
+using Observer = std::function<void(const sim::SoundRecord&, const std::vector<std::uint8_t>& wav)>;
 
 struct SoundState {
     std::mutex mutex;
@@ -109,7 +109,9 @@ bool PlaySound(const char16_t* sound, HMODULE /*module*/, std::uint32_t flags) {
     return Play(sound, flags, (flags & SND_FILENAME) != 0);
 }
 
-bool sndPlaySound(const char16_t* path, std::uint32_t flags) { return Play(path, flags, true); }
+bool sndPlaySound(const char16_t* path, std::uint32_t flags) {
+    return Play(path, flags, true);
+}
 
 namespace sim {
 
@@ -130,8 +132,8 @@ std::vector<SoundRecord> Sounds() {
     return s.records;
 }
 
-void SetSoundObserver(std::function<void(const SoundRecord&, const std::vector<std::uint8_t>& wav)>
-                          observer) {
+void SetSoundObserver(
+    std::function<void(const SoundRecord&, const std::vector<std::uint8_t>& wav)> observer) {
     SoundState& s = TheSound();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.observer = std::move(observer);

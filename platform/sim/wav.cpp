@@ -51,7 +51,8 @@ bool ParseWav(const std::vector<std::uint8_t>& bytes, WavFormat* format, std::st
     while (at + 8 <= riffEnd) {
         const std::uint64_t chunkSize = U32(bytes, at + 4);
         const std::uint64_t body = at + 8;
-        if (body + chunkSize > riffEnd) return Refuse(problem, "a chunk runs past the end of the file");
+        if (body + chunkSize > riffEnd)
+            return Refuse(problem, "a chunk runs past the end of the file");
         if (Tag(bytes, at, "fmt ")) {
             if (chunkSize < 16) return Refuse(problem, "the format chunk is too short");
             if (U16(bytes, body) != 1) return Refuse(problem, "the sound is not PCM");
@@ -61,9 +62,8 @@ bool ParseWav(const std::vector<std::uint8_t>& bytes, WavFormat* format, std::st
             f.bitsPerSample = static_cast<std::uint16_t>(U16(bytes, body + 14));
             const bool bitsOk = f.bitsPerSample == 8 || f.bitsPerSample == 16 ||
                                 f.bitsPerSample == 24 || f.bitsPerSample == 32;
-            if (f.channels < 1 || f.channels > 8 || f.sampleRate < 1000 ||
-                f.sampleRate > 384000 || !bitsOk ||
-                f.blockAlign != f.channels * (f.bitsPerSample / 8)) {
+            if (f.channels < 1 || f.channels > 8 || f.sampleRate < 1000 || f.sampleRate > 384000 ||
+                !bitsOk || f.blockAlign != f.channels * (f.bitsPerSample / 8)) {
                 return Refuse(problem, "the PCM format is not one the device plays");
             }
             haveFormat = true;
@@ -75,7 +75,8 @@ bool ParseWav(const std::vector<std::uint8_t>& bytes, WavFormat* format, std::st
             *format = f;
             return true;
         }
-        at = static_cast<std::size_t>(body + chunkSize + (chunkSize & 1));  // chunks are padded to even
+        at = static_cast<std::size_t>(body + chunkSize +
+                                      (chunkSize & 1));  // chunks are padded to even
     }
     return Refuse(problem, haveFormat ? "no data chunk" : "no format chunk");
 }

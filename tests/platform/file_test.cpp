@@ -1,5 +1,7 @@
 // The device's file system: device paths onto the host folder that stands for the root,
 // case-insensitive lookups, wildcards, escape attempts, and buffered read streams.
+#include "platform/file.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,7 +10,6 @@
 #include <fstream>
 #include <string>
 
-#include "platform/file.h"
 #include "platform/sim/device.h"
 
 namespace {
@@ -16,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class FileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         base_ = fs::temp_directory_path() /
                 ("bootreel-files-" + std::to_string(::getpid()) + "-" +
@@ -62,7 +63,8 @@ TEST_F(FileTest, EachPathComponentIsMatchedWithoutRegardToCase) {
     EXPECT_EQ(Find(u"\\WINDOWS\\STARTUP.WAV", &data), u"startup.wav");
     EXPECT_EQ(data.attributes, plat::FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(data.size, 10u);
-    EXPECT_EQ(plat::sim::HostPath(u"\\windows\\boot.gif"), (root_ / "Windows" / "Boot.GIF").string());
+    EXPECT_EQ(plat::sim::HostPath(u"\\windows\\boot.gif"),
+              (root_ / "Windows" / "Boot.GIF").string());
     // A file that does not exist yet maps below the folders that do.
     EXPECT_EQ(plat::sim::HostPath(u"\\windows\\new.wav"), (root_ / "Windows" / "new.wav").string());
 }

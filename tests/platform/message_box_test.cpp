@@ -25,10 +25,9 @@ TEST(MessageBoxTest, WritesOneLineToStandardErrorAndAnswersOk) {
 TEST(MessageBoxTest, AHandlerTakesTheTextUntilTheDeviceIsReset) {
     plat::sim::Reset();
     std::u16string seen;
-    plat::sim::SetMessageBoxHandler(
-        [&](const std::u16string& text, const std::u16string& caption) {
-            seen += caption + u"|" + text;
-        });
+    plat::sim::SetMessageBoxHandler([&](const std::u16string& text, const std::u16string& caption) {
+        seen += caption + u"|" + text;
+    });
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(plat::MessageBox(nullptr, u"text", u"caption", 0), kIdOk);
     plat::sim::Reset();  // `seen` must not be written from here on

@@ -15,7 +15,7 @@ using plat::HKEY_ROOT_CURRENT_USER;
 using plat::HKEY_ROOT_LOCAL_MACHINE;
 
 class RegFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { plat::sim::Reset(); }
 
     // The string value, or "<missing>" when it cannot be read as a string.
@@ -74,14 +74,15 @@ TEST_F(RegFileTest, AnExportedUtf16FileLoadsStringsAndDwords) {
 }
 
 TEST_F(RegFileTest, AnOlderAsciiFileWithShortRootNamesAndLfLineEndsLoads) {
-    ASSERT_TRUE(Load("REGEDIT4\n"
-                     "; a comment\n"
-                     "[HKLM\\Software\\A]\n"
-                     "\"Quote\"=\"say \\\"hi\\\"\"\n"
-                     "@=\"default\"\n"
-                     "\"Short\"=dword:7\n"
-                     "[hkcu\\B]\n"
-                     "\"Max\"=DWORD:FFFFFFFF\n"));
+    ASSERT_TRUE(
+        Load("REGEDIT4\n"
+             "; a comment\n"
+             "[HKLM\\Software\\A]\n"
+             "\"Quote\"=\"say \\\"hi\\\"\"\n"
+             "@=\"default\"\n"
+             "\"Short\"=dword:7\n"
+             "[hkcu\\B]\n"
+             "\"Max\"=DWORD:FFFFFFFF\n"));
     EXPECT_EQ(String(HKEY_ROOT_LOCAL_MACHINE, u"software\\a", u"Quote"), u"say \"hi\"");
     EXPECT_EQ(String(HKEY_ROOT_LOCAL_MACHINE, u"Software\\A", nullptr), u"default");
     EXPECT_EQ(Dword(HKEY_ROOT_LOCAL_MACHINE, u"Software\\A", u"Short"), 7);
@@ -89,19 +90,21 @@ TEST_F(RegFileTest, AnOlderAsciiFileWithShortRootNamesAndLfLineEndsLoads) {
 }
 
 TEST_F(RegFileTest, Utf8WithByteOrderMarkKeepsNonAsciiText) {
-    ASSERT_TRUE(Load("\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
-                     "[HKEY_LOCAL_MACHINE\\K]\r\n"
-                     "\"N\"=\"caf\xC3\xA9\"\r\n"));
+    ASSERT_TRUE(
+        Load("\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
+             "[HKEY_LOCAL_MACHINE\\K]\r\n"
+             "\"N\"=\"caf\xC3\xA9\"\r\n"));
     EXPECT_EQ(String(HKEY_ROOT_LOCAL_MACHINE, u"K", u"N"), u"caf\u00e9");
 }
 
 TEST_F(RegFileTest, HexValuesContinueOverLinesAndKeepTheirType) {
     // "a:b" as an expandable string (type 2) in UTF-16LE, split as the editor splits long lines.
-    ASSERT_TRUE(Load("Windows Registry Editor Version 5.00\n"
-                     "[HKEY_LOCAL_MACHINE\\K]\n"
-                     "\"Expand\"=hex(2):61,00,3a,00,\\\n"
-                     "  62,00,00,00\n"
-                     "\"Bin\"=hex:01,02\n"));
+    ASSERT_TRUE(
+        Load("Windows Registry Editor Version 5.00\n"
+             "[HKEY_LOCAL_MACHINE\\K]\n"
+             "\"Expand\"=hex(2):61,00,3a,00,\\\n"
+             "  62,00,00,00\n"
+             "\"Bin\"=hex:01,02\n"));
     plat::HKEY key = nullptr;
     ASSERT_EQ(plat::RegOpenKeyEx(HKEY_ROOT_LOCAL_MACHINE, u"K", 0, 0, &key), 0);
     std::uint8_t data[16] = {};
@@ -123,10 +126,11 @@ TEST_F(RegFileTest, DeletionsRemoveKeysWithTheirSubkeysAndSingleValues) {
     plat::sim::SetRegistryString(HKEY_ROOT_LOCAL_MACHINE, u"Software\\Old\\Sub", u"X", u"1");
     plat::sim::SetRegistryString(HKEY_ROOT_LOCAL_MACHINE, u"Software\\Keep", u"Gone", u"1");
     plat::sim::SetRegistryString(HKEY_ROOT_LOCAL_MACHINE, u"Software\\Keep", u"Stays", u"2");
-    ASSERT_TRUE(Load("Windows Registry Editor Version 5.00\n"
-                     "[-HKEY_LOCAL_MACHINE\\Software\\Old]\n"
-                     "[HKEY_LOCAL_MACHINE\\Software\\Keep]\n"
-                     "\"Gone\"=-\n"));
+    ASSERT_TRUE(
+        Load("Windows Registry Editor Version 5.00\n"
+             "[-HKEY_LOCAL_MACHINE\\Software\\Old]\n"
+             "[HKEY_LOCAL_MACHINE\\Software\\Keep]\n"
+             "\"Gone\"=-\n"));
     plat::HKEY key = nullptr;
     EXPECT_EQ(plat::RegOpenKeyEx(HKEY_ROOT_LOCAL_MACHINE, u"Software\\Old\\Sub", 0, 0, &key),
               plat::ERROR_FILE_NOT_FOUND);
@@ -165,9 +169,9 @@ TEST_F(RegFileTest, MalformedFilesAreRefusedNamingFileAndLineWithNothingLoaded) 
         SCOPED_TRACE(m.body);
         plat::sim::Reset();
         std::string error;
-        EXPECT_FALSE(Load(std::string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Partial]\n\"V\"=\"1\"\n") +
-                              m.body,
-                          &error));
+        EXPECT_FALSE(
+            Load(std::string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Partial]\n\"V\"=\"1\"\n") + m.body,
+                 &error));
         EXPECT_EQ(error.rfind("device.reg:" + std::to_string(m.line) + ": ", 0), 0u) << error;
         EXPECT_NE(error.find(m.says), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;

@@ -1,12 +1,15 @@
 // Reading the registry: key handles, value sizes and types, too-small buffers, missing keys
 // and values, and the DWORD read that keeps the caller's preset when it fails.
+#include "platform/registry.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <thread>
 #include <vector>
 
-#include "platform/registry.h"
 #include "platform/sim/device.h"
 
 namespace {
@@ -16,13 +19,13 @@ using plat::HKEY_ROOT_CURRENT_USER;
 using plat::HKEY_ROOT_LOCAL_MACHINE;
 
 class RegistryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         plat::sim::Reset();
         plat::sim::SetRegistryString(HKEY_ROOT_LOCAL_MACHINE, u"Software\\Korvel\\Startup",
                                      u"Image", u"\\Windows\\a.gif");
-        plat::sim::SetRegistryDword(HKEY_ROOT_CURRENT_USER, u"ControlPanel\\SoundCategories\\System",
-                                    u"InitVol", 5);
+        plat::sim::SetRegistryDword(HKEY_ROOT_CURRENT_USER,
+                                    u"ControlPanel\\SoundCategories\\System", u"InitVol", 5);
     }
 
     HKEY Open(HKEY root, const char16_t* path) {
@@ -98,9 +101,9 @@ TEST_F(RegistryTest, AValueOf259CharactersFitsA260CharacterBufferExactly) {
 
 TEST_F(RegistryTest, MissingKeysAndValuesAreNotFound) {
     HKEY key = reinterpret_cast<HKEY>(std::uintptr_t{1});
-    EXPECT_EQ(plat::RegOpenKeyEx(HKEY_ROOT_LOCAL_MACHINE, u"Software\\Korvel\\Shutdown", 0, 0,
-                                 &key),
-              plat::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(
+        plat::RegOpenKeyEx(HKEY_ROOT_LOCAL_MACHINE, u"Software\\Korvel\\Shutdown", 0, 0, &key),
+        plat::ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(key, nullptr);
     // The same path under the other root does not exist either.
     EXPECT_EQ(plat::RegOpenKeyEx(HKEY_ROOT_CURRENT_USER, u"Software\\Korvel\\Startup", 0, 0, &key),
@@ -130,8 +133,8 @@ TEST_F(RegistryTest, ClosedAndUnknownHandlesFailWithoutHarm) {
 
 TEST_F(RegistryTest, DwordReadsKeepThePresetOnEveryFailure) {
     std::uint32_t level = 0;
-    EXPECT_EQ(plat::RegistryGetDWORD(HKEY_ROOT_CURRENT_USER, u"ControlPanel\\SoundCategories\\System",
-                                     u"InitVol", &level),
+    EXPECT_EQ(plat::RegistryGetDWORD(HKEY_ROOT_CURRENT_USER,
+                                     u"ControlPanel\\SoundCategories\\System", u"InitVol", &level),
               0);
     EXPECT_EQ(level, 5u);
 

@@ -1,5 +1,7 @@
 // The sound service: WAV files by device path, synchronous and background playing on the
 // device clock, the default sound, and refusal of files that are not playable PCM WAVE.
+#include "platform/sound.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,7 +11,6 @@
 #include <string>
 
 #include "platform/sim/device.h"
-#include "platform/sound.h"
 #include "platform/thread.h"
 
 namespace {
@@ -57,7 +58,7 @@ std::string Wav(const WavSpec& w = WavSpec()) {
 }
 
 class SoundTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root_ = fs::temp_directory_path() /
                 ("bootreel-sound-" + std::to_string(::getpid()) + "-" +
@@ -187,10 +188,10 @@ TEST_F(SoundTest, TheObserverHearsEachSoundThatStartsWithItsBytes) {
     const std::string wav = Wav({1, 1, 8000, 8, 80});
     Put("startup.wav", wav);
     std::vector<std::pair<bool, std::size_t>> heard;
-    plat::sim::SetSoundObserver([&](const plat::sim::SoundRecord& r,
-                                    const std::vector<std::uint8_t>& bytes) {
-        heard.emplace_back(r.defaultSound, bytes.size());
-    });
+    plat::sim::SetSoundObserver(
+        [&](const plat::sim::SoundRecord& r, const std::vector<std::uint8_t>& bytes) {
+            heard.emplace_back(r.defaultSound, bytes.size());
+        });
     plat::sndPlaySound(u"\\Windows\\startup.wav", SND_ASYNC);
     plat::sndPlaySound(u"\\Windows\\missing.wav", SND_ASYNC | SND_NODEFAULT);
     plat::sndPlaySound(u"\\Windows\\missing.wav", SND_ASYNC);

@@ -48,7 +48,7 @@ std::string Wav(std::uint32_t ms) {
 }
 
 class TuneletTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root_ = fs::temp_directory_path() /
                 ("bootreel-tunelet-" + std::to_string(::getpid()) + "-" +
@@ -122,8 +122,8 @@ TEST_F(TuneletTest, AStartupSoundThatCannotPlayIsReportedOnceWithoutAnyDefaultSo
 // Runs the built program with the given environment prefix; returns its exit code and what it
 // wrote to standard error.
 int RunProgram(const std::string& environment, std::string* errors) {
-    const fs::path errFile = fs::temp_directory_path() /
-                             ("bootreel-tunelet-stderr-" + std::to_string(::getpid()));
+    const fs::path errFile =
+        fs::temp_directory_path() / ("bootreel-tunelet-stderr-" + std::to_string(::getpid()));
     const std::string command =
         environment + " '" TUNELET_PROGRAM "' some arguments 2>'" + errFile.string() + "'";
     const int status = std::system(command.c_str());
