@@ -16,6 +16,7 @@ using Rows = std::vector<std::string>;
 using Delivery = showtest::ShowFixture::Delivery;
 
 constexpr std::uint32_t kCreate = 1;
+constexpr std::uint32_t kDestroy = 2;
 constexpr std::uint32_t kClose = 16;
 constexpr std::uint32_t kTimer = 275;
 constexpr std::uint32_t kEnded = 0x464;
@@ -75,7 +76,7 @@ TEST_F(Show, EndsAfterTheLastFrameWithTheWindowClosingItself) {
 
     // Frame 0 at once, frame 1 on the first pass at or after 500 ms, shown for one pass, then
     // the end message; the window stops the player and closes.
-    ExpectMessages({{kCreate, 1}, {kShown, 27}, {kEnded, 1}, {kClose, 1}});
+    ExpectMessages({{kCreate, 1}, {kShown, 27}, {kEnded, 1}, {kClose, 1}, {kDestroy, 1}});
     const std::uint64_t closedAt = FirstDelivery(kClose);
     EXPECT_GE(closedAt, 520u);
     EXPECT_LE(closedAt, 560u);
@@ -100,7 +101,7 @@ TEST_F(Show, EndRequestIsSeenAtTheNextTimerTickAndStopsTheRenderThread) {
 
     RunStartup();
 
-    ExpectMessages({{kCreate, 1}, {kShown, 0}, {kTimer, 1}, {kClose, 1}});
+    ExpectMessages({{kCreate, 1}, {kShown, 0}, {kTimer, 1}, {kClose, 1}, {kDestroy, 1}});
     EXPECT_EQ(FirstDelivery(kClose), 3000u);
     EXPECT_TRUE(DoneSignalled());
     EXPECT_LE(plat::sim::Now(), 3000u + 40u);  // at most one more pass of the render thread
@@ -126,7 +127,7 @@ TEST_F(Show, CloseFromAnybodyEndsTheShowAtOnce) {
 
     RunStartup();
 
-    ExpectMessages({{kCreate, 1}, {kShown, 0}, {kClose, 1}});
+    ExpectMessages({{kCreate, 1}, {kShown, 0}, {kClose, 1}, {kDestroy, 1}});
     EXPECT_EQ(FirstDelivery(kClose), 200u);
     EXPECT_TRUE(DoneSignalled());
     EXPECT_LE(plat::sim::Now(), 240u);
@@ -141,8 +142,8 @@ TEST_F(Show, DoneSignalledByTheCallerEndsTheLoopAfterTheNextMessage) {
     RunStartup();
 
     // Sent messages do not end a wait for the next message: the timer tick at 3000 ms does.
-    // The window never saw close; the show still leaves nothing behind.
-    ExpectMessages({{kCreate, 1}, {kShown, 0}, {kTimer, 1}});
+    // The window never saw close; the show destroys it on its way out.
+    ExpectMessages({{kCreate, 1}, {kShown, 0}, {kTimer, 1}, {kDestroy, 1}});
     EXPECT_LE(plat::sim::Now(), 3000u + 40u);
     EXPECT_EQ(plat::sim::TerminateThreadCalls(), 0);
     ExpectNothingLeft();
@@ -186,7 +187,7 @@ TEST_F(Show, PictureThatCannotBeShownClosesTheWindowAtOnceWithoutSound) {
 
         RunStartup();
 
-        ExpectMessages({{kCreate, 1}, {kClose, 1}});
+        ExpectMessages({{kCreate, 1}, {kClose, 1}, {kDestroy, 1}});
         EXPECT_EQ(FirstDelivery(kClose), 0u);
         EXPECT_EQ(plat::sim::Now(), 0u);
         EXPECT_TRUE(DoneSignalled());
@@ -478,7 +479,7 @@ TEST_F(Show, OneFramePictureDrawsNothingAndLastsUntilTheCallerEndsIt) {
 
     EXPECT_TRUE(Copies().empty());
     EXPECT_TRUE(plat::sim::Threads().size() == 1u);  // only the test's own action thread
-    ExpectMessages({{kCreate, 1}, {kTimer, 1}, {kTimer, 1}, {kClose, 1}});
+    ExpectMessages({{kCreate, 1}, {kTimer, 1}, {kTimer, 1}, {kClose, 1}, {kDestroy, 1}});
     EXPECT_EQ(FirstDelivery(kClose), 6000u);
     ExpectNothingLeft();
 

@@ -212,6 +212,9 @@ TEST_F(Player, ThreadThatCannotBeSeenToEndKeepsWhatItUses) {
     player.AttachWindow(window_);
     ASSERT_TRUE(player.Load(Picture(4, 2, 3).c_str()));
     ASSERT_TRUE(player.Play(false));
+    // This thread sleeps instead of taking messages: the render thread's first frame-shown
+    // message waits for it.
+    plat::Sleep(10);
 
     // The window still exists and this thread does not take the render thread's message: the
     // thread cannot end, the device cannot terminate it, so nothing it uses may be freed.
