@@ -1,0 +1,225 @@
+// Decoding speed of our GIF decoder against giflib (DGifSlurp) on the same in-memory bytes.
+//
+// The pictures are generated here with giflib's encoder: 640 x 480 animations of 100 frames
+// (noise, a panned photograph-like gradient, plasma, the plasma interlaced), a 100-frame
+// animation that changes small areas, and a large still picture. Each decoder runs
+// single-threaded on the same bytes, best of several repeats; throughput is megapixels per
+// second of frame rectangles. Our side is the whole public operation (DecodeFramesToSize at
+// full size from a MemorySource into CImgLayers), giflib's is DGifOpen + DGifSlurp + close.
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "decode/decoder.h"
+#include "decode/memory_source.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Frame {
+    int left, top, width, height;
+    bool interlaced;
+    std::vector<GifByteType> pixels;
+};
+
+int WriteToVector(GifFileType* file, const GifByteType* data, int length) {
+    auto* out = static_cast<Bytes*>(file->UserData);
+    out->insert(out->end(), data, data + length);
+    return length;
+}
+
+Bytes Encode(int width, int height, const std::vector<Frame>& frames) {
+    Bytes out;
+    int error = 0;
+    GifFileType* file = EGifOpen(&out, WriteToVector, &error);
+    GifColorType colors[256];
+    for (int i = 0; i < 256; ++i) {
+        colors[i].Red = static_cast<GifByteType>(i);
+        colors[i].Green = static_cast<GifByteType>((i * 3) & 255);
+        colors[i].Blue = static_cast<GifByteType>(255 - i);
+    }
+    ColorMapObject* map = GifMakeMapObject(256, colors);
+    EGifSetGifVersion(file, true);
+    EGifPutScreenDesc(file, width, height, 8, 0, map);
+    for (const Frame& f : frames) {
+        const GifByteType control[4] = {0x04, 4, 0, 0};  // keep, 40 ms
+        EGifPutExtension(file, GRAPHICS_EXT_FUNC_CODE, 4, control);
+        EGifPutImageDesc(file, f.left, f.top, f.width, f.height, f.interlaced, nullptr);
+        if (f.interlaced) {
+            static const int kPasses[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
+            for (const auto& pass : kPasses) {
+                for (int y = pass[0]; y < f.height; y += pass[1]) {
+                    EGifPutLine(file, const_cast<GifByteType*>(f.pixels.data()) + y * f.width, f.width);
+                }
+            }
+        } else {
+            EGifPutLine(file, const_cast<GifByteType*>(f.pixels.data()), f.width * f.height);
+        }
+    }
+    EGifCloseFile(file, &error);
+    GifFreeMapObject(map);
+    return out;
+}
+
+std::uint32_t Random(std::uint32_t& state) {
+    state = state * 1664525u + 1013904223u;
+    return state >> 24;
+}
+
+Frame Full(int w, int h, bool interlaced, const std::function<int(int, int)>& pixel) {
+    Frame f{0, 0, w, h, interlaced, {}};
+    f.pixels.resize(static_cast<std::size_t>(w) * h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) f.pixels[static_cast<std::size_t>(y) * w + x] = static_cast<GifByteType>(pixel(x, y));
+    }
+    return f;
+}
+
+struct Sample {
+    std::string name;
+    Bytes gif;
+    double megapixels;  // frame rectangles
+};
+
+std::vector<Sample> MakeSamples() {
+    std::vector<Sample> samples;
+    const int w = 640, h = 480, n = 100;
+    auto add = [&](const std::string& name, int sw, int sh, const std::vector<Frame>& frames) {
+        double mp = 0;
+        for (const Frame& f : frames) mp += static_cast<double>(f.width) * f.height / 1e6;
+        samples.push_back({name, Encode(sw, sh, frames), mp});
+    };
+    {
+        std::vector<Frame> frames;
+        std::uint32_t state = 1;
+        for (int i = 0; i < n; ++i) frames.push_back(Full(w, h, false, [&](int, int) { return Random(state); }));
+        add("noise 640x480x100", w, h, frames);
+    }
+    {
+        // A smooth photograph-like picture (gradients, soft shapes, slight grain) panned across.
+        std::vector<Frame> frames;
+        std::uint32_t state = 7;
+        for (int i = 0; i < n; ++i) {
+            frames.push_back(Full(w, h, false, [&](int x, int y) {
+                const double X = x + i * 4, Y = y + i * 2;
+                const double v = 96 + 60 * std::sin(X / 97.0) * std::cos(Y / 131.0) + 0.12 * X - 0.05 * Y;
+                return std::clamp(static_cast<int>(v) + static_cast<int>(Random(state) % 3), 0, 255);
+            }));
+        }
+        add("panned gradient 640x480x100", w, h, frames);
+    }
+    for (bool interlaced : {false, true}) {
+        std::vector<Frame> frames;
+        for (int i = 0; i < n; ++i) {
+            frames.push_back(Full(w, h, interlaced, [&](int x, int y) {
+                const double t = i * 0.15;
+                const double v = std::sin(x / 16.0 + t) + std::sin(y / 8.0 - t) +
+                                 std::sin((x + y) / 16.0 + t) + std::sin(std::sqrt(double(x * x + y * y)) / 8.0);
+                return static_cast<int>((v + 4) * 31.9);
+            }));
+        }
+        add(interlaced ? "plasma interlaced 640x480x100" : "plasma 640x480x100", w, h, frames);
+    }
+    {
+        std::vector<Frame> frames;
+        frames.push_back(Full(w, h, false, [](int x, int y) { return ((x / 40) + (y / 40)) % 16; }));
+        std::uint32_t state = 3;
+        for (int i = 1; i < n; ++i) {
+            Frame f = Full(48 + i % 17, 32 + i % 13, false, [&](int x, int y) {
+                return (x + y + i) % 32 + static_cast<int>(Random(state) % 2);
+            });
+            f.left = (i * 37) % (w - f.width);
+            f.top = (i * 23) % (h - f.height);
+            frames.push_back(f);
+        }
+        add("small changes 640x480x100", w, h, frames);
+    }
+    {
+        std::uint32_t state = 5;
+        std::vector<Frame> frames = {Full(2400, 1800, false, [&](int x, int y) {
+            const double v = 128 + 80 * std::sin(x / 211.0) * std::sin(y / 157.0) + 20 * std::cos((x - y) / 37.0);
+            return std::clamp(static_cast<int>(v) + static_cast<int>(Random(state) % 4), 0, 255);
+        })};
+        add("large still 2400x1800", 2400, 1800, frames);
+    }
+    return samples;
+}
+
+bool DecodeOurs(const Bytes& gif) {
+    br::CImgDecoder2 decoder;
+    br::MemorySource source(gif);
+    br::CImgInfo info;
+    br::FrameList frames = nullptr;
+    if (!decoder.DecodeFramesToSize(&source, &info, &frames, nullptr, nullptr)) return false;
+    for (std::int32_t i = 0; i < info.frameCount; ++i) delete frames[i];
+    br::FreeFrameList(frames, info.frameCount);
+    return true;
+}
+
+struct Cursor {
+    const Bytes* bytes;
+    std::size_t at;
+};
+
+int ReadFromMemory(GifFileType* file, GifByteType* buffer, int count) {
+    auto* cursor = static_cast<Cursor*>(file->UserData);
+    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), cursor->bytes->size() - cursor->at);
+    std::memcpy(buffer, cursor->bytes->data() + cursor->at, n);
+    cursor->at += n;
+    return static_cast<int>(n);
+}
+
+bool DecodeGiflib(const Bytes& gif) {
+    Cursor cursor{&gif, 0};
+    int error = 0;
+    GifFileType* file = DGifOpen(&cursor, ReadFromMemory, &error);
+    if (file == nullptr) return false;
+    const bool ok = DGifSlurp(file) == GIF_OK;
+    DGifCloseFile(file, &error);
+    return ok;
+}
+
+double BestSeconds(const std::function<bool()>& run, int repeats) {
+    double best = 1e30;
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!run()) return -1;
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        best = std::min(best, elapsed.count());
+    }
+    return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const std::vector<Sample> samples = MakeSamples();
+    double logSum = 0;
+    int count = 0;
+    std::printf("%-32s %9s %12s %12s %7s\n", "file", "bytes", "ours MP/s", "giflib MP/s", "ratio");
+    for (const Sample& s : samples) {
+        const double ours = BestSeconds([&] { return DecodeOurs(s.gif); }, repeats);
+        const double theirs = BestSeconds([&] { return DecodeGiflib(s.gif); }, repeats);
+        if (ours < 0 || theirs < 0) {
+            std::printf("%-32s decoding failed (ours %s, giflib %s)\n", s.name.c_str(),
+                        ours < 0 ? "failed" : "ok", theirs < 0 ? "failed" : "ok");
+            return 1;
+        }
+        const double ratio = theirs / ours;
+        std::printf("%-32s %9zu %12.1f %12.1f %7.2f\n", s.name.c_str(), s.gif.size(),
+                    s.megapixels / ours, s.megapixels / theirs, ratio);
+        logSum += std::log(ratio);
+        ++count;
+    }
+    std::printf("decode speed vs giflib (geometric mean): %.2f\n", std::exp(logSum / count));
+    return 0;
+}
