@@ -73,20 +73,51 @@ inline void Copy3(std::uint8_t* d, const std::uint8_t* s) {
     d[2] = s[2];
 }
 
-// Palette colours pre-packed as the 4 bytes blue, green, red, 0 in memory order, so that one
-// 4-byte store writes a pixel plus one byte of the next (which the caller then overwrites).
+// Whether whole groups of pixels can be assembled in 64-bit words and stored in one go; other
+// byte orders store pixel by pixel.
+#if defined(__BYTE_ORDER__) && defined(__ORDER_LITTLE_ENDIAN__)
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+#elif defined(_WIN32)
+constexpr bool kLittleEndian = true;
+#else
+constexpr bool kLittleEndian = false;
+#endif
+
+// A destination pixel as the number blue + green * 256 + red * 65536.
+inline std::uint32_t Load3(const std::uint8_t* d) {
+    return d[0] | static_cast<std::uint32_t>(d[1]) << 8 | static_cast<std::uint32_t>(d[2]) << 16;
+}
+inline void Store3(std::uint8_t* d, std::uint32_t colour) {
+    d[0] = static_cast<std::uint8_t>(colour);
+    d[1] = static_cast<std::uint8_t>(colour >> 8);
+    d[2] = static_cast<std::uint8_t>(colour >> 16);
+}
+// Eight consecutive pixels (24 bytes): three 8-byte stores instead of eight 3-byte ones.
+inline void Store8(std::uint8_t* d, const std::uint32_t* c) {
+    if (kLittleEndian) {
+        const std::uint64_t w0 = c[0] | std::uint64_t{c[1]} << 24 | std::uint64_t{c[2]} << 48;
+        const std::uint64_t w1 = c[2] >> 16 | std::uint64_t{c[3]} << 8 | std::uint64_t{c[4]} << 32 |
+                                 std::uint64_t{c[5]} << 56;
+        const std::uint64_t w2 = c[5] >> 8 | std::uint64_t{c[6]} << 16 | std::uint64_t{c[7]} << 40;
+        std::memcpy(d, &w0, 8);
+        std::memcpy(d + 8, &w1, 8);
+        std::memcpy(d + 16, &w2, 8);
+    } else {
+        for (int k = 0; k < 8; ++k) Store3(d + 3 * k, c[k]);
+    }
+}
+
+// The palette as destination pixel numbers (see Load3), converted once per call.
 struct PackedPalette {
     std::uint32_t colour[256];
 
     void Fill(const PaletteRecord& palette) {
         for (int i = 0; i < 256; ++i) {
             const PaletteEntry& e = palette.entries[i];
-            const std::uint8_t bytes[4] = {e.blue, e.green, e.red, 0};
-            std::memcpy(&colour[i], bytes, 4);
+            colour[i] = e.blue | static_cast<std::uint32_t>(e.green) << 8 |
+                        static_cast<std::uint32_t>(e.red) << 16;
         }
     }
-    void Store3(std::uint8_t* d, std::uint8_t index) const { std::memcpy(d, &colour[index], 3); }
-    void Store4(std::uint8_t* d, std::uint8_t index) const { std::memcpy(d, &colour[index], 4); }
 };
 
 // The pixel rule for colour pixels (3 or more bytes, blue-green-red first).
@@ -130,68 +161,65 @@ struct Job {
     std::ptrdiff_t maskRow;   // mask plane row length
 };
 
-// Palette row, by rows, sampled columns from `map` (kRepeat: copy the pixel to the left).
-// Without a transparent index every pixel is written, so all but the strip's last pixel may be
-// written with a 4-byte store whose spare byte the next pixel overwrites.
-void PaletteRowMapped(std::uint8_t* d, const std::uint8_t* src, const std::int32_t* map, int from,
-                      int to, int stripEnd, const PackedPalette& pal, int key) {
-    if (key < 0) {
-        const int wide = std::min(to, stripEnd - 1);
-        int i = from;
-        for (; i < wide; ++i) {
-            std::uint8_t* p = d + 3 * i;
+// Palette pixels of one destination row, by rows: display columns [from, to) of a strip that
+// ends at `stripEnd`, each sampling src[map[i]] or repeating the pixel to its left (kRepeat).
+// `key` is the transparent index, or -1.
+//
+// Without a key every pixel gets written, so on little-endian machines all but the strip's
+// last pixel are written with a 4-byte store whose spare byte the next pixel then overwrites.
+void PaletteMapped(std::uint8_t* row, const std::uint8_t* src, const std::int32_t* map, int from,
+                   int to, int stripEnd, const PackedPalette& pal, int key) {
+    int i = from;
+    if (key < 0 && kLittleEndian) {
+        for (const int wide = std::min(to, stripEnd - 1); i < wide; ++i) {
+            std::uint8_t* d = row + 3 * i;
             const std::int32_t c = map[i];
+            std::uint32_t colour;
             if (c == kRepeat) {
-                std::uint32_t left;
-                std::memcpy(&left, p - 3, 4);  // p[0] comes back to its place unchanged
-                std::memcpy(p, &left, 4);
+                std::memcpy(&colour, d - 3, 4);  // its 4th byte is d[0], put back unchanged
             } else {
-                pal.Store4(p, src[c]);
+                colour = pal.colour[src[c]];
             }
+            std::memcpy(d, &colour, 4);
         }
-        for (; i < to; ++i) {
-            std::uint8_t* p = d + 3 * i;
-            const std::int32_t c = map[i];
-            if (c == kRepeat) {
-                Copy3(p, p - 3);
-            } else {
-                pal.Store3(p, src[c]);
-            }
-        }
-        return;
     }
-    for (int i = from; i < to; ++i) {
-        std::uint8_t* p = d + 3 * i;
+    for (; i < to; ++i) {
+        std::uint8_t* d = row + 3 * i;
         const std::int32_t c = map[i];
         if (c == kRepeat) {
-            Copy3(p, p - 3);
+            Copy3(d, d - 3);
         } else if (src[c] != key) {
-            pal.Store3(p, src[c]);
+            Store3(d, pal.colour[src[c]]);
         }
     }
 }
 
-// Palette row where display columns from..to-1 sample consecutive source columns from `src`.
-void PaletteRowRun(std::uint8_t* d, const std::uint8_t* src, int from, int to, int stripEnd,
-                   const PackedPalette& pal, int key) {
-    std::uint8_t* p = d + 3 * from;
-    const int n = to - from;
-    if (key < 0) {
-        const int wide = to < stripEnd ? n : n - 1;
-        int i = 0;
-        for (; i + 4 <= wide; i += 4) {
-            pal.Store4(p + 3 * i, src[i]);
-            pal.Store4(p + 3 * i + 3, src[i + 1]);
-            pal.Store4(p + 3 * i + 6, src[i + 2]);
-            pal.Store4(p + 3 * i + 9, src[i + 3]);
+// Palette pixels d[0..n) from consecutive source indices s[0..n): the 1:1 case. Groups of eight
+// are stored as three 8-byte words; a group that holds the transparent index (found with one
+// 8-byte test) goes pixel by pixel.
+void PaletteRun(std::uint8_t* d, const std::uint8_t* s, int n, const PackedPalette& pal, int key) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    const std::uint64_t keys = key >= 0 ? kOnes * static_cast<std::uint64_t>(key) : 0;
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        if (key >= 0) {
+            std::uint64_t v;
+            std::memcpy(&v, s + i, 8);
+            v ^= keys;  // a byte equal to the key becomes 0
+            if (((v - kOnes) & ~v & (kOnes << 7)) != 0) {
+                for (int k = i; k < i + 8; ++k) {
+                    if (s[k] != key) Store3(d + 3 * k, pal.colour[s[k]]);
+                }
+                continue;
+            }
         }
-        for (; i < wide; ++i) pal.Store4(p + 3 * i, src[i]);
-        for (; i < n; ++i) pal.Store3(p + 3 * i, src[i]);
-        return;
+        const std::uint32_t c[8] = {
+            pal.colour[s[i]],     pal.colour[s[i + 1]], pal.colour[s[i + 2]], pal.colour[s[i + 3]],
+            pal.colour[s[i + 4]], pal.colour[s[i + 5]], pal.colour[s[i + 6]], pal.colour[s[i + 7]]};
+        Store8(d + 3 * i, c);
     }
-    for (int i = 0; i < n; ++i) {
-        const std::uint8_t s = src[i];
-        if (s != key) pal.Store3(p + 3 * i, s);
+    for (; i < n; ++i) {
+        if (s[i] != key) Store3(d + 3 * i, pal.colour[s[i]]);
     }
 }
 
@@ -244,11 +272,11 @@ void ComposeStrip(const Job& job, i64 x0, int n, std::int32_t* map, const Packed
             }
             const std::uint8_t* src = b.colorBits + yIndex * job.colorRow;
             if (pal != nullptr) {
-                PaletteRowMapped(row, src, map, 0, runFrom, n, *pal, key);
+                PaletteMapped(row, src, map, 0, runFrom, n, *pal, key);
                 if (runTo > runFrom) {
-                    PaletteRowRun(row, src + map[runFrom], runFrom, runTo, n, *pal, key);
+                    PaletteRun(row + 3 * runFrom, src + map[runFrom], runTo - runFrom, *pal, key);
                 }
-                PaletteRowMapped(row, src, map, runTo, n, n, *pal, key);
+                PaletteMapped(row, src, map, runTo, n, n, *pal, key);
             } else {
                 const std::uint8_t* mask =
                     b.maskBits != nullptr ? b.maskBits + yIndex * job.maskRow : nullptr;
@@ -275,7 +303,7 @@ void ComposeStrip(const Job& job, i64 x0, int n, std::int32_t* map, const Packed
                     Copy3(p, p - job.rowBytes);
                 } else if (pal != nullptr) {
                     const std::uint8_t s = b.colorBits[r * job.colorRow + yIndex];
-                    if (s != key) pal->Store3(p, s);
+                    if (s != key) Store3(p, pal->colour[s]);
                 } else {
                     colour.Apply(
                         p, b.colorBits + r * job.colorRow + static_cast<i64>(yIndex) * bpp,
