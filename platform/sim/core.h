@@ -176,7 +176,7 @@ struct State {
 
     // Windows.
     std::map<std::u16string, std::shared_ptr<WindowClass>> classes;  // key: folded name
-    std::map<std::uintptr_t, std::shared_ptr<Window>> windows;         // live windows
+    std::map<std::uintptr_t, std::shared_ptr<Window>> windows;       // live windows
     std::vector<MessageRecord> delivered;
     std::uint16_t nextAtom = 0xC000;
 
@@ -210,6 +210,9 @@ std::uintptr_t NewHandleValue();
 // Device time in milliseconds since Reset; the lock must be held.
 std::uint64_t NowLocked();
 std::uint32_t TickLocked();
+// The device time `ms` from now, as a deadline: on the real clock the current millisecond is
+// rounded up, so that a wait never ends before `ms` full milliseconds have passed.
+std::uint64_t DeadlineAfterLocked(std::uint64_t ms);
 
 // The calling thread's record in the current device (made on first use); lock held.
 ThreadRec& SelfLocked();
@@ -217,8 +220,8 @@ std::shared_ptr<ThreadRec> SelfSharedLocked();
 
 // Blocks the calling thread until `tryWake` holds (true) or device time reaches `deadline`
 // (false). `tryWake` may be empty (a plain sleep). Lock held on entry and on return.
-bool BlockUntil(Lock& lock, ThreadRec& self, std::function<bool()> tryWake,
-                std::uint64_t deadline, const char* waitingFor);
+bool BlockUntil(Lock& lock, ThreadRec& self, std::function<bool()> tryWake, std::uint64_t deadline,
+                const char* waitingFor);
 
 // Waits for a record that another party has already marked blocked (a thread created
 // suspended) to be woken.

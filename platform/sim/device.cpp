@@ -31,7 +31,9 @@ thread_local ThreadSlot t_slot;
 
 std::atomic<std::uintptr_t> g_nextHandle{0x10000};
 
-bool IsDeviceThread(const ThreadRec& rec) { return rec.deviceRefs > 0 && !rec.retired; }
+bool IsDeviceThread(const ThreadRec& rec) {
+    return rec.deviceRefs > 0 && !rec.retired;
+}
 
 void Unblock(ThreadRec& rec, bool timedOut) {
     rec.blocked = false;
@@ -103,25 +105,35 @@ Device& Dev() {
         d->state = std::make_unique<State>();
         d->state->realStart = d->state->lastProgress = Clock::now();
         d->state->generation = 1;
-        d->state->screen.assign(static_cast<std::size_t>(d->config.screenWidth) *
-                                    d->config.screenHeight * 3,
-                                0);
+        d->state->screen.assign(
+            static_cast<std::size_t>(d->config.screenWidth) * d->config.screenHeight * 3, 0);
         ResetDrawingLocked(*d->state);
         return d;
     }();
     return *device;
 }
 
-State& S() { return *Dev().state; }
+State& S() {
+    return *Dev().state;
+}
 
-std::uintptr_t NewHandleValue() { return g_nextHandle.fetch_add(4); }
+std::uintptr_t NewHandleValue() {
+    return g_nextHandle.fetch_add(4);
+}
 
 std::uint64_t NowLocked() {
     State& s = S();
     if (s.config.clock == ClockMode::Virtual) return s.virtualNow;
     return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - s.realStart)
-            .count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - s.realStart).count());
+}
+
+std::uint64_t DeadlineAfterLocked(std::uint64_t ms) {
+    State& s = S();
+    if (s.config.clock == ClockMode::Virtual) return s.virtualNow + ms;
+    const auto elapsed = Clock::now() - s.realStart;
+    const auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed);
+    return static_cast<std::uint64_t>(whole.count()) + (elapsed > whole ? 1 : 0) + ms;
 }
 
 std::uint32_t TickLocked() {
@@ -148,7 +160,9 @@ std::shared_ptr<ThreadRec> SelfSharedLocked() {
     return rec;
 }
 
-ThreadRec& SelfLocked() { return *SelfSharedLocked(); }
+ThreadRec& SelfLocked() {
+    return *SelfSharedLocked();
+}
 
 void Reevaluate() {
     State& s = S();
@@ -193,8 +207,8 @@ void AwaitWake(Lock& lock, ThreadRec& self) {
     }
 }
 
-bool BlockUntil(Lock& lock, ThreadRec& self, std::function<bool()> tryWake,
-                std::uint64_t deadline, const char* waitingFor) {
+bool BlockUntil(Lock& lock, ThreadRec& self, std::function<bool()> tryWake, std::uint64_t deadline,
+                const char* waitingFor) {
     if (tryWake && tryWake()) return true;
     if (deadline != kNoDeadline && NowLocked() >= deadline) return false;
     self.blocked = true;
@@ -237,7 +251,9 @@ std::u16string Fold(const std::u16string& text) {
     return folded;
 }
 
-std::u16string FromZ(const char16_t* text) { return text ? std::u16string(text) : u""; }
+std::u16string FromZ(const char16_t* text) {
+    return text ? std::u16string(text) : u"";
+}
 
 }  // namespace plat::sim::core
 
@@ -256,9 +272,9 @@ void Reset(const DeviceConfig& config) {
         fresh->generation = dev.state->generation + 1;
         fresh->nextThreadId = dev.state->nextThreadId;
         fresh->realStart = fresh->lastProgress = std::chrono::steady_clock::now();
-        fresh->screen.assign(static_cast<std::size_t>(fresh->config.screenWidth) *
-                                 fresh->config.screenHeight * 3,
-                             0);
+        fresh->screen.assign(
+            static_cast<std::size_t>(fresh->config.screenWidth) * fresh->config.screenHeight * 3,
+            0);
         ResetDrawingLocked(*fresh);
         // Records of the old device are left to their threads; they no longer count.
         for (const auto& rec : dev.state->threads) {
@@ -280,7 +296,9 @@ void Reset(const DeviceConfig& config) {
     detail::ResetSound();
 }
 
-const DeviceConfig& Config() { return Dev().config; }
+const DeviceConfig& Config() {
+    return Dev().config;
+}
 
 std::uint64_t Now() {
     Lock lock(Dev().mutex);

@@ -261,8 +261,8 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brushHandle) {
     return 1;
 }
 
-bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, int srcX,
-            int srcY, std::uint32_t rop) {
+bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, int srcX, int srcY,
+            std::uint32_t rop) {
     if (rop != SRCCOPY) return false;
     Lock lock(Dev().mutex);
     State& s = S();

@@ -4,13 +4,13 @@
 // These belong to the process, not to the device: the library allocates its slot and gives its
 // string table when it is attached, which may be long before a test resets the device, so
 // Reset() leaves them alone.
+#include "platform/module.h"
+
 #include <array>
 #include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
-
-#include "platform/module.h"
 
 namespace plat {
 
@@ -73,7 +73,9 @@ bool TlsFree(std::uint32_t slot) {
     return g_slotGeneration[slot].exchange(0) != 0;
 }
 
-HMODULE GetModuleOfAddress(const void* /*address*/) { return kLibraryModule; }
+HMODULE GetModuleOfAddress(const void* /*address*/) {
+    return kLibraryModule;
+}
 
 void SetModuleStrings(HMODULE module, const StringResource* table, std::size_t count) {
     if (!module) return;

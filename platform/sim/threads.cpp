@@ -133,8 +133,7 @@ bool GetExitCodeThread(HANDLE handle, std::uint32_t* exitCode) {
     return true;
 }
 
-HANDLE CreateEvent(void* /*security*/, bool manualReset, bool initialState,
-                   const char16_t* name) {
+HANDLE CreateEvent(void* /*security*/, bool manualReset, bool initialState, const char16_t* name) {
     Lock lock(Dev().mutex);
     State& s = S();
     const std::u16string key = FromZ(name);
@@ -199,10 +198,10 @@ std::uint32_t WaitForSingleObject(HANDLE handle, std::uint32_t timeoutMs) {
         ready = [object, thread] { return thread->finished; };
         what = "WaitForSingleObject on a thread";
     }
-    const std::uint64_t deadline = timeoutMs == INFINITE ? kNoDeadline : NowLocked() + timeoutMs;
+    const std::uint64_t deadline =
+        timeoutMs == INFINITE ? kNoDeadline : DeadlineAfterLocked(timeoutMs);
     auto self = SelfSharedLocked();
-    return BlockUntil(lock, *self, std::move(ready), deadline, what) ? WAIT_OBJECT_0
-                                                                     : WAIT_TIMEOUT;
+    return BlockUntil(lock, *self, std::move(ready), deadline, what) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 bool CloseHandle(HANDLE handle) {
@@ -229,7 +228,7 @@ void Sleep(std::uint32_t ms) {
         std::this_thread::yield();
         return;
     }
-    const std::uint64_t deadline = ms == INFINITE ? kNoDeadline : NowLocked() + ms;
+    const std::uint64_t deadline = ms == INFINITE ? kNoDeadline : DeadlineAfterLocked(ms);
     auto self = SelfSharedLocked();
     BlockUntil(lock, *self, nullptr, deadline, "Sleep");
 }
@@ -259,8 +258,8 @@ std::vector<ThreadInfo> Threads() {
     Lock lock(Dev().mutex);
     std::vector<ThreadInfo> result;
     for (const auto& t : S().createdThreads) {
-        result.push_back(ThreadInfo{t->rec->threadId, t->priority, t->suspendCount > 0,
-                                    t->finished, t->exitCode});
+        result.push_back(ThreadInfo{t->rec->threadId, t->priority, t->suspendCount > 0, t->finished,
+                                    t->exitCode});
     }
     return result;
 }

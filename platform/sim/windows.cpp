@@ -28,11 +28,10 @@ void DestroyWindowLocked(const std::shared_ptr<Window>& window) {
     if (window->thread) {
         // Like the platform, destruction flushes the window's posted messages.
         auto& posted = window->thread->posted;
-        posted.erase(std::remove_if(posted.begin(), posted.end(),
-                                    [&](const MSG& m) {
-                                        return HandleValue(m.hwnd) == window->id;
-                                    }),
-                     posted.end());
+        posted.erase(
+            std::remove_if(posted.begin(), posted.end(),
+                           [&](const MSG& m) { return HandleValue(m.hwnd) == window->id; }),
+            posted.end());
     }
     // Sends still waiting for the window are answered with 0.
     for (const auto& rec : s.threads) {
@@ -307,8 +306,8 @@ int GetMessage(MSG* message, HWND /*window*/, std::uint32_t /*filterMin*/,
         }
         if (self->quitPending) {
             self->quitPending = false;
-            *message = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(self->quitCode), 0, TickLocked(),
-                           POINT{0, 0}};
+            *message = MSG{nullptr, WM_QUIT,      static_cast<WPARAM>(self->quitCode),
+                           0,       TickLocked(), POINT{0, 0}};
             return 0;
         }
         std::uintptr_t timerId = 0;
@@ -321,8 +320,12 @@ int GetMessage(MSG* message, HWND /*window*/, std::uint32_t /*filterMin*/,
             // not a burst.
             timer.due = due + timer.periodMs;
             if (timer.due <= now) timer.due = now + timer.periodMs;
-            *message = MSG{HandleOf<WindowObject>(timerWindow->id), WM_TIMER, timerId, 0,
-                           TickLocked(), POINT{0, 0}};
+            *message = MSG{HandleOf<WindowObject>(timerWindow->id),
+                           WM_TIMER,
+                           timerId,
+                           0,
+                           TickLocked(),
+                           POINT{0, 0}};
             return 1;
         }
         ThreadRec* me = self.get();
@@ -333,7 +336,9 @@ int GetMessage(MSG* message, HWND /*window*/, std::uint32_t /*filterMin*/,
     }
 }
 
-bool TranslateMessage(const MSG* /*message*/) { return false; }
+bool TranslateMessage(const MSG* /*message*/) {
+    return false;
+}
 
 LRESULT DispatchMessage(const MSG* message) {
     if (!message || !message->hwnd) return 0;
@@ -359,7 +364,7 @@ std::uintptr_t SetTimer(HWND handle, std::uintptr_t id, std::uint32_t periodMs,
     // to its own thread.
     if (!window || window->foreign || window->thread.get() != &SelfLocked()) return 0;
     const std::uint32_t period = std::max(periodMs, kMinimumTimerPeriodMs);
-    window->timers[id] = Timer{period, NowLocked() + period};
+    window->timers[id] = Timer{period, DeadlineAfterLocked(period)};
     return id != 0 ? id : 1;
 }
 
@@ -399,9 +404,9 @@ std::vector<WindowInfo> Windows() {
     Lock lock(Dev().mutex);
     std::vector<WindowInfo> result;
     for (const auto& [id, w] : S().windows) {
-        result.push_back(WindowInfo{HandleOf<WindowObject>(id), w->className, w->title,
-                                    w->exStyle, w->style, w->x, w->y, w->width, w->height,
-                                    w->owner, w->foreign, static_cast<int>(w->timers.size())});
+        result.push_back(WindowInfo{HandleOf<WindowObject>(id), w->className, w->title, w->exStyle,
+                                    w->style, w->x, w->y, w->width, w->height, w->owner, w->foreign,
+                                    static_cast<int>(w->timers.size())});
     }
     return result;
 }

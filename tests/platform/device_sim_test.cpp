@@ -30,7 +30,9 @@ plat::HBITMAP MakeSection(int width, int height, int bitsPerPixel, void** bits) 
     return plat::CreateDIBSection(nullptr, &info, plat::DIB_PAL_COLORS, bits, nullptr, 0);
 }
 
-std::uint32_t PLAT_CALLBACK ReturnAtOnce(void*) { return 0; }
+std::uint32_t PLAT_CALLBACK ReturnAtOnce(void*) {
+    return 0;
+}
 
 using DeviceTest = WindowTest;
 
@@ -43,8 +45,8 @@ TEST_F(DeviceTest, LiveCountsFollowEveryKindOfObjectBackToZero) {
     HWND window = MakeWindow();
     plat::SetTimer(window, 1, 100, nullptr);
     HANDLE event = plat::CreateEvent(nullptr, true, false, nullptr);
-    HANDLE thread = plat::CreateThread(nullptr, 0, ReturnAtOnce, nullptr, plat::CREATE_SUSPENDED,
-                                       nullptr);
+    HANDLE thread =
+        plat::CreateThread(nullptr, 0, ReturnAtOnce, nullptr, plat::CREATE_SUSPENDED, nullptr);
     void* bits = nullptr;
     plat::HBITMAP bitmap = MakeSection(5, 2, 24, &bits);  // rows of 16 bytes
     plat::HBRUSH brush = plat::CreateSolidBrush(0);
@@ -111,8 +113,8 @@ TEST_F(DeviceTest, ThreadCreationFaultsFailTheNextCreations) {
 }
 
 TEST_F(DeviceTest, TerminateIsRefusedAndCounted) {
-    HANDLE thread = plat::CreateThread(nullptr, 0, ReturnAtOnce, nullptr, plat::CREATE_SUSPENDED,
-                                       nullptr);
+    HANDLE thread =
+        plat::CreateThread(nullptr, 0, ReturnAtOnce, nullptr, plat::CREATE_SUSPENDED, nullptr);
     EXPECT_FALSE(plat::TerminateThread(thread, 0xFFFFFF91));
     EXPECT_EQ(plat::sim::TerminateThreadCalls(), 1);
     plat::SetThreadPriority(thread, 2);
@@ -198,9 +200,8 @@ TEST_F(DeviceTest, WindowsAreRecordedAsCreated) {
 TEST_F(DeviceTest, ACopyToAWindowIsObservedWithTheScreenAndTheTime) {
     HWND window = MakeWindow(u"shown", 4, 2, 1, 1);
     std::vector<plat::sim::ScreenShot> shots;
-    plat::sim::SetScreenCopyObserver([&](const plat::sim::ScreenShot& shot) {
-        shots.push_back(shot);
-    });
+    plat::sim::SetScreenCopyObserver(
+        [&](const plat::sim::ScreenShot& shot) { shots.push_back(shot); });
     void* bits = nullptr;
     plat::HBITMAP picture = MakeSection(4, -2, 24, &bits);
     std::memset(bits, 0x7F, 4 * 2 * 3);
@@ -250,8 +251,8 @@ TEST_F(DeviceTest, ASelectedBitmapIsNotDeletedAndNotSelectedTwice) {
 
 // A thread that owns a window and ends without destroying it.
 std::uint32_t PLAT_CALLBACK OwnAWindowAndEnd(void* parameter) {
-    *static_cast<HWND*>(parameter) = plat::CreateWindowEx(0, kTestClass, u"orphan", 0, 0, 0, 1,
-                                                          1, nullptr, nullptr, nullptr, nullptr);
+    *static_cast<HWND*>(parameter) = plat::CreateWindowEx(0, kTestClass, u"orphan", 0, 0, 0, 1, 1,
+                                                          nullptr, nullptr, nullptr, nullptr);
     plat::Sleep(100);
     return 0;
 }

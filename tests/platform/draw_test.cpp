@@ -1,10 +1,11 @@
 // Drawing: bitmap section layouts, device contexts and object selection, rectangle fills and
 // copies between memory, window and screen contexts.
+#include "platform/draw.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "platform/draw.h"
 #include "platform/window.h"
 #include "tests/platform/test_window.h"
 
@@ -40,7 +41,9 @@ struct Section {
 };
 
 // Blue, green, red of the pixel at byte offset `at`.
-std::uint32_t Bgr(const std::uint8_t* at) { return at[0] << 16 | at[1] << 8 | at[2]; }
+std::uint32_t Bgr(const std::uint8_t* at) {
+    return at[0] << 16 | at[1] << 8 | at[2];
+}
 
 using DrawTest = WindowTest;
 
@@ -50,8 +53,8 @@ TEST_F(DrawTest, SectionRowsArePaddedToFourBytesAndStartZeroed) {
         std::size_t stride;
     };
     const Case cases[] = {
-        {1, 1, 8, 4}, {4, 2, 8, 4}, {5, 3, 8, 8}, {1, 2, 24, 4}, {3, 1, 24, 12},
-        {5, -4, 24, 16}, {240, -320, 24, 720}, {241, 2, 24, 724},
+        {1, 1, 8, 4},   {4, 2, 8, 4},    {5, 3, 8, 8},         {1, 2, 24, 4},
+        {3, 1, 24, 12}, {5, -4, 24, 16}, {240, -320, 24, 720}, {241, 2, 24, 724},
     };
     for (const auto& c : cases) {
         Section section(c.width, c.height, c.bitsPerPixel);
@@ -109,7 +112,7 @@ TEST_F(DrawTest, FillsAndCopiesHonourTopDownAndBottomUpRows) {
     EXPECT_NE(plat::FillRect(dc, &topLine, red), 0);
 
     const std::size_t stride = 12;
-    EXPECT_EQ(Bgr(topDown.bits), 0x0000FFu);                     // first row in memory
+    EXPECT_EQ(Bgr(topDown.bits), 0x0000FFu);  // first row in memory
     EXPECT_EQ(Bgr(topDown.bits + 2 * stride), 0u);
     EXPECT_EQ(Bgr(bottomUp.bits), 0u);
     EXPECT_EQ(Bgr(bottomUp.bits + 2 * stride + 9), 0x0000FFu);  // last row in memory

@@ -20,7 +20,7 @@ bool VirtualClock();
 
 // Every contract test starts on a fresh device.
 class PlatformTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { FreshDevice(); }
 };
 

@@ -4,9 +4,17 @@
 
 namespace platform_test {
 
-void FreshDevice() { plat::sim::Reset(); }
-int ScreenWidth() { return 240; }
-int ScreenHeight() { return 320; }
-bool VirtualClock() { return true; }
+void FreshDevice() {
+    plat::sim::Reset();
+}
+int ScreenWidth() {
+    return 240;
+}
+int ScreenHeight() {
+    return 320;
+}
+bool VirtualClock() {
+    return true;
+}
 
 }  // namespace platform_test

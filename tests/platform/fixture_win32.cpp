@@ -6,8 +6,14 @@
 namespace platform_test {
 
 void FreshDevice() {}
-int ScreenWidth() { return plat::GetSystemMetrics(plat::SM_CXSCREEN); }
-int ScreenHeight() { return plat::GetSystemMetrics(plat::SM_CYSCREEN); }
-bool VirtualClock() { return false; }
+int ScreenWidth() {
+    return plat::GetSystemMetrics(plat::SM_CXSCREEN);
+}
+int ScreenHeight() {
+    return plat::GetSystemMetrics(plat::SM_CYSCREEN);
+}
+bool VirtualClock() {
+    return false;
+}
 
 }  // namespace platform_test

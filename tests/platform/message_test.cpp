@@ -180,8 +180,7 @@ struct CrossSender {
 };
 
 TEST_F(MessageTest, ThreadsSendingToEachOtherBothGetAnswers) {
-    g_answer = [](HWND, std::uint32_t message, plat::WPARAM, plat::LPARAM,
-                  plat::LRESULT* result) {
+    g_answer = [](HWND, std::uint32_t message, plat::WPARAM, plat::LPARAM, plat::LRESULT* result) {
         if (message != kPing) return false;
         *result = 77;
         return true;

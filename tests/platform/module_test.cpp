@@ -1,10 +1,11 @@
 // Module services: thread-local slots, string resources and atomic counters.
+#include "platform/module.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
 
-#include "platform/module.h"
 #include "platform/thread.h"
 #include "tests/platform/fixture.h"
 

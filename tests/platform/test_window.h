@@ -22,8 +22,7 @@ struct Seen {
 inline std::mutex g_seenMutex;
 inline std::vector<Seen> g_seen;
 // When set, runs first; returning true means the message is handled with *result.
-inline std::function<bool(plat::HWND, std::uint32_t, plat::WPARAM, plat::LPARAM,
-                          plat::LRESULT*)>
+inline std::function<bool(plat::HWND, std::uint32_t, plat::WPARAM, plat::LPARAM, plat::LRESULT*)>
     g_answer;
 
 inline plat::LRESULT PLAT_CALLBACK RecordingProc(plat::HWND window, std::uint32_t message,
@@ -63,7 +62,7 @@ inline plat::WNDCLASS TestClass(const char16_t* name = kTestClass) {
 
 // Registers the recording class for the test and destroys what the test left behind.
 class WindowTest : public PlatformTest {
-protected:
+  protected:
     void SetUp() override {
         PlatformTest::SetUp();
         {
@@ -100,7 +99,7 @@ protected:
         return result;
     }
 
-private:
+  private:
     std::vector<plat::HWND> made_;
 };
 

@@ -1,10 +1,11 @@
 // Threads, events and waits: creation running or suspended, priority, exit codes, the three
 // wait results, auto- and manual-reset events, named events, and the tick counter.
+#include "platform/thread.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 
-#include "platform/thread.h"
 #include "tests/platform/fixture.h"
 
 namespace platform_test {
@@ -100,8 +101,8 @@ TEST_F(ThreadTest, AnAutoResetEventLetsOneWaitThrough) {
 
 // Waits for the event named in the parameter and returns what the wait said.
 std::uint32_t PLAT_CALLBACK WaitForNamed(void* parameter) {
-    HANDLE event = plat::OpenEvent(plat::EVENT_ALL_ACCESS, false,
-                                   static_cast<const char16_t*>(parameter));
+    HANDLE event =
+        plat::OpenEvent(plat::EVENT_ALL_ACCESS, false, static_cast<const char16_t*>(parameter));
     if (!event) return 99;
     const std::uint32_t result = plat::WaitForSingleObject(event, plat::INFINITE);
     plat::CloseHandle(event);
@@ -109,8 +110,7 @@ std::uint32_t PLAT_CALLBACK WaitForNamed(void* parameter) {
 }
 
 TEST_F(ThreadTest, NamedEventsAreSharedByNameAndAMissingNameDoesNotOpen) {
-    EXPECT_EQ(plat::OpenEvent(plat::EVENT_ALL_ACCESS, false, u"PlatformTestNoSuchEvent"),
-              nullptr);
+    EXPECT_EQ(plat::OpenEvent(plat::EVENT_ALL_ACCESS, false, u"PlatformTestNoSuchEvent"), nullptr);
     HANDLE created = plat::CreateEvent(nullptr, true, false, u"PlatformTestNamed");
     ASSERT_NE(created, nullptr);
     HANDLE thread = plat::CreateThread(nullptr, 0, WaitForNamed,

@@ -1,8 +1,9 @@
 // Window classes and windows: registration, creation with its create message, default close
 // processing, finding windows, client rectangles and screen metrics.
+#include "platform/window.h"
+
 #include <gtest/gtest.h>
 
-#include "platform/window.h"
 #include "tests/platform/test_window.h"
 
 namespace platform_test {
@@ -45,8 +46,7 @@ TEST_F(WindowClassTest, AClassStaysWhileItHasWindows) {
 
 TEST_F(WindowTest, CreateHandsTheCreateMessageToTheProcedureBeforeReturning) {
     bool existedDuringCreate = false;
-    g_answer = [&](HWND window, std::uint32_t message, plat::WPARAM, plat::LPARAM,
-                   plat::LRESULT*) {
+    g_answer = [&](HWND window, std::uint32_t message, plat::WPARAM, plat::LPARAM, plat::LRESULT*) {
         if (message == plat::WM_CREATE) existedDuringCreate = plat::IsWindow(window);
         return false;
     };
@@ -61,8 +61,7 @@ TEST_F(WindowTest, CreateFailsForAnUnknownClassOrARefusedCreate) {
     EXPECT_EQ(plat::CreateWindowEx(0, u"NoSuchClass", u"", 0, 0, 0, 10, 10, nullptr, nullptr,
                                    nullptr, nullptr),
               nullptr);
-    g_answer = [](HWND, std::uint32_t message, plat::WPARAM, plat::LPARAM,
-                  plat::LRESULT* result) {
+    g_answer = [](HWND, std::uint32_t message, plat::WPARAM, plat::LPARAM, plat::LRESULT* result) {
         if (message != plat::WM_CREATE) return false;
         *result = -1;
         return true;
@@ -80,8 +79,7 @@ TEST_F(WindowTest, DefaultProcessingOfCloseDestroysTheWindow) {
     MSG message{};
     ASSERT_EQ(PumpOne(&message), 1);
     EXPECT_FALSE(plat::IsWindow(window));
-    const std::vector<std::uint32_t> expected = {plat::WM_CREATE, plat::WM_CLOSE,
-                                                 plat::WM_DESTROY};
+    const std::vector<std::uint32_t> expected = {plat::WM_CREATE, plat::WM_CLOSE, plat::WM_DESTROY};
     EXPECT_EQ(SeenMessages(window), expected);
     // Everything else gets 0 from the default processing.
     EXPECT_EQ(plat::DefWindowProc(nullptr, plat::WM_USER, 1, 2), 0);
