@@ -1,0 +1,190 @@
+// Output files: PNG round trip, the WebP container, the contact sheet, JSON, and the staged
+// output folder that never leaves a half-written preview or replaces a user's folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "preview/contact_sheet.h"
+#include "preview/image_files.h"
+#include "preview/json.h"
+#include "preview/output_folder.h"
+
+namespace preview {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+public:
+    TempDir() {
+        path_ = fs::temp_directory_path() /
+                ("preview-files-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+RgbImage Pattern(int w, int h) {
+    RgbImage image(w, h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            std::uint8_t* p = image.At(x, y);
+            p[0] = static_cast<std::uint8_t>(x * 7);
+            p[1] = static_cast<std::uint8_t>(y * 13);
+            p[2] = static_cast<std::uint8_t>(x ^ y);
+        }
+    }
+    return image;
+}
+
+TEST(ImageFiles, PngKeepsEveryPixelAndBgrIsTurnedIntoRgb) {
+    TempDir dir;
+    RgbImage image = Pattern(37, 11);
+    std::string error;
+    ASSERT_TRUE(WritePng(dir / "a.png", image, &error)) << error;
+    RgbImage back;
+    ASSERT_TRUE(ReadPng(dir / "a.png", &back, &error)) << error;
+    EXPECT_TRUE(back == image);
+
+    RgbImage fromDevice = FromBgr(1, 1, {10, 20, 30});
+    EXPECT_EQ(fromDevice.rgb, (std::vector<std::uint8_t>{30, 20, 10}));
+    EXPECT_FALSE(ReadPng(dir / "missing.png", &back, &error));
+    EXPECT_FALSE(WritePng(dir / "no/such/folder.png", image, &error));
+}
+
+TEST(ImageFiles, TheRecordingIsAnAnimatedWebpThatPlaysOnce) {
+    TempDir dir;
+    RgbImage a = Pattern(16, 16), b(16, 16, 255, 0, 0);
+    std::string error;
+    ASSERT_TRUE(WriteAnimatedWebp(dir / "r.webp", {{&a, 100}, {&b, 250}}, &error)) << error;
+    std::ifstream in(dir / "r.webp", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 30u);
+    EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+    EXPECT_EQ(bytes.substr(8, 4), "WEBP");
+    const std::size_t anim = bytes.find("ANIM");
+    ASSERT_NE(anim, std::string::npos);
+    // ANIM payload: background colour (4 bytes), then the loop count (16-bit).
+    EXPECT_EQ(static_cast<unsigned char>(bytes[anim + 12]), 1);
+    EXPECT_NE(bytes.find("ANMF"), std::string::npos);
+    EXPECT_NE(bytes.find("VP8L"), std::string::npos) << "lossless frames";
+    EXPECT_FALSE(WriteAnimatedWebp(dir / "e.webp", {}, &error));
+}
+
+TEST(ContactSheet, ThumbnailsSitInAGridWithTheirLabelsBelow) {
+    RgbImage red(240, 320, 255, 0, 0);
+    std::vector<SheetEntry> entries;
+    for (int i = 0; i < 10; ++i) entries.push_back({&red, i, static_cast<std::uint32_t>(i * 100)});
+    RgbImage sheet = MakeContactSheet(entries);
+    // 8 columns of 120x160 thumbnails; two rows.
+    EXPECT_GT(sheet.width, 8 * 120);
+    EXPECT_LT(sheet.width, 8 * 160);
+    EXPECT_GT(sheet.height, 2 * 160);
+    EXPECT_LT(sheet.height, 3 * 160);
+    const std::uint8_t* inside = sheet.At(8 + 1 + 60, 8 + 1 + 80);
+    EXPECT_EQ(inside[0], 255);
+    EXPECT_EQ(inside[1], 0);
+    // Dark label pixels under the first thumbnail, none under an empty slot of row two.
+    auto darkPixels = [&sheet](int x0, int y0, int w, int h) {
+        int n = 0;
+        for (int y = y0; y < y0 + h; ++y) {
+            for (int x = x0; x < x0 + w; ++x) n += sheet.At(x, y)[0] < 128;
+        }
+        return n;
+    };
+    const int labelTop = 8 + 162 + 4;
+    EXPECT_GT(darkPixels(8, labelTop, 110, 30), 50);
+    const int cellW = (sheet.width - 8) / 8;
+    const int cellH = (sheet.height - 8) / 2;
+    EXPECT_EQ(darkPixels(8 + 5 * cellW, cellH + labelTop, 110, 30), 0);
+}
+
+TEST(ContactSheet, LongShowsGetSmallerThumbnails) {
+    RgbImage grey(240, 320, 128, 128, 128);
+    std::vector<SheetEntry> entries(400, SheetEntry{&grey, 0, 0});
+    RgbImage sheet = MakeContactSheet(entries);
+    EXPECT_LT(sheet.width, 4096);
+    EXPECT_LT(sheet.height, 8192);
+}
+
+TEST(Json, WhatIsWrittenReadsBackAndBadTextIsRefused) {
+    Json doc = Json::Object();
+    doc.Set("name", "a \"quoted\"\n\\ text");
+    doc.Set("count", 3);
+    doc.Set("scale", 0.5);
+    doc.Set("none", nullptr);
+    Json list = Json::Array();
+    list.Push(true);
+    list.Push(Json::Object()).Set("x", -7);
+    doc.Set("list", list);
+    for (int indent : {-1, 2}) {
+        Json back;
+        std::string error;
+        ASSERT_TRUE(Json::Parse(doc.Dump(indent), &back, &error)) << error;
+        EXPECT_EQ(back["name"].AsString(), "a \"quoted\"\n\\ text");
+        EXPECT_EQ(back["count"].AsNumber(), 3);
+        EXPECT_EQ(back["scale"].AsNumber(), 0.5);
+        EXPECT_TRUE(back["none"].IsNull());
+        EXPECT_TRUE(back["missing"].IsNull());
+        EXPECT_EQ(back["list"][1]["x"].AsNumber(), -7);
+    }
+    Json bad;
+    std::string error;
+    for (const char* text : {"", "{", "{\"a\" 1}", "[1,]", "[1] 2", "nul"}) {
+        EXPECT_FALSE(Json::Parse(text, &bad, &error)) << text;
+    }
+}
+
+TEST(OutputFolder, ResultsAppearOnlyOnCommitAndReplaceAnEarlierPreview) {
+    TempDir dir;
+    const std::string out = dir / "preview";
+    fs::create_directories(out);
+    std::ofstream(out + "/frame-0007.png") << "old";
+    std::string error;
+    {
+        OutputFolder folder(out);
+        ASSERT_TRUE(folder.Begin(&error)) << error;
+        std::ofstream(folder.PathOf("timeline.json")) << "{}";
+        EXPECT_TRUE(fs::exists(out + "/frame-0007.png")) << "untouched until the commit";
+        ASSERT_TRUE(folder.Commit(&error)) << error;
+    }
+    EXPECT_TRUE(fs::exists(out + "/timeline.json"));
+    EXPECT_FALSE(fs::exists(out + "/frame-0007.png"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / ""), fs::directory_iterator()), 1)
+        << "no staging folder left behind";
+
+    // An abandoned run leaves the earlier preview as it was and no staging folder.
+    {
+        OutputFolder folder(out);
+        ASSERT_TRUE(folder.Begin(&error));
+        std::ofstream(folder.PathOf("frame-0000.png")) << "partial";
+    }
+    EXPECT_TRUE(fs::exists(out + "/timeline.json"));
+    EXPECT_FALSE(fs::exists(out + "/frame-0000.png"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / ""), fs::directory_iterator()), 1);
+}
+
+TEST(OutputFolder, AFolderWithOtherFilesIsNeverReplaced) {
+    TempDir dir;
+    const std::string out = dir / "mine";
+    fs::create_directories(out);
+    std::ofstream(out + "/thesis.txt") << "precious";
+    OutputFolder folder(out);
+    std::string error;
+    EXPECT_FALSE(folder.Begin(&error));
+    EXPECT_NE(error.find("not from a preview"), std::string::npos) << error;
+    EXPECT_TRUE(fs::exists(out + "/thesis.txt"));
+    EXPECT_TRUE(IsPreviewFileName("frame-0123.png"));
+    EXPECT_FALSE(IsPreviewFileName("frame-12.png"));
+    EXPECT_FALSE(IsPreviewFileName("frame-abcd.png"));
+}
+
+}  // namespace
+}  // namespace preview

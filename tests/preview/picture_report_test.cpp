@@ -1,0 +1,195 @@
+// The picture report: each warning on a picture made to trigger it, the decoded-frame memory
+// at each scale, and the frame times of the render passes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "gif_builder.h"
+#include "platform/sim/device.h"
+#include "preview/app.h"
+#include "preview/picture_report.h"
+
+namespace preview {
+namespace {
+
+using preview_test::Bytes;
+using preview_test::GifBuilder;
+
+class PictureReportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        plat::sim::Reset();
+        AttachPipeline();
+    }
+    PictureReport Analyse(const Bytes& bytes, int w = 240, int h = 320, std::uint64_t limit = 0) {
+        return AnalysePicture("test.gif", bytes, w, h, limit);
+    }
+};
+
+std::vector<std::string> Ids(const PictureReport& r) {
+    std::vector<std::string> ids;
+    for (const Warning& w : r.warnings) ids.push_back(w.id);
+    return ids;
+}
+
+Bytes TwoFrames(int w, int h) {
+    return GifBuilder(w, h).Control(10).Image(0, 0, w, h, 1).Control(10).Image(0, 0, w, h, 2)
+        .Trailer().Build();
+}
+
+TEST_F(PictureReportTest, AWellMadeAnimationGetsNoWarningAndItsFramesAsTheDecoderReadsThem) {
+    Bytes gif = GifBuilder(20, 10)
+                    .Control(50, 1)
+                    .Image(0, 0, 20, 10, 1)
+                    .Control(100, 2, 3)
+                    .Image(4, 2, 8, 6, 3)
+                    .Trailer()
+                    .Build();
+    PictureReport r = Analyse(gif);
+    EXPECT_TRUE(r.warnings.empty()) << r.warnings.front().text;
+    EXPECT_TRUE(r.decodable);
+    EXPECT_TRUE(r.DeviceShowsAnimation());
+    EXPECT_EQ(r.formatName, "GIF89a");
+    ASSERT_EQ(r.frames.size(), 2u);
+    const FrameReport& f = r.frames[1];
+    EXPECT_EQ(std::make_tuple(f.left, f.top, f.width, f.height), std::make_tuple(4, 2, 8, 6));
+    EXPECT_EQ(f.delayCs, 100);
+    EXPECT_EQ(f.disposal, 2);
+    EXPECT_EQ(f.transparentIndex, 3);
+    EXPECT_TRUE(f.hasControlExtension);
+    EXPECT_EQ(r.frames[1].composedAtMs, 520u);
+    EXPECT_EQ(r.animationMs, 540u);
+    EXPECT_EQ(r.decodeScale, 1.0);
+}
+
+TEST_F(PictureReportTest, EachProblemOfAPictureGetsItsWarning) {
+    Bytes truncated = TwoFrames(16, 16);
+    truncated.resize(truncated.size() - 6);  // cut inside the second frame's data
+    Bytes undefinedCode = GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Control(10).Build();
+    // Second image: LZW data whose first code after the clear code (4) is 7, which is not
+    // defined yet: 3-bit codes 100, 111 packed from the low bit.
+    for (int b : {0x2C, 0, 0, 0, 0, 8, 0, 8, 0, 0, /*code size*/ 2, /*block*/ 1, 0x3C, 0, 0x3B}) {
+        undefinedCode.push_back(static_cast<std::uint8_t>(b));
+    }
+    Bytes junkAfterFrame = GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Control(10)
+                               .Image(0, 0, 8, 8, 2).Build();
+    junkAfterFrame.push_back(0x00);
+    const Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0};
+
+    struct Case {
+        const char* id;
+        Bytes gif;
+        int w, h;
+        std::uint64_t limit;
+        const char* textPart;
+    };
+    const std::vector<Case> cases = {
+        {"noControlExtension",
+         GifBuilder(8, 8).Image(0, 0, 8, 8, 1).Control(10).Image(0, 0, 8, 8, 2).Trailer().Build(),
+         240, 320, 0, "shown for 1 s"},
+        {"zeroDelay", GifBuilder(8, 8).Control(0).Image(0, 0, 8, 8, 1).Control(0)
+                          .Image(0, 0, 8, 8, 2).Trailer().Build(),
+         240, 320, 0, "about 20 ms"},
+        {"largerThanScreen", TwoFrames(300, 400), 240, 320, 0, "the edges are cut"},
+        {"firstFrameNotCovering", GifBuilder(20, 20).Control(10).Image(5, 5, 10, 10, 1)
+                                      .Control(10).Image(0, 0, 20, 20, 2).Trailer().Build(),
+         240, 320, 0, "white shows through"},
+        {"firstFrameTransparent", GifBuilder(8, 8).Control(10, 1, 1).Image(0, 0, 8, 8, 1)
+                                      .Control(10).Image(0, 0, 8, 8, 2).Trailer().Build(),
+         240, 320, 0, "shows through them"},
+        {"singleFrame", GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Trailer().Build(), 240,
+         320, 0, "shows nothing"},
+        {"undecodable", undefinedCode, 240, 320, 0, "46024"},
+        {"notGif", png, 240, 320, 0, "a PNG picture"},
+        {"truncated", truncated, 240, 320, 0, "cut short"},
+        {"unknownData", junkAfterFrame, 240, 320, 0, "stops reading there"},
+        {"loopIgnored", GifBuilder(8, 8).Loop(0).Control(10).Image(0, 0, 8, 8, 1).Control(10)
+                            .Image(0, 0, 8, 8, 2).Trailer().Build(),
+         240, 320, 0, "plays it once"},
+        {"frameOutside", GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Control(10)
+                             .Image(4, 4, 8, 8, 2).Trailer().Build(),
+         240, 320, 0, "beyond the picture's edge"},
+        // 3 frames of 480x640: 921600 bytes at full size, 230400 at 1/2; the two drawing
+        // surfaces of a 240x320 screen take 460800.
+        {"reducedScale",
+         GifBuilder(480, 640).Control(10).Image(0, 0, 480, 640, 1).Control(10)
+             .Image(0, 0, 480, 640, 2).Control(10).Image(0, 0, 480, 640, 3).Trailer().Build(),
+         240, 320, 700000, "at 1/2 size"},
+        {"surfacesDontFit", TwoFrames(240, 320), 240, 320, 200000, "shows nothing"},
+        {"noScaleFits", GifBuilder(240, 320).Control(10).Image(0, 0, 240, 320, 1).Control(10)
+                            .Image(0, 0, 240, 320, 2).Control(10).Image(0, 0, 240, 320, 3)
+                            .Control(10).Image(0, 0, 240, 320, 1).Trailer().Build(),
+         240, 320, 1024, "even at 1/16"},
+    };
+    for (const Case& c : cases) {
+        PictureReport r = Analyse(c.gif, c.w, c.h, c.limit);
+        const Warning* found = nullptr;
+        for (const Warning& w : r.warnings) {
+            if (w.id == c.id) found = &w;
+        }
+        ASSERT_NE(found, nullptr) << c.id << " missing; got " << ::testing::PrintToString(Ids(r));
+        EXPECT_NE(found->text.find(c.textPart), std::string::npos) << found->text;
+    }
+}
+
+TEST_F(PictureReportTest, APictureThatCannotBeShownIsNotReportedAsAnAnimation) {
+    EXPECT_FALSE(Analyse(GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Trailer().Build())
+                     .DeviceShowsAnimation());
+    EXPECT_FALSE(Analyse({'n', 'o', 't', ' ', 'a', ' ', 'g', 'i', 'f'}).DeviceShowsAnimation());
+    EXPECT_FALSE(Analyse(TwoFrames(240, 320), 240, 320, 200000).DeviceShowsAnimation());
+}
+
+TEST_F(PictureReportTest, FrameMemoryAtEachScaleFollowsTheDecodersSizing) {
+    // A full 240x320 frame and a 10x10 one: each scale takes the picture to ScaleSize and each
+    // frame to region * target / picture, rows rounded up to 4 bytes.
+    Bytes gif = GifBuilder(240, 320).Control(10).Image(0, 0, 240, 320, 1).Control(10)
+                    .Image(0, 0, 10, 10, 2).Trailer().Build();
+    PictureReport r = Analyse(gif);
+    struct Row {
+        double scale;
+        int width, height;
+        std::uint64_t bytes;
+    };
+    const Row expected[] = {
+        {1.0, 240, 320, 76800 + 12 * 10},
+        {0.5, 120, 160, 19200 + 8 * 5},
+        {0.25, 60, 80, 4800 + 4 * 2},
+        {0.125, 30, 40, 32 * 40 + 4 * 1},
+        {0.0625, 15, 20, 16 * 20 + 0},
+    };
+    ASSERT_EQ(r.memory.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(r.memory[i].scale, expected[i].scale);
+        EXPECT_EQ(r.memory[i].targetWidth, expected[i].width);
+        EXPECT_EQ(r.memory[i].targetHeight, expected[i].height);
+        EXPECT_EQ(r.memory[i].frameBytes, expected[i].bytes) << "scale " << expected[i].scale;
+    }
+    EXPECT_EQ(r.surfaceBytes, 2u * 240 * 320 * 3);
+}
+
+TEST(CompositionTimes, FramesArriveOnThePassThatFirstSeesTheirDueTime) {
+    struct Case {
+        std::vector<int> delaysCs;
+        std::vector<std::uint32_t> times;
+        std::uint32_t end;
+    };
+    const Case cases[] = {
+        // Due at 500 ms: the pass at 520 ms is the first to have measured 500 ms.
+        {{50, 100}, {0, 520}, 540},
+        // Delay 0: one frame per pass.
+        {{0, 0, 0}, {0, 20, 40}, 60},
+        // 10 ms: the pass at 20 ms has measured nothing yet.
+        {{1, 1}, {0, 40}, 60},
+        // Delays count from the start: 100 + 100 ms lands on 220, not 240.
+        {{10, 10, 10}, {0, 120, 220}, 240},
+        {{7}, {0}, 20},
+    };
+    for (const Case& c : cases) {
+        std::uint32_t end = 0;
+        EXPECT_EQ(CompositionTimes(c.delaysCs, &end), c.times);
+        EXPECT_EQ(end, c.end);
+    }
+}
+
+}  // namespace
+}  // namespace preview
