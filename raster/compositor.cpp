@@ -16,8 +16,21 @@
 #include "raster/compositor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstring>
+
+#include "raster/compose_paths.h"
+
+// On x86-64 processors with 64-byte byte permutes (AVX-512 VBMI) long 1:1 palette runs are
+// converted 64 pixels at a time. The code is compiled for that extension only inside the
+// functions that use it and runs only when the processor reports it.
+#if defined(__x86_64__) && !defined(_WIN32) && (defined(__GNUC__) || defined(__clang__))
+#define BOOTREEL_COMPOSE_WIDE 1
+#include <immintrin.h>
+#else
+#define BOOTREEL_COMPOSE_WIDE 0
+#endif
 
 namespace br {
 namespace {
@@ -107,18 +120,142 @@ inline void Store8(std::uint8_t* d, const std::uint32_t* c) {
     }
 }
 
-// The palette as destination pixel numbers (see Load3), converted once per call.
+// The palette as destination pixel numbers (see Load3), converted once per call, and for the
+// wide path as three planes of 256 bytes.
 struct PackedPalette {
     std::uint32_t colour[256];
+    alignas(64) std::uint8_t planes[3][256];  // blue, green, red
+    bool wide;                                // planes filled, the wide path may run
 
-    void Fill(const PaletteRecord& palette) {
+    void Fill(const PaletteRecord& palette, bool withPlanes) {
         for (int i = 0; i < 256; ++i) {
             const PaletteEntry& e = palette.entries[i];
             colour[i] = e.blue | static_cast<std::uint32_t>(e.green) << 8 |
                         static_cast<std::uint32_t>(e.red) << 16;
         }
+        wide = withPlanes;
+        if (!withPlanes) return;
+        for (int i = 0; i < 256; ++i) {
+            planes[0][i] = palette.entries[i].blue;
+            planes[1][i] = palette.entries[i].green;
+            planes[2][i] = palette.entries[i].red;
+        }
     }
 };
+
+// Palette pixels d[0..n) from s[0..n), one by one; transparent ones stay.
+void PalettePixels(std::uint8_t* d, const std::uint8_t* s, int n, const PackedPalette& pal,
+                   int key) {
+    for (int i = 0; i < n; ++i) {
+        if (s[i] != key) Store3(d + 3 * i, pal.colour[s[i]]);
+    }
+}
+
+#if BOOTREEL_COMPOSE_WIDE
+// Byte selectors that interleave 64 blue, 64 green and 64 red bytes into 192 bytes of pixels,
+// in two permutes per 64 output bytes: first blue and green (red's places hold anything), then
+// red into its places.
+struct InterleaveTables {
+    alignas(64) std::uint8_t blueGreen[3][64];
+    alignas(64) std::uint8_t red[3][64];
+};
+constexpr InterleaveTables MakeInterleaveTables() {
+    InterleaveTables t{};
+    for (int k = 0; k < 3; ++k) {
+        for (int j = 0; j < 64; ++j) {
+            const int out = 64 * k + j, pixel = out / 3, channel = out % 3;
+            // Selector bit 6 picks the second operand.
+            t.blueGreen[k][j] = static_cast<std::uint8_t>(channel == 0   ? pixel
+                                                          : channel == 1 ? 64 + pixel
+                                                                         : 0);
+            t.red[k][j] = static_cast<std::uint8_t>(channel == 2 ? 64 + pixel : j);
+        }
+    }
+    return t;
+}
+constexpr InterleaveTables kInterleave = MakeInterleaveTables();
+
+bool WideSupported() {
+    static const bool supported =
+        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("bmi2");
+    return supported;
+}
+
+#define BOOTREEL_WIDE_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi,bmi2")))
+
+// Each bit of the low 22 bits of `pixels` repeated three times: a byte mask from a pixel mask.
+BOOTREEL_WIDE_TARGET inline std::uint64_t Triple(std::uint64_t pixels) {
+    constexpr std::uint64_t kEvery3 = 0x9249249249249249u;  // bits 0, 3, ..., 63
+    return _pdep_u64(pixels, kEvery3) | _pdep_u64(pixels, kEvery3 << 1) |
+           _pdep_u64(pixels, kEvery3 << 2);
+}
+
+// 1:1 palette pixels d[0..n) from s[0..n), 64 at a time; the last group is partial. Pixels
+// equal to `key` (when not -1) are masked out of the stores, so they stay.
+BOOTREEL_WIDE_TARGET void PaletteRunWide(std::uint8_t* d, const std::uint8_t* s, int n,
+                                         const PackedPalette& pal, int key) {
+    __m512i table[3][4];
+    for (int c = 0; c < 3; ++c) {
+        for (int q = 0; q < 4; ++q) table[c][q] = _mm512_load_si512(pal.planes[c] + 64 * q);
+    }
+    __m512i blueGreen[3], red[3];
+    for (int k = 0; k < 3; ++k) {
+        blueGreen[k] = _mm512_load_si512(kInterleave.blueGreen[k]);
+        red[k] = _mm512_load_si512(kInterleave.red[k]);
+    }
+    const __m512i keys = _mm512_set1_epi8(static_cast<char>(key));
+    for (int i = 0; i < n; i += 64) {
+        // Masked loads and stores touch no byte outside the run, even in the last group.
+        const int count = std::min(64, n - i);
+        const __mmask64 valid = count == 64 ? ~__mmask64{0} : (__mmask64{1} << count) - 1;
+        const __m512i index = _mm512_maskz_loadu_epi8(valid, s + i);
+        __mmask64 write = valid;
+        if (key >= 0) write &= ~_mm512_cmpeq_epi8_mask(index, keys);
+        if (write == 0) continue;
+
+        // Each plane looks up 128-byte halves by the low 7 bits; bit 7 chooses the half.
+        const __mmask64 upper = _mm512_movepi8_mask(index);
+        __m512i plane[3];
+        for (int c = 0; c < 3; ++c) {
+            plane[c] = _mm512_mask_blend_epi8(
+                upper, _mm512_permutex2var_epi8(table[c][0], index, table[c][1]),
+                _mm512_permutex2var_epi8(table[c][2], index, table[c][3]));
+        }
+        __m512i out[3];
+        for (int k = 0; k < 3; ++k) {
+            const __m512i bg = _mm512_permutex2var_epi8(plane[0], blueGreen[k], plane[1]);
+            out[k] = _mm512_permutex2var_epi8(bg, red[k], plane[2]);
+        }
+        std::uint8_t* o = d + 3 * i;
+        if (write == ~__mmask64{0}) {
+            for (int k = 0; k < 3; ++k) _mm512_storeu_si512(o + 64 * k, out[k]);
+            continue;
+        }
+        // Byte masks of the three output vectors: output byte 64k + j belongs to pixel
+        // (64k + j) / 3, and 64 = 3 * 21 + 1, 128 = 3 * 42 + 2.
+        const std::uint64_t w = write;
+        const std::uint64_t bytes0 = Triple(w);
+        const std::uint64_t bytes1 = Triple(w >> 21) >> 1 | ((w >> 42) & 1) << 63;
+        const std::uint64_t bytes2 =
+            Triple(w >> 42) >> 2 | ((w >> 63) & 1) * (std::uint64_t{3} << 62);
+        _mm512_mask_storeu_epi8(o, bytes0, out[0]);
+        _mm512_mask_storeu_epi8(o + 64, bytes1, out[1]);
+        _mm512_mask_storeu_epi8(o + 128, bytes2, out[2]);
+    }
+}
+#endif
+
+// Whether the wide path may be used (tests switch it off to check the portable path).
+std::atomic<bool> wideEnabled{true};
+
+bool UseWide() {
+#if BOOTREEL_COMPOSE_WIDE
+    return wideEnabled.load(std::memory_order_relaxed) && WideSupported();
+#else
+    return false;
+#endif
+}
 
 // The pixel rule for colour pixels (3 or more bytes, blue-green-red first).
 struct ColourRule {
@@ -201,15 +338,19 @@ void PaletteRun(std::uint8_t* d, const std::uint8_t* s, int n, const PackedPalet
     constexpr std::uint64_t kOnes = 0x0101010101010101u;
     const std::uint64_t keys = key >= 0 ? kOnes * static_cast<std::uint64_t>(key) : 0;
     int i = 0;
+#if BOOTREEL_COMPOSE_WIDE
+    if (pal.wide && n >= 16) {
+        PaletteRunWide(d, s, n, pal, key);
+        return;
+    }
+#endif
     for (; i + 8 <= n; i += 8) {
         if (key >= 0) {
             std::uint64_t v;
             std::memcpy(&v, s + i, 8);
             v ^= keys;  // a byte equal to the key becomes 0
             if (((v - kOnes) & ~v & (kOnes << 7)) != 0) {
-                for (int k = i; k < i + 8; ++k) {
-                    if (s[k] != key) Store3(d + 3 * k, pal.colour[s[k]]);
-                }
+                PalettePixels(d + 3 * i, s + i, 8, pal, key);
                 continue;
             }
         }
@@ -218,9 +359,7 @@ void PaletteRun(std::uint8_t* d, const std::uint8_t* s, int n, const PackedPalet
             pal.colour[s[i + 4]], pal.colour[s[i + 5]], pal.colour[s[i + 6]], pal.colour[s[i + 7]]};
         Store8(d + 3 * i, c);
     }
-    for (; i < n; ++i) {
-        if (s[i] != key) Store3(d + 3 * i, pal.colour[s[i]]);
-    }
+    PalettePixels(d + 3 * i, s + i, n - i, pal, key);
 }
 
 // One strip of display columns [x0, x0 + n).
@@ -316,6 +455,12 @@ void ComposeStrip(const Job& job, i64 x0, int n, std::int32_t* map, const Packed
 
 }  // namespace
 
+namespace detail {
+bool EnableWideCompose(bool enable) {
+    return wideEnabled.exchange(enable);
+}
+}  // namespace detail
+
 void ComposeLayer(const CImgData& buffer, const Rect& area, std::uint8_t* pixels,
                   std::int32_t rowSkip, const Rect* clip, const Size* surfaceSize,
                   Orientation orientation, const Point* layerOrigin, const Rect* layerClip,
@@ -373,7 +518,7 @@ void ComposeLayer(const CImgData& buffer, const Rect& area, std::uint8_t* pixels
     PackedPalette packed;
     const PackedPalette* pal = nullptr;
     if (bpp == 1) {
-        packed.Fill(*buffer.palette);
+        packed.Fill(*buffer.palette, UseWide());
         pal = &packed;
     }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "compose_reference.h"
+#include "raster/compose_paths.h"
 #include "raster/compositor.h"
 #include "test_image.h"
 
@@ -43,7 +44,7 @@ class Random {
                     std::max(t, around.top) + In(1, h + 3));
     }
 
-private:
+  private:
     std::mt19937 engine_;
 };
 
@@ -86,17 +87,25 @@ struct Case {
 
 Case MakeCase(Random& rnd) {
     Case c;
-    const bool wide = rnd.Chance(2);  // spans of more than one strip of columns
+    // Long rows: shown 1:1 they make long runs of consecutive source columns, and they span
+    // more than one strip of columns.
+    const bool wide = rnd.Chance(4);
+    const bool wideOneToOne = wide && rnd.Chance(50);
     const std::uint8_t bpp =
         wide ? 1 : static_cast<std::uint8_t>(rnd.In(0, 4) < 3 ? 1 : rnd.In(3, 4));
-    const int w = wide ? rnd.In(1, 700) : (rnd.Chance(90) ? rnd.In(1, 12) : rnd.In(1, 40));
+    const int w = wide ? rnd.In(1, wideOneToOne ? 2600 : 700)
+                       : (rnd.Chance(90) ? rnd.In(1, 12) : rnd.In(1, 40));
     const int h = wide ? rnd.In(1, 4) : (rnd.Chance(90) ? rnd.In(1, 12) : rnd.In(1, 40));
     c.image =
         std::make_unique<TestImage>(w, h, bpp, rnd.Chance(50), rnd.Chance(20) ? rnd.In(1, 4) : 0);
     TestImage& image = *c.image;
 
-    // Contents from small alphabets, so that keys and repeats hit often.
+    // Contents from small alphabets, so that keys and repeats hit often, or in runs of one
+    // value, so that whole groups of pixels are transparent.
     const bool fewValues = rnd.Chance(70);
+    const bool runs = bpp == 1 && rnd.Chance(30);
+    int runLeft = 0;
+    std::uint8_t runValue = 0;
     std::uint8_t colours[4][4];
     for (auto& colour : colours) {
         for (auto& byte : colour) byte = rnd.Byte();
@@ -104,7 +113,13 @@ Case MakeCase(Random& rnd) {
     for (int r = 0; r < h; ++r) {
         for (int col = 0; col < w; ++col) {
             std::uint8_t* p = image.Pixel(col, r);
-            if (bpp == 1) {
+            if (runs) {
+                if (runLeft-- == 0) {
+                    runLeft = rnd.In(0, 100);
+                    runValue = static_cast<std::uint8_t>(rnd.In(0, 3));
+                }
+                *p = runValue;
+            } else if (bpp == 1) {
                 *p = fewValues ? static_cast<std::uint8_t>(rnd.In(0, 5)) : rnd.Byte();
             } else {
                 const int k = rnd.In(0, 3);
@@ -141,7 +156,7 @@ Case MakeCase(Random& rnd) {
     const int ch = c.hasCanvas ? c.canvas.cy : h;
     c.layerClip = rnd.AnyRect(Rect(0, 0, cw, ch));
 
-    const int pickOrientation = rnd.In(0, 19);
+    const int pickOrientation = wideOneToOne && rnd.Chance(50) ? 0 : rnd.In(0, 19);
     const Orientation odd[] = {8, -1, 42, INT_MIN};
     c.orientation = pickOrientation < 16 ? pickOrientation % 8 : odd[pickOrientation - 16];
     const bool turned = c.orientation < 0 || c.orientation > 7 || c.orientation % 2 == 1;
@@ -151,7 +166,9 @@ Case MakeCase(Random& rnd) {
     // Display side: the same size, twice, half or anything.
     c.hasSurface = wide || rnd.Chance(60);
     const int scale = rnd.In(0, 3);
-    if (wide) {
+    if (wideOneToOne) {
+        c.surface = Size(sideW, sideH);
+    } else if (wide) {
         c.surface = Size(rnd.In(1000, 2600), rnd.In(1, 5));
     } else if (scale == 0) {
         c.surface = Size(std::max(sideW, 1), std::max(sideH, 1));
@@ -184,8 +201,9 @@ Rect DestinationRect(const Case& c) {
     return d;
 }
 
-TEST(ComposeLayerRandom, MatchesTheReferenceByteForByteAndStaysInsideD) {
-    Random rnd(20240611);
+// Runs kCases random cases; the same seed gives the same cases.
+void CompareWithTheReference(std::uint32_t seed) {
+    Random rnd(seed);
     int failures = 0;
     int drawn = 0;  // cases that changed the destination, so that the comparison means something
     for (int n = 0; n < kCases && failures < 5; ++n) {
@@ -237,6 +255,17 @@ TEST(ComposeLayerRandom, MatchesTheReferenceByteForByteAndStaysInsideD) {
     }
     EXPECT_GT(drawn, kCases / 2);
     std::printf("%d of %d random cases drew something\n", drawn, kCases);
+}
+
+TEST(ComposeLayerRandom, MatchesTheReferenceByteForByteAndStaysInsideD) {
+    CompareWithTheReference(20240611);
+}
+
+// The same cases without the processor-specific path (where this machine has one).
+TEST(ComposeLayerRandom, MatchesTheReferenceOnThePortablePathToo) {
+    const bool before = detail::EnableWideCompose(false);
+    CompareWithTheReference(20240611);
+    detail::EnableWideCompose(before);
 }
 
 }  // namespace
