@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev libpng-dev libwebp-dev libsdl2-dev
-    xvfb x11-apps gdk-pixbuf-tests
+    xvfb x11-apps gdk-pixbuf-tests pkg-config
     "$@"
 )
 missing=()
