@@ -15,7 +15,10 @@ namespace {
 using EntryPoint = void (*)(plat::HWND, plat::HANDLE, plat::HANDLE);
 
 TEST(SharedLibrary, LoadsRunsAnEntryPointAndUnloads) {
-    void* library = dlopen(BOOTREEL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    // On this system the library carries its own copy of the simulated device, whose
+    // process-wide tables live until the process ends; the library therefore stays mapped after
+    // dlclose (its unload hook runs at exit), so that those tables stay reachable.
+    void* library = dlopen(BOOTREEL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     ASSERT_NE(library, nullptr) << dlerror();
     auto startup = reinterpret_cast<EntryPoint>(dlsym(library, "DoStartupAnimation"));
     auto shutdown = reinterpret_cast<EntryPoint>(dlsym(library, "DoShutdownAnimation"));
