@@ -1,6 +1,7 @@
 // Files over kernel32 and the C runtime's wide-path streams.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 #include "platform/win32/backend.h"
@@ -47,7 +48,13 @@ bool FindClose(HFIND find) {
 }
 
 HFILESTREAM FileOpen(const char16_t* path, const char* mode) {
-    if (path == nullptr || mode == nullptr) return nullptr;
+    if (path == nullptr || mode == nullptr || path[0] == u'\0') return nullptr;
+    // Streams are for reading the device's media; a writing mode would create or truncate a
+    // file, so only reading modes ("r", "rb") are let through.
+    if (mode[0] != 'r' || std::strchr(mode, '+') != nullptr || std::strchr(mode, 'w') != nullptr ||
+        std::strchr(mode, 'a') != nullptr) {
+        return nullptr;
+    }
     std::wstring wideMode;
     for (const char* c = mode; *c != '\0'; ++c) wideMode.push_back(static_cast<wchar_t>(*c));
     const std::wstring windowsPath = win32::DevicePath(path);

@@ -37,7 +37,7 @@ end_server() { timeout 20 "$server" -k >/dev/null 2>&1 || true; }
 prepare() {
     mkdir -p "$home"
     printf 'pcm.!default { type null }\n' >"$home/.asoundrc"
-    if ! timeout 180 "$loader" wineboot -i >"$home/wineboot.log" 2>&1; then
+    if ! timeout 180 "$loader" wineboot -i </dev/null >"$home/wineboot.log" 2>&1 9>&-; then
         echo "wine-run: preparing the Wine prefix failed (see $home/wineboot.log)" >&2
         end_server
         return 1
@@ -49,7 +49,7 @@ Windows Registry Editor Version 5.00
 "Managed"="N"
 "Decorated"="N"
 REG
-    if ! timeout 60 "$loader" regedit /S "$home/setup.reg" >>"$home/wineboot.log" 2>&1; then
+    if ! timeout 60 "$loader" regedit /S "$home/setup.reg" </dev/null >>"$home/wineboot.log" 2>&1 9>&-; then
         echo "wine-run: importing the Wine settings failed" >&2
         end_server
         return 1
@@ -60,11 +60,16 @@ REG
 mkdir -p "$home"
 (
     flock -w 240 9 || { echo "wine-run: prefix lock timed out" >&2; exit 1; }
-    [ -f "$WINEPREFIX/.bootreel-ready" ] || prepare
+    [ -f "$WINEPREFIX/.bootreel-ready" ] || prepare || exit 1
+    # Keep the Wine server alive between the many short runs of a test suite. When this starts
+    # a new one (exit 0; 2 means one is running), start Wine's own background programs (services,
+    # the desktop) too, with no output: started by a test program they would inherit its output
+    # and keep the pipe of whoever reads it open long after the program ended.
+    # (The lock's descriptor is closed for them, or they would hold the lock as long as they run.)
+    if timeout 10 "$server" -p60 >/dev/null 2>&1 9>&-; then
+        timeout 60 "$loader" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+    fi
 ) 9>"$home/.lock" || exit 1
-
-# Keep the Wine server alive between the many short runs of a test suite.
-timeout 10 "$server" -p60 >/dev/null 2>&1 || true
 
 run=(timeout -k 5 "$timeout_s" "$loader" "$@")
 if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
