@@ -24,6 +24,25 @@ inline std::uint64_t LoadLittle64(const std::uint8_t* p) {
 #endif
 }
 
+// The first `used` bytes of an 8-byte tail followed by byte b, as one 8-byte value; built in
+// a register rather than by a store into a just-written value, which the processor would have
+// to stall on when the tail is read back as a whole.
+inline void AppendToTail(std::uint8_t* out, const std::uint8_t* tail, std::uint32_t used,
+                         std::uint8_t b) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::uint64_t value;
+    std::memcpy(&value, tail, 8);
+    const std::uint64_t keep = (std::uint64_t{1} << (8 * used)) - 1;
+    value = (value & keep) | (std::uint64_t{b} << (8 * used));
+    std::memcpy(out, &value, 8);
+#else
+    std::uint8_t value[8];
+    std::memcpy(value, tail, 8);
+    value[used] = b;
+    std::memcpy(out, value, 8);
+#endif
+}
+
 // Copies exactly k bytes (1..8) with at most two overlapping fixed-size moves, so that no byte
 // outside [p, p + k) is touched.
 inline void CopyUpTo8(std::uint8_t* p, const std::uint8_t* source, std::int32_t k) {
@@ -42,10 +61,7 @@ inline void CopyUpTo8(std::uint8_t* p, const std::uint8_t* source, std::int32_t 
 
 GifLzwState::GifLzwState() {
     // Every table starts zeroed so that no path can ever read uninitialised memory.
-    std::memset(length_, 0, sizeof(length_));
-    std::memset(link_, 0, sizeof(link_));
-    std::memset(first_, 0, sizeof(first_));
-    std::memset(tail_, 0, sizeof(tail_));
+    std::memset(table_, 0, sizeof(table_));
     std::memset(pending_, 0, sizeof(pending_));
     std::memset(data_, 0, sizeof(data_));
 }
@@ -74,12 +90,13 @@ void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
     sourceEnded_ = false;
 
     // Literals are fixed one-byte strings; everything above them starts undefined.
-    std::memset(length_, 0, sizeof(length_));
+    for (std::int32_t code = 0; code < kMaxCodes; ++code) table_[code].length = 0;
     for (std::int32_t code = 0; code < clearCode_; ++code) {
-        length_[code] = 1;
-        link_[code] = 0;
-        first_[code] = static_cast<std::uint8_t>(code);
-        tail_[code][0] = static_cast<std::uint8_t>(code);
+        Entry& entry = table_[code];
+        entry.length = 1;
+        entry.link = 0;
+        entry.first = static_cast<std::uint8_t>(code);
+        entry.tail[0] = static_cast<std::uint8_t>(code);
     }
     highestDefined_ = endCode_;
     ResetTable();
@@ -87,10 +104,7 @@ void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
 }
 
 void GifLzwState::ResetTable() {
-    if (highestDefined_ > endCode_) {
-        std::memset(length_ + endCode_ + 1, 0,
-                    sizeof(length_[0]) * static_cast<std::size_t>(highestDefined_ - endCode_));
-    }
+    for (std::int32_t code = endCode_ + 1; code <= highestDefined_; ++code) table_[code].length = 0;
     highestDefined_ = endCode_;
     previousCode_ = kNoCode;
     codeWidth_ = minimumCodeSize_ + 1;
@@ -170,18 +184,6 @@ std::int32_t GifLzwState::ReadCode(CDataSource2* source) {
     return code;
 }
 
-void GifLzwState::WriteString(std::uint8_t* out, std::int32_t code, std::int32_t length) const {
-    const std::int32_t k = ((length - 1) & 7) + 1;
-    std::uint8_t* p = out + (length - k);
-    CopyUpTo8(p, tail_[code], k);
-    std::int32_t link = link_[code];
-    while (p != out) {
-        p -= 8;
-        std::memcpy(p, tail_[link], 8);
-        link = link_[link];
-    }
-}
-
 std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std::int32_t n) {
     if (n <= 0) return 0;
     std::int32_t i = 0;
@@ -221,21 +223,31 @@ std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std
     // Defines entry R - 2 as the previous string plus byte b, unless there is no previous code
     // or the table is full.
     auto define = [&](std::uint8_t b) {
-        const std::int32_t entry = counter - 2;
-        if (previous == kNoCode || entry >= kMaxCodes) return;
-        const std::int32_t previousLength = length_[previous];
-        length_[entry] = static_cast<std::uint16_t>(previousLength + 1);
-        first_[entry] = first_[previous];
-        const std::int32_t used = previousLength & 7;
-        if (used != 0) {
-            std::memcpy(tail_[entry], tail_[previous], 8);
-            tail_[entry][used] = b;
-            link_[entry] = link_[previous];
-        } else {
-            tail_[entry][0] = b;
-            link_[entry] = static_cast<std::uint16_t>(previous);
+        const std::int32_t index = counter - 2;
+        if (previous == kNoCode || index >= kMaxCodes) return;
+        const Entry& from = table_[previous];
+        Entry& entry = table_[index];
+        const std::uint32_t fromLength = from.length;
+        const std::uint32_t used = fromLength & 7;
+        // A full tail starts a new one and links to the previous string.
+        AppendToTail(entry.tail, from.tail, used, b);
+        entry.link = used != 0 ? from.link : static_cast<std::uint16_t>(previous);
+        entry.length = static_cast<std::uint16_t>(fromLength + 1);
+        entry.first = from.first;
+        highestDefined_ = index;
+    };
+    // Writes the string of `code` (`length` bytes) front to back: its tail first at the end,
+    // then whole 8-byte pieces along the links, never touching a byte outside the string.
+    auto writeString = [this](std::uint8_t* out, std::int32_t code, std::int32_t length) {
+        const std::int32_t k = ((length - 1) & 7) + 1;
+        std::uint8_t* p = out + (length - k);
+        const Entry* entry = &table_[code];
+        CopyUpTo8(p, entry->tail, k);
+        while (p != out) {
+            p -= 8;
+            entry = &table_[entry->link];
+            std::memcpy(p, entry->tail, 8);
         }
-        highestDefined_ = entry;
     };
 
     while (i < n) {
@@ -290,9 +302,9 @@ std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std
         }
         if (code == end) break;
 
-        std::int32_t length = length_[code];
+        std::int32_t length = table_[code].length;
         if (length != 0) {
-            define(first_[code]);
+            define(table_[code].first);
         } else if (code != counter - 2) {
             save();
             ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteUndefinedCode);
@@ -302,16 +314,16 @@ std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std
             save();
             ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteStringTooLong);
         } else {
-            define(first_[previous]);  // defines this very code
-            length = length_[code];
+            define(table_[previous].first);  // defines this very code
+            length = table_[code].length;
         }
 
         const std::int32_t room = n - i;
         if (length <= room) {
-            WriteString(row + i, code, length);
+            writeString(row + i, code, length);
             i += length;
         } else {
-            WriteString(pending_, code, length);
+            writeString(pending_, code, length);
             std::memcpy(row + i, pending_, static_cast<std::size_t>(room));
             pendingPos_ = room;
             pendingEnd_ = length;

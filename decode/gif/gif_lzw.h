@@ -81,7 +81,6 @@ class GifLzwState {
     void ResetTable();
     void RefillData(CDataSource2* source);
     bool FillRaw(CDataSource2* source);
-    void WriteString(std::uint8_t* out, std::int32_t code, std::int32_t length) const;
 
     std::int32_t minimumCodeSize_ = 0;
     std::int32_t clearCode_ = 0;
@@ -109,11 +108,17 @@ class GifLzwState {
     std::int32_t pendingPos_ = 0;
     std::int32_t pendingEnd_ = 0;
 
-    // Code table. length 0 = not defined.
-    std::uint16_t length_[kMaxCodes];
-    std::uint16_t link_[kMaxCodes];
-    std::uint8_t first_[kMaxCodes];
-    std::uint8_t tail_[kMaxCodes][8];
+    // Code table entry, 16 bytes so that one code touches one piece of cache line: the last
+    // 1..8 bytes of the string (the rest of its bytes are those of `link`, whose length is a
+    // multiple of 8), its length (0 = not defined) and its first byte.
+    struct Entry {
+        std::uint8_t tail[8];
+        std::uint16_t length;
+        std::uint16_t link;
+        std::uint8_t first;
+        std::uint8_t unused[3];
+    };
+    Entry table_[kMaxCodes];
 
     std::uint8_t pending_[kMaxCodes + 8];
     std::uint8_t data_[kDataSize + 8];

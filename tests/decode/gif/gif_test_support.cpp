@@ -19,7 +19,9 @@ Bytes Cat(std::initializer_list<Bytes> pieces) {
     return out;
 }
 
-Bytes Str(const char* text) { return Bytes(text, text + std::strlen(text)); }
+Bytes Str(const char* text) {
+    return Bytes(text, text + std::strlen(text));
+}
 
 Bytes U16(std::uint32_t value) {
     return {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
@@ -45,7 +47,8 @@ Bytes PackCodes(const std::vector<Code>& codes) {
 Bytes SubBlocks(const Bytes& data, std::int32_t blockSize) {
     Bytes out;
     for (std::size_t at = 0; at < data.size(); at += static_cast<std::size_t>(blockSize)) {
-        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(blockSize), data.size() - at);
+        const std::size_t n =
+            std::min<std::size_t>(static_cast<std::size_t>(blockSize), data.size() - at);
         out.push_back(static_cast<std::uint8_t>(n));
         out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
                    data.begin() + static_cast<std::ptrdiff_t>(at + n));
@@ -137,16 +140,19 @@ GifWriter::GifWriter(std::int32_t width, std::int32_t height, std::int32_t globa
     : globalBits_(globalTableBits) {
     const std::uint8_t packed =
         globalTableBits > 0 ? static_cast<std::uint8_t>(0x80 | 0x70 | (globalTableBits - 1)) : 0;
-    bytes = Cat({Str(version), U16(width), U16(height),
+    bytes = Cat({Str(version),
+                 U16(width),
+                 U16(height),
                  {packed, static_cast<std::uint8_t>(background), 0}});
     if (globalTableBits > 0) bytes = Cat({bytes, ColorTable(globalTableBits, 1)});
 }
 
 GifWriter& GifWriter::Control(const ControlSpec& control) {
-    const std::uint8_t packed = static_cast<std::uint8_t>((control.disposal << 2) |
-                                                          (control.userInput ? 2 : 0) |
-                                                          (control.transparent >= 0 ? 1 : 0));
-    bytes = Cat({bytes, {0x21, 0xF9, 4, packed}, U16(static_cast<std::uint32_t>(control.delay)),
+    const std::uint8_t packed = static_cast<std::uint8_t>(
+        (control.disposal << 2) | (control.userInput ? 2 : 0) | (control.transparent >= 0 ? 1 : 0));
+    bytes = Cat({bytes,
+                 {0x21, 0xF9, 4, packed},
+                 U16(static_cast<std::uint32_t>(control.delay)),
                  {static_cast<std::uint8_t>(std::max(control.transparent, 0)), 0}});
     return *this;
 }
@@ -165,14 +171,20 @@ GifWriter& GifWriter::Image(const ImageSpec& image) {
         while ((1 << size) <= highest) ++size;
     }
     std::uint8_t packed = image.interlaced ? 0x40 : 0;
-    if (image.localTableBits > 0) packed |= static_cast<std::uint8_t>(0x80 | (image.localTableBits - 1));
-    bytes = Cat({bytes, {0x2C}, U16(image.left), U16(image.top), U16(image.width),
-                 U16(image.height), {packed}});
+    if (image.localTableBits > 0)
+        packed |= static_cast<std::uint8_t>(0x80 | (image.localTableBits - 1));
+    bytes = Cat({bytes,
+                 {0x2C},
+                 U16(image.left),
+                 U16(image.top),
+                 U16(image.width),
+                 U16(image.height),
+                 {packed}});
     if (image.localTableBits > 0) bytes = Cat({bytes, ColorTable(image.localTableBits, 5)});
-    const Bytes stored = image.interlaced
-                             ? InterlaceRows(image.pixels, image.width, image.height)
-                             : image.pixels;
-    bytes = Cat({bytes, {static_cast<std::uint8_t>(size)},
+    const Bytes stored =
+        image.interlaced ? InterlaceRows(image.pixels, image.width, image.height) : image.pixels;
+    bytes = Cat({bytes,
+                 {static_cast<std::uint8_t>(size)},
                  SubBlocks(LzwEncode(stored, size, image.lzw), image.blockSize)});
     return *this;
 }
@@ -224,7 +236,8 @@ Result Decode(const Bytes& gif, std::uint32_t chunk, const br::TargetSize* targe
             frame.pixels.insert(frame.pixels.end(), row, row + image.width);
         }
         if (image.palette != nullptr) {
-            frame.palette.assign(image.palette->entries, image.palette->entries + image.palette->count);
+            frame.palette.assign(image.palette->entries,
+                                 image.palette->entries + image.palette->count);
         }
         result.frames.push_back(std::move(frame));
         delete layer;
@@ -265,7 +278,8 @@ struct ReadCursor {
 
 int ReadFromMemory(GifFileType* file, GifByteType* buffer, int count) {
     auto* cursor = static_cast<ReadCursor*>(file->UserData);
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), cursor->bytes->size() - cursor->at);
+    const std::size_t n =
+        std::min<std::size_t>(static_cast<std::size_t>(count), cursor->bytes->size() - cursor->at);
     std::memcpy(buffer, cursor->bytes->data() + cursor->at, n);
     cursor->at += n;
     return static_cast<int>(n);
@@ -301,15 +315,18 @@ Reference ReferenceDecode(const Bytes& gif) {
             frame.interlaced = d.Interlace ? 1 : 0;
             frame.width = d.Width;
             frame.height = d.Height;
-            frame.pixels.assign(image.RasterBits, image.RasterBits + static_cast<std::size_t>(d.Width) * d.Height);
+            frame.pixels.assign(image.RasterBits,
+                                image.RasterBits + static_cast<std::size_t>(d.Width) * d.Height);
             frame.palette = d.ColorMap != nullptr ? Palette(d.ColorMap) : reference.globalPalette;
             // The graphic control extension governs the image only when it is the last
             // extension before it.
             const ExtensionBlock* last = nullptr;
             for (int j = 0; j < image.ExtensionBlockCount; ++j) {
-                if (image.ExtensionBlocks[j].Function != CONTINUE_EXT_FUNC_CODE) last = &image.ExtensionBlocks[j];
+                if (image.ExtensionBlocks[j].Function != CONTINUE_EXT_FUNC_CODE)
+                    last = &image.ExtensionBlocks[j];
             }
-            if (last != nullptr && last->Function == GRAPHICS_EXT_FUNC_CODE && last->ByteCount >= 4) {
+            if (last != nullptr && last->Function == GRAPHICS_EXT_FUNC_CODE &&
+                last->ByteCount >= 4) {
                 const std::uint8_t packed = last->Bytes[0];
                 frame.disposal = (packed >> 2) & 7;
                 frame.userInput = (packed >> 1) & 1;

@@ -44,8 +44,8 @@ Bytes LzwEncode(const Bytes& indices, std::int32_t minimumCodeSize, LzwOptions o
 struct ImageSpec {
     std::int32_t left = 0, top = 0, width = 1, height = 1;
     bool interlaced = false;
-    std::int32_t localTableBits = 0;  // 0 = no local table, else 1..8
-    std::int32_t minimumCodeSize = 0; // 0 = max(2, table bits)
+    std::int32_t localTableBits = 0;   // 0 = no local table, else 1..8
+    std::int32_t minimumCodeSize = 0;  // 0 = max(2, table bits)
     std::int32_t blockSize = 255;
     LzwOptions lzw;
     Bytes pixels;  // width * height indices, rows top-down
@@ -57,7 +57,7 @@ struct ControlSpec {
     std::int32_t delay = 0;
 };
 class GifWriter {
-public:
+  public:
     // globalTableBits 0 = no global table.
     GifWriter(std::int32_t width, std::int32_t height, std::int32_t globalTableBits,
               std::int32_t background = 0, const char* version = "GIF89a");
@@ -68,7 +68,7 @@ public:
 
     Bytes bytes;
 
-private:
+  private:
     std::int32_t globalBits_;
 };
 // A colour table of 2^bits entries with a recognisable pattern.

@@ -29,8 +29,8 @@ struct LzwCase {
     std::int32_t minimumCodeSize;
     std::vector<Code> codes;
     std::int32_t rowWidth;
-    std::vector<Bytes> rows;        // expected rows, kUnwritten where DecodeRow writes nothing
-    std::uint32_t errorSite = 0;    // thrown by the DecodeRow after the listed rows
+    std::vector<Bytes> rows;      // expected rows, kUnwritten where DecodeRow writes nothing
+    std::uint32_t errorSite = 0;  // thrown by the DecodeRow after the listed rows
 };
 
 // Runs a case through whole reads and through a source delivering one byte per read.
@@ -71,8 +71,12 @@ TEST(GifLzw, DecodesTheFormatsOddCasesExactly) {
     const LzwCase cases[] = {
         {"width grows to 4 bits after the code that defines entry 7",
          2,
-         {{4, 3}, {1, 3}, {2, 3} /* defines 6 = 1 2 */, {6, 3} /* defines 7 = 2 1 */,
-          {7, 4} /* defines 8 */, {5, 4}},
+         {{4, 3},
+          {1, 3},
+          {2, 3} /* defines 6 = 1 2 */,
+          {6, 3} /* defines 7 = 2 1 */,
+          {7, 4} /* defines 8 */,
+          {5, 4}},
          6,
          {{1, 2, 1, 2, 2, 1}}},
         {"a code equal to the entry about to be defined is the previous string plus its first byte",
@@ -82,14 +86,24 @@ TEST(GifLzw, DecodesTheFormatsOddCasesExactly) {
          {{1, 1, 1}}},
         {"the first code after a clear code defines nothing",
          2,
-         {{4, 3}, {1, 3}, {2, 3} /* 6 = 1 2 */, {4, 3}, {3, 3}, {6, 3} /* 6 is R-2 again */,
+         {{4, 3},
+          {1, 3},
+          {2, 3} /* 6 = 1 2 */,
+          {4, 3},
+          {3, 3},
+          {6, 3} /* 6 is R-2 again */,
           {5, 3}},
          5,
          {{1, 2, 3, 3, 3}}},
         {"an end code mid-row ends the call; the next call reads on and the end code used a count",
          2,
-         {{4, 3}, {1, 3}, {2, 3} /* 6 = 1 2 */, {5, 3} /* end, width now 4 */,
-          {3, 4} /* defines 8 = 2 3; 7 stays undefined */, {8, 4}, {5, 4}},
+         {{4, 3},
+          {1, 3},
+          {2, 3} /* 6 = 1 2 */,
+          {5, 3} /* end, width now 4 */,
+          {3, 4} /* defines 8 = 2 3; 7 stays undefined */,
+          {8, 4},
+          {5, 4}},
          4,
          {{1, 2, E, E}, {3, 2, 3, E}}},
         {"an entry skipped by an end code is undefined",
@@ -105,8 +119,7 @@ TEST(GifLzw, DecodesTheFormatsOddCasesExactly) {
          {{1, 2, E}}},
         {"a string that does not fit continues at the start of the next row",
          2,
-         {{4, 3}, {1, 3}, {2, 3} /* 6 = 1 2 */, {3, 3} /* 7 = 2 3 */, {6, 4}, {7, 4},
-          {5, 4}},
+         {{4, 3}, {1, 3}, {2, 3} /* 6 = 1 2 */, {3, 3} /* 7 = 2 3 */, {6, 4}, {7, 4}, {5, 4}},
          2,
          {{1, 2}, {3, 1}, {2, 2}, {3, E}}},
         {"a code that is neither defined nor next is an undefined code",
@@ -132,7 +145,8 @@ TEST(GifLzw, DecodesTheFormatsOddCasesExactly) {
 
 TEST(GifLzw, MinimumCodeSizeZeroFallsBackToTheGlobalSize) {
     // Fallback 4: clear 16, end 17, first width 5.
-    const Bytes data = Cat({{0}, giftest::SubBlocks(giftest::PackCodes({{16, 5}, {3, 5}, {17, 5}}))});
+    const Bytes data =
+        Cat({{0}, giftest::SubBlocks(giftest::PackCodes({{16, 5}, {3, 5}, {17, 5}}))});
     br::MemorySource source(data);
     auto lzw = std::make_unique<br::GifLzwState>();
     lzw->InitLzw(&source, 4);
@@ -182,8 +196,8 @@ TEST(GifLzw, WidthGrowsAt511And2047AndNeverBeyondTwelveBits) {
     const struct {
         std::int32_t codesRead;
         std::int32_t width;
-    } expected[] = {{1, 9}, {254, 9}, {255, 10}, {766, 10}, {767, 11}, {1790, 11},
-                    {1791, 12}, {3839, 12}, {3840, 12}, {5000, 12}};
+    } expected[] = {{1, 9},     {254, 9},   {255, 10},  {766, 10},  {767, 11},
+                    {1790, 11}, {1791, 12}, {3839, 12}, {3840, 12}, {5000, 12}};
     std::int32_t read = 0;
     for (const auto& e : expected) {
         while (read < e.codesRead) {
@@ -228,9 +242,10 @@ TEST(GifLzw, AFullTableDefinesNothingMoreAndDecodingGoesOn) {
 TEST(GifLzw, TheEndOfTheImageDataActsLikeAnEndCodeAfterPendingBytesAreDelivered) {
     // 6 = 1 2, 7 = 2 3, then code 7 (2 bytes) into a row with one place left, then the
     // terminator; bytes after it are not image data.
-    const Bytes data = Cat({{2}, giftest::SubBlocks(giftest::PackCodes(
-                                     {{4, 3}, {1, 3}, {2, 3}, {3, 3}, {7, 4}})),
-                            {0x04, 0x00}});
+    const Bytes data =
+        Cat({{2},
+             giftest::SubBlocks(giftest::PackCodes({{4, 3}, {1, 3}, {2, 3}, {3, 3}, {7, 4}})),
+             {0x04, 0x00}});
     for (std::uint32_t chunk : {0u, 1u, 7u}) {
         br::MemorySource source(data, chunk);
         auto lzw = std::make_unique<br::GifLzwState>();

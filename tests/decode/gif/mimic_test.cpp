@@ -37,7 +37,8 @@ Bytes Ramp(std::int32_t width, std::int32_t height, std::int32_t bits) {
 std::string Palette(const std::vector<br::PaletteEntry>& palette) {
     std::string out;
     for (const auto& e : palette) {
-        out += std::to_string(e.red) + "/" + std::to_string(e.green) + "/" + std::to_string(e.blue) + " ";
+        out += std::to_string(e.red) + "/" + std::to_string(e.green) + "/" +
+               std::to_string(e.blue) + " ";
     }
     return out;
 }
@@ -217,7 +218,8 @@ TEST(GifMimic, FullTablesClearedLateAndSubBlocksOfEverySizeMatchGiflib) {
         ASSERT_TRUE(ours.ok);
         ASSERT_EQ(ours.frames.size(), 1u);
         EXPECT_TRUE(ours.frames[0].pixels == image.pixels) << "sub-blocks of " << blockSize;
-        if (blockSize % 37 == 1) ExpectSameAsReference(gif, "sub-blocks of " + std::to_string(blockSize));
+        if (blockSize % 37 == 1)
+            ExpectSameAsReference(gif, "sub-blocks of " + std::to_string(blockSize));
     }
 }
 

@@ -35,9 +35,10 @@ TEST(GifScaling, TwiceTheSizeRepeatsAndHalfTheSizeSkipsRowsAndColumns) {
         br::TargetSize target;
         Bytes expected;
     } cases[] = {
-        {{8, 8}, {0, 0, 1, 1, 2, 2, 3, 3, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7,
-                  4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 8, 8, 9, 9, 10, 10, 11, 11,
-                  12, 12, 13, 13, 14, 14, 15, 15, 12, 12, 13, 13, 14, 14, 15, 15}},
+        {{8, 8},
+         {0,  0,  1,  1,  2,  2,  3,  3,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5, 6, 6,
+          7,  7,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10, 11, 11, 8,  8, 9, 9,
+          10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 12, 12, 13, 13, 14, 14, 15, 15}},
         {{2, 2}, {0, 2, 8, 10}},
         {{3, 1}, {0, 1, 2}},
     };
@@ -58,15 +59,18 @@ TEST(GifScaling, InterlacedAndPlainStorageGiveIdenticalBuffersAtEveryScaleAndCli
     image.top = 2;
     image.width = 21;
     image.height = 13;
-    for (std::int32_t i = 0; i < 21 * 13; ++i) image.pixels.push_back(static_cast<std::uint8_t>((i * 37) ^ (i >> 3)));
+    for (std::int32_t i = 0; i < 21 * 13; ++i)
+        image.pixels.push_back(static_cast<std::uint8_t>((i * 37) ^ (i >> 3)));
     const br::TargetSize targets[] = {{30, 20}, {60, 40}, {15, 10}, {7, 3}, {97, 61}, {30, 1}};
     const br::Rect clips[] = {{0, 0, 30, 20}, {5, 4, 17, 11}, {23, 14, 40, 40}, {0, 0, 4, 3}};
     for (const br::TargetSize& target : targets) {
         for (const br::Rect& clip : clips) {
             image.interlaced = false;
-            const giftest::Result plain = giftest::Decode(OneFrame(30, 20, image), 0, &target, &clip);
+            const giftest::Result plain =
+                giftest::Decode(OneFrame(30, 20, image), 0, &target, &clip);
             image.interlaced = true;
-            const giftest::Result interlaced = giftest::Decode(OneFrame(30, 20, image), 0, &target, &clip);
+            const giftest::Result interlaced =
+                giftest::Decode(OneFrame(30, 20, image), 0, &target, &clip);
             ASSERT_TRUE(plain.ok && interlaced.ok);
             EXPECT_EQ(plain.frames[0].width, interlaced.frames[0].width);
             EXPECT_TRUE(plain.frames[0].pixels == interlaced.frames[0].pixels)

@@ -18,12 +18,19 @@ using giftest::U16;
 
 // Logical screen 2 x 2 with a global table of two colours.
 Bytes Screen(std::uint8_t background = 0) {
-    return Cat({U16(2), U16(2), {0x80 /* global table, 2 entries */, background, 0 /* aspect */},
+    return Cat({U16(2),
+                U16(2),
+                {0x80 /* global table, 2 entries */, background, 0 /* aspect */},
                 {10, 20, 30, /* colour 0 */ 40, 50, 60 /* colour 1 */}});
 }
 // Image 2 x 2 at (0, 0), no local table, code size 2, pixels 1 0 / 1 0.
 Bytes Image() {
-    return Cat({{0x2C}, U16(0), U16(0), U16(2), U16(2), {0x00 /* packed */},
+    return Cat({{0x2C},
+                U16(0),
+                U16(0),
+                U16(2),
+                U16(2),
+                {0x00 /* packed */},
                 {0x02 /* code size */},
                 giftest::SubBlocks(giftest::PackCodes(
                     {{4, 3} /* clear */, {1, 3}, {0, 3}, {1, 3}, {0, 4}, {5, 4} /* end */}))});
@@ -32,7 +39,9 @@ Bytes Image() {
 Bytes Control(std::uint8_t packed, std::uint32_t delay, std::uint8_t transparent) {
     return Cat({{0x21, 0xF9, 0x04, packed}, U16(delay), {transparent, 0x00}});
 }
-Bytes Comment() { return {0x21, 0xFE, 0x02, 'h', 'i', 0x00}; }
+Bytes Comment() {
+    return {0x21, 0xFE, 0x02, 'h', 'i', 0x00};
+}
 
 TEST(GifStream, OnlyTheTwoKnownSignaturesAreAccepted) {
     const struct {
@@ -67,8 +76,15 @@ TEST(GifStream, BlockSequencesGiveTheirFrameCountsOrErrors) {
         {"image data cut short keeps the frame",
          Cat({Image(), {0x2C}, U16(0), U16(0), U16(2), U16(2), {0x00, 0x02, 0x05, 0x8C}}), 2, 0},
         {"extensions of every kind are skipped",
-         Cat({{0x21, 0xFF, 0x0B}, Str("NETSCAPE2.0"), {0x03, 0x01, 0x00, 0x00, 0x00},
-              {0x21, 0x01, 0x0C}, Bytes(12, 0), {0x01, 'x', 0x00}, Comment(), Image(), {0x3B}}),
+         Cat({{0x21, 0xFF, 0x0B},
+              Str("NETSCAPE2.0"),
+              {0x03, 0x01, 0x00, 0x00, 0x00},
+              {0x21, 0x01, 0x0C},
+              Bytes(12, 0),
+              {0x01, 'x', 0x00},
+              Comment(),
+              Image(),
+              {0x3B}}),
          1, 0},
     };
     for (const auto& c : cases) {
@@ -89,16 +105,18 @@ TEST(GifStream, ControlExtensionsGovernOnlyTheImageDirectlyAfterThem) {
         {"no control", Image(), 100, 0, 0, -1},
         {"control, comment, image: the control is lost",
          Cat({Control(0x1F, 7, 1), Comment(), Image()}), 100, 0, 0, -1},
-        {"transparency bit clear ignores the index", Cat({Control(0x00, 5, 9), Image()}), 5, 0, 0, -1},
+        {"transparency bit clear ignores the index", Cat({Control(0x00, 5, 9), Image()}), 5, 0, 0,
+         -1},
         {"transparency bit set with index 0", Cat({Control(0x01, 5, 0), Image()}), 5, 0, 0, 0},
         {"delay 0 stays 0", Cat({Control(0x00, 0, 0), Image()}), 0, 0, 0, -1},
         {"disposal 7 and user input", Cat({Control(0x1E, 65535, 0), Image()}), 65535, 7, 1, -1},
-        {"of two controls the later governs", Cat({Control(0x04, 1, 0), Control(0x09, 2, 1), Image()}),
-         2, 2, 0, 1},
+        {"of two controls the later governs",
+         Cat({Control(0x04, 1, 0), Control(0x09, 2, 1), Image()}), 2, 2, 0, 1},
     };
     for (const char* version : {"GIF89a", "GIF87a"}) {
         for (const auto& c : cases) {
-            const giftest::Result r = giftest::Decode(Cat({Str(version), Screen(), c.blocks, {0x3B}}));
+            const giftest::Result r =
+                giftest::Decode(Cat({Str(version), Screen(), c.blocks, {0x3B}}));
             ASSERT_TRUE(r.ok) << c.what;
             ASSERT_EQ(r.frames.size(), 1u);
             const giftest::Frame& f = r.frames[0];
@@ -155,16 +173,27 @@ TEST(GifStream, FramesWhoseFieldsOrCodesCannotBeReadAreRefusedAsCorrupt) {
         Bytes blocks;
         std::uint32_t routine, site;
     } cases[] = {
-        {"descriptor without its packed byte", Cat({{0x2C}, U16(0), U16(0), U16(2), U16(2)}), 63, 12},
+        {"descriptor without its packed byte", Cat({{0x2C}, U16(0), U16(0), U16(2), U16(2)}), 63,
+         12},
         {"no code-size byte", Cat({{0x2C}, U16(0), U16(0), U16(2), U16(2), {0x00}}), 64, 4},
-        {"code size 12", Cat({{0x2C}, U16(0), U16(0), U16(2), U16(2), {0x00, 12, 0x01, 0x00, 0x00}}),
-         64, 3},
+        {"code size 12",
+         Cat({{0x2C}, U16(0), U16(0), U16(2), U16(2), {0x00, 12, 0x01, 0x00, 0x00}}), 64, 3},
         {"undefined code",
-         Cat({{0x2C}, U16(0), U16(0), U16(2), U16(2), {0x00, 0x02},
+         Cat({{0x2C},
+              U16(0),
+              U16(0),
+              U16(2),
+              U16(2),
+              {0x00, 0x02},
               giftest::SubBlocks(giftest::PackCodes({{4, 3}, {1, 3}, {7, 3}}))}),
          64, 1},
         {"previous-plus-first with no previous code",
-         Cat({{0x2C}, U16(0), U16(0), U16(2), U16(2), {0x00, 0x02},
+         Cat({{0x2C},
+              U16(0),
+              U16(0),
+              U16(2),
+              U16(2),
+              {0x00, 0x02},
               giftest::SubBlocks(giftest::PackCodes({{4, 3}, {5, 3}, {6, 3}}))}),
          64, 2},
     };
@@ -187,9 +216,19 @@ Bytes LiteralFrame(const std::vector<std::int32_t>& literals, bool interlaced, b
     Bytes blocks = {static_cast<std::uint8_t>(data.size())};
     blocks.insert(blocks.end(), data.begin(), data.end());
     if (terminate) blocks.push_back(0);
-    return Cat({Str("GIF89a"), U16(4), U16(3), {0x86, 0, 0}, giftest::ColorTable(7, 0),
-                {0x2C}, U16(0), U16(0), U16(4), U16(3), {static_cast<std::uint8_t>(interlaced ? 0x40 : 0)},
-                {0x07}, blocks});
+    return Cat({Str("GIF89a"),
+                U16(4),
+                U16(3),
+                {0x86, 0, 0},
+                giftest::ColorTable(7, 0),
+                {0x2C},
+                U16(0),
+                U16(0),
+                U16(4),
+                U16(3),
+                {static_cast<std::uint8_t>(interlaced ? 0x40 : 0)},
+                {0x07},
+                blocks});
 }
 
 TEST(GifStream, RowsTheDataDoesNotReachRepeatWhatTheRowBeforeLeft) {
@@ -202,14 +241,17 @@ TEST(GifStream, RowsTheDataDoesNotReachRepeatWhatTheRowBeforeLeft) {
         Bytes gif;
         Bytes rows;  // 4 x 3, stored order
     } cases[] = {
-        {"data ends within row 1", LiteralFrame({1, 2, 3, 4, 5, 6}, false, true),
+        {"data ends within row 1",
+         LiteralFrame({1, 2, 3, 4, 5, 6}, false, true),
          {1, 2, 3, 4, /**/ 5, 6, 3, 4, /**/ 5, 6, 3, 4}},
-        {"stream cut within row 1, no terminator", LiteralFrame({1, 2, 3, 4, 5, 6}, false, false),
+        {"stream cut within row 1, no terminator",
+         LiteralFrame({1, 2, 3, 4, 5, 6}, false, false),
          {1, 2, 3, 4, /**/ 5, 6, 3, 4, /**/ 5, 6, 3, 4}},
         {"end code within row 1, decoding reads on",
          LiteralFrame({1, 2, 3, 4, 5, 6, 129, 7, 8, 9, 10, 129}, false, true),
          {1, 2, 3, 4, /**/ 5, 6, 3, 4, /**/ 7, 8, 9, 10}},
-        {"end code at once: the first row is zeros", LiteralFrame({129, 129, 1, 2, 3, 4}, false, true),
+        {"end code at once: the first row is zeros",
+         LiteralFrame({129, 129, 1, 2, 3, 4}, false, true),
          {0, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 1, 2, 3, 4}},
         // Interlaced 4 x 3: rows are stored 0, 2, 1.
         {"interlaced, data ends within the second stored row",
@@ -223,7 +265,8 @@ TEST(GifStream, RowsTheDataDoesNotReachRepeatWhatTheRowBeforeLeft) {
         const giftest::Result clipped = giftest::Decode(c.gif, 0, nullptr, &clipThree);
         ASSERT_TRUE(clipped.ok) << c.what;
         Bytes expected;
-        for (int y = 0; y < 3; ++y) expected.insert(expected.end(), c.rows.begin() + 4 * y, c.rows.begin() + 4 * y + 3);
+        for (int y = 0; y < 3; ++y)
+            expected.insert(expected.end(), c.rows.begin() + 4 * y, c.rows.begin() + 4 * y + 3);
         EXPECT_EQ(clipped.frames[0].pixels, expected) << c.what << " (through the row buffer)";
     }
 }
