@@ -5,10 +5,12 @@
 #include "platform/types.h"
 
 #if defined(_WIN32)
+// Callers resolve the entry points at run time or through the import library; programs that
+// link the show statically (tests, the previewer) see plain declarations.
 #if defined(BOOTREEL_BUILDING_LIBRARY)
 #define BOOTREEL_EXPORT __declspec(dllexport)
 #else
-#define BOOTREEL_EXPORT __declspec(dllimport)
+#define BOOTREEL_EXPORT
 #endif
 #else
 #define BOOTREEL_EXPORT __attribute__((visibility("default")))
