@@ -12,7 +12,8 @@
 // neighbours first. This code always fills row by row, left to right (the fast direction in
 // memory), in column strips of at most kStrip pixels. Per strip the display columns are mapped
 // to source indices once and kept on the stack, so the inner loops do no division. The common
-// case (palette pixels, orientation 0, 1:1) runs a loop without branches on the repetition map.
+// case (palette pixels, orientation 0, 1:1) finds the longest run of consecutive source columns
+// once per strip and converts it in groups of pixels with wide stores.
 #include "raster/compositor.h"
 
 #include <algorithm>
@@ -331,9 +332,9 @@ void PaletteMapped(std::uint8_t* row, const std::uint8_t* src, const std::int32_
     }
 }
 
-// Palette pixels d[0..n) from consecutive source indices s[0..n): the 1:1 case. Groups of eight
-// are stored as three 8-byte words; a group that holds the transparent index (found with one
-// 8-byte test) goes pixel by pixel.
+// Palette pixels d[0..n) from consecutive source indices s[0..n): the 1:1 case. The wide path
+// takes the whole run when it may; otherwise groups of eight are stored as three 8-byte words,
+// and a group that holds the transparent index (found with one 8-byte test) goes pixel by pixel.
 void PaletteRun(std::uint8_t* d, const std::uint8_t* s, int n, const PackedPalette& pal, int key) {
     constexpr std::uint64_t kOnes = 0x0101010101010101u;
     const std::uint64_t keys = key >= 0 ? kOnes * static_cast<std::uint64_t>(key) : 0;
