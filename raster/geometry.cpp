@@ -50,7 +50,8 @@ Size PercentSize(std::int32_t cx, std::int32_t cy, std::int32_t percent, Orienta
     // 32-bit arithmetic wherever that does not overflow.
     auto scale = [percent](std::int32_t v) -> std::int32_t {
         const std::int64_t p = static_cast<std::int64_t>(v) * percent;
-        if (percent < 100) return static_cast<std::int32_t>(std::max<std::int64_t>((p + 99) / 100, 1));
+        if (percent < 100)
+            return static_cast<std::int32_t>(std::max<std::int64_t>((p + 99) / 100, 1));
         if (percent > 100) return static_cast<std::int32_t>((p + 50) / 100);
         return v;
     };
@@ -69,12 +70,14 @@ void FitSize(std::int32_t boxW, std::int32_t boxH, std::int32_t picW, std::int32
     }
     if (rw <= rh) {
         // The width limits: the height is the exact height rounded up, within 1 .. boxH.
-        std::int64_t h = (static_cast<std::int64_t>(picW) + static_cast<std::int64_t>(boxW) * picH - 1) / picW;
+        std::int64_t h =
+            (static_cast<std::int64_t>(picW) + static_cast<std::int64_t>(boxW) * picH - 1) / picW;
         if (h < 1) h = 1;
         if (h >= boxH) h = boxH;
         *result = Size(boxW, static_cast<std::int32_t>(h));
     } else {
-        std::int64_t w = (static_cast<std::int64_t>(picH) + static_cast<std::int64_t>(boxH) * picW - 1) / picH;
+        std::int64_t w =
+            (static_cast<std::int64_t>(picH) + static_cast<std::int64_t>(boxH) * picW - 1) / picH;
         if (w < 1) w = 1;
         if (w >= boxW) w = boxW;
         *result = Size(static_cast<std::int32_t>(w), boxH);
