@@ -246,6 +246,10 @@ ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAf
             lastBgr = shot.bgr;
         }
         record.copies.push_back({shot.timeMs, static_cast<int>(record.images.size()) - 1});
+        if (!record.bitmapBytesAtFirstCopy) {
+            // Observers run without the device's lock, so the device may be asked here.
+            record.bitmapBytesAtFirstCopy = plat::sim::Live().bitmapBytes;
+        }
         copies.fetch_add(1);
     });
 
@@ -338,6 +342,14 @@ ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAf
     record.messages = plat::sim::DeliveredMessages();
     record.sounds = plat::sim::Sounds();
     return record;
+}
+
+double ObservedDecodeScale(const ShowRecord& record, const PictureReport& picture) {
+    if (!record.bitmapBytesAtFirstCopy) return 0;
+    for (const ScaleMemory& m : picture.memory) {
+        if (m.frameBytes + picture.surfaceBytes == *record.bitmapBytesAtFirstCopy) return m.scale;
+    }
+    return 0;
 }
 
 ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
@@ -451,9 +463,13 @@ Json MakeTimeline(const Options& options, const DeviceSetup& setup, const ShowRe
     t.Set("imagePath", Utf8(setup.imagePath));
     t.Set("soundPath", Utf8(setup.soundPath));
     if (!setup.usingSample.empty()) t.Set("sample", true);
-    t.Set("decodeScale",
-          result.showedPicture && picture && picture->decodeScale > 0 ? Json(picture->decodeScale)
-                                                                       : Json());
+    // The scale read off the device's bitmap memory; failing that, the one the memory limit
+    // predicts.
+    double scale = picture ? ObservedDecodeScale(record, *picture) : 0;
+    const bool observed = scale > 0;
+    if (scale == 0 && picture) scale = picture->decodeScale;
+    t.Set("decodeScale", result.showedPicture && scale > 0 ? Json(scale) : Json());
+    t.Set("decodeScaleObserved", observed);
     t.Set("memoryLimit", options.memoryLimit ? Json(options.memoryLimit) : Json());
     Json frames = Json::Array();
     for (std::size_t i = 0; i < result.frames.size(); ++i) {

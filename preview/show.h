@@ -69,6 +69,9 @@ struct ShowRecord {
     std::optional<std::uint64_t> shutdownEventAtMs;
     std::optional<std::uint64_t> endRequestAtMs;
     bool endRequestBecauseNothingShown = false;
+    // Bitmap memory in use at the first copy: the decoded frames and the two drawing surfaces,
+    // from which the scale the frames were decoded at can be read off.
+    std::optional<std::uint64_t> bitmapBytesAtFirstCopy;
 };
 
 // Runs the show on the prepared device (virtual clock). `endAfterMs`: signal the end request
@@ -93,6 +96,10 @@ struct ShowResult {
     std::optional<std::uint64_t> windowClosedAtMs;
     std::optional<std::uint64_t> animationEndedAtMs;
 };
+
+// The decode scale the show used, read off the bitmap memory at its first copy; 0 when it
+// cannot be told.
+double ObservedDecodeScale(const ShowRecord& record, const PictureReport& picture);
 
 ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
                        const PictureReport* picture);

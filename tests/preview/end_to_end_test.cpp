@@ -132,6 +132,7 @@ TEST(EndToEnd, AMemoryLimitMakesTheDeviceDecodeAtReducedSize) {
     EXPECT_NE(r.out.find("at 1/2 size"), std::string::npos) << r.out;
     Json timeline = ReadJson(dir / "preview/timeline.json");
     EXPECT_EQ(timeline["decodeScale"].AsNumber(), 0.5);
+    EXPECT_TRUE(timeline["decodeScaleObserved"].AsBool()) << "read off the device's memory";
     EXPECT_EQ(timeline["frames"].Size(), 40u);
 }
 
