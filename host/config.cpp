@@ -60,7 +60,9 @@ std::uint32_t ReadSoundLevel() {
     return level;
 }
 
-void StartStartupSound() { plat::sndPlaySound(Host().soundPath, plat::SND_ASYNC); }
+void StartStartupSound() {
+    plat::sndPlaySound(Host().soundPath, plat::SND_ASYNC);
+}
 
 plat::HANDLE StartShutdownSound() {
     return plat::CreateThread(nullptr, kSoundThreadStack, ShutdownSoundThread, nullptr,

@@ -8,8 +8,7 @@ extern "C" {
 BOOTREEL_EXPORT void DoStartupAnimation(plat::HWND ownerWindow, plat::HANDLE endRequestEvent,
                                         plat::HANDLE doneEvent) {
     try {
-        br::RunAnimationShow(ownerWindow, endRequestEvent, doneEvent,
-                             br::AnimationMode::Startup);
+        br::RunAnimationShow(ownerWindow, endRequestEvent, doneEvent, br::AnimationMode::Startup);
     } catch (...) {
     }
 }
@@ -17,8 +16,7 @@ BOOTREEL_EXPORT void DoStartupAnimation(plat::HWND ownerWindow, plat::HANDLE end
 BOOTREEL_EXPORT void DoShutdownAnimation(plat::HWND ownerWindow, plat::HANDLE endRequestEvent,
                                          plat::HANDLE doneEvent) {
     try {
-        br::RunAnimationShow(ownerWindow, endRequestEvent, doneEvent,
-                             br::AnimationMode::Shutdown);
+        br::RunAnimationShow(ownerWindow, endRequestEvent, doneEvent, br::AnimationMode::Shutdown);
     } catch (...) {
     }
 }

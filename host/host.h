@@ -26,9 +26,9 @@ constexpr std::size_t kPathCapacity = 260;
 struct HostState {
     char16_t soundPath[kPathCapacity];
     char16_t imagePath[kPathCapacity];
-    plat::HANDLE doneEvent;        // signalled by the window when it closes; ends the show
-    plat::HANDLE endRequestEvent;  // the caller signals it to ask for the end of the show
-    plat::HMODULE moduleInstance;  // instance given to the window class: always none
+    plat::HANDLE doneEvent;          // signalled by the window when it closes; ends the show
+    plat::HANDLE endRequestEvent;    // the caller signals it to ask for the end of the show
+    plat::HMODULE moduleInstance;    // instance given to the window class: always none
     plat::HANDLE shutdownDoneEvent;  // the named event "SHUTDOWN_ANIMATION_DONE", if it exists
     AnimationPlayer* player;         // the running show's player, owned
 };
@@ -49,8 +49,8 @@ constexpr std::uint32_t kAnimationWindowStyle = 0x10000000;    // visible only
 constexpr std::uint32_t kSoundWaitSliceMs = 100;
 
 // Runs one show; returns when it is over (see host.cpp for every way a show ends).
-void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent,
-                      plat::HANDLE doneEvent, AnimationMode mode);
+void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent, plat::HANDLE doneEvent,
+                      AnimationMode mode);
 
 // Registers the class "StartUpAnimation"; its identifier, or 0 (for example while another
 // show of this process holds it).

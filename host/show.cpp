@@ -18,9 +18,9 @@
 
 #include "host/host.h"
 #include "host/media_probe.h"
-#include "player/animation_player.h"
 #include "platform/thread.h"
 #include "platform/window.h"
+#include "player/animation_player.h"
 
 namespace br {
 
@@ -124,7 +124,9 @@ void EndShow(plat::HWND window) {
 
 }  // namespace
 
-HostState& Host() { return g_host; }
+HostState& Host() {
+    return g_host;
+}
 
 std::uint16_t RegisterAnimationClass() {
     plat::WNDCLASS windowClass{};
@@ -172,8 +174,8 @@ plat::LRESULT PLAT_CALLBACK AnimationWindowProc(plat::HWND window, std::uint32_t
     return plat::DefWindowProc(window, message, wParam, lParam);
 }
 
-void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent,
-                      plat::HANDLE doneEvent, AnimationMode mode) {
+void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent, plat::HANDLE doneEvent,
+                      AnimationMode mode) {
     if (endRequestEvent == nullptr || doneEvent == nullptr) {
         return;
     }
@@ -200,9 +202,9 @@ void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent,
 
     const int width = plat::GetSystemMetrics(plat::SM_CXSCREEN);
     const int height = plat::GetSystemMetrics(plat::SM_CYSCREEN);
-    plat::HWND window = plat::CreateWindowEx(
-        kAnimationWindowExStyle, kAnimationClassName, kAnimationClassName, kAnimationWindowStyle,
-        0, 0, width, height, ownerWindow, nullptr, nullptr, nullptr);
+    plat::HWND window = plat::CreateWindowEx(kAnimationWindowExStyle, kAnimationClassName,
+                                             kAnimationClassName, kAnimationWindowStyle, 0, 0,
+                                             width, height, ownerWindow, nullptr, nullptr, nullptr);
 
     plat::HANDLE soundThread = nullptr;
     if (window != nullptr) {

@@ -83,7 +83,9 @@ bool AnimationPlayer::Restart() {
     return true;
 }
 
-bool AnimationPlayer::Stop() { return StopRenderLoop(*this); }
+bool AnimationPlayer::Stop() {
+    return StopRenderLoop(*this);
+}
 
 void AnimationPlayer::FreeFrames() {
     if (frames != nullptr) {

@@ -74,7 +74,7 @@ struct AnimationPlayer {
     double decodeScale;  // scale at which the frames were decoded (1 down to 1/16)
     plat::HWND window;
     CImgInfo info;
-    double displayScale;  // picture pixels to window pixels
+    double displayScale;   // picture pixels to window pixels
     std::int32_t offsetX;  // (scaled picture size - client size) / 2, truncated toward zero
     std::int32_t offsetY;
     Size scaledSize;  // picture size times displayScale
@@ -85,7 +85,7 @@ struct AnimationPlayer {
     RenderLoop renderLoop;
     bool raisePriority;  // given to Play; the render thread runs one level above normal
 
-private:
+  private:
     bool Restart();
 };
 

@@ -5,8 +5,8 @@
 #include <new>
 
 #include "decode/error.h"
-#include "player/animation_player.h"
 #include "platform/window.h"
+#include "player/animation_player.h"
 #include "raster/compositor.h"
 
 namespace br {
@@ -38,8 +38,7 @@ std::int32_t ToCanvas(std::int32_t value, std::int32_t canvasLength, std::int32_
     if (fullLength <= 0) {
         return value;
     }
-    return static_cast<std::int32_t>(static_cast<std::int64_t>(value) * canvasLength /
-                                     fullLength);
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(value) * canvasLength / fullLength);
 }
 
 }  // namespace
@@ -129,8 +128,8 @@ bool AnimationPlayer::LoadFrames(const char16_t* path) {
         {
             ErrorScope scope;
             try {
-                result = decoder.DecodeFramesFromFile(path, &decoded, &frames, &targetSize,
-                                                      nullptr);
+                result =
+                    decoder.DecodeFramesFromFile(path, &decoded, &frames, &targetSize, nullptr);
             } catch (CIAException* error) {
                 scope.pending = error;
                 result = 0;

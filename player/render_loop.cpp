@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "player/animation_player.h"
 #include "platform/draw.h"
 #include "platform/thread.h"
 #include "platform/window.h"
+#include "player/animation_player.h"
 #include "raster/surface.h"
 
 namespace br {
@@ -50,8 +50,7 @@ void ComposeNextFrame(RenderLoop& loop, const AnimationPlayer& player, std::int3
             std::uint8_t* backup = loop.backupBits + row * backupStride + column;
             if (disposal <= 1) {
                 // Leave in place: the frame stays for the next one.
-                std::memcpy(backup, loop.destinationOrigin + row * mainStride + column,
-                            areaBytes);
+                std::memcpy(backup, loop.destinationOrigin + row * mainStride + column, areaBytes);
             } else if (disposal == 2) {
                 // Restore to background.
                 for (std::int32_t x = 0; x < area.Width(); ++x) {
@@ -190,9 +189,8 @@ bool StartRenderLoop(AnimationPlayer& player) {
     }
     Size backupSize(0, 0);
     bits = nullptr;
-    loop.backupSurface = CreateSurface(nullptr, loop.visibleRect.Width(),
-                                       loop.visibleRect.Height(), &backupSize, &bits, false,
-                                       false);
+    loop.backupSurface = CreateSurface(nullptr, loop.visibleRect.Width(), loop.visibleRect.Height(),
+                                       &backupSize, &bits, false, false);
     if (loop.backupSurface == nullptr) {
         return false;
     }
@@ -208,8 +206,8 @@ bool StartRenderLoop(AnimationPlayer& player) {
     loop.ended.store(0);
 
     if (player.raisePriority) {
-        loop.thread = plat::CreateThread(nullptr, 0, RenderLoopMain, &loop,
-                                         plat::CREATE_SUSPENDED, nullptr);
+        loop.thread =
+            plat::CreateThread(nullptr, 0, RenderLoopMain, &loop, plat::CREATE_SUSPENDED, nullptr);
         if (loop.thread == nullptr) {
             return false;
         }

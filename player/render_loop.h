@@ -56,8 +56,8 @@ struct RenderLoop {
     plat::HBITMAP surface;        // what the window shows, client size
     std::uint8_t* backupBits;
     std::uint8_t* destinationOrigin;  // main-surface pixel of DestinationRect()'s top-left
-    std::int32_t backupPad;  // pixels by which the backup's row exceeds visibleRect's width
-    std::int32_t rowSkip;    // main-surface pixels from the end of one picture row to the next
+    std::int32_t backupPad;   // pixels by which the backup's row exceeds visibleRect's width
+    std::int32_t rowSkip;     // main-surface pixels from the end of one picture row to the next
     std::int32_t frameIndex;  // next frame to compose; the render thread's while it runs
     plat::HANDLE thread;
     // Written by the host thread (StopRenderLoop) and by the render thread (after the last

@@ -74,13 +74,15 @@ TEST_F(Config, ProbeFindsFilesFoldersAndTheRoot) {
     };
     const std::u16string wildcard = u"\\*.gif";
     const std::vector<Case> cases = {
-        {nullptr, false},       {u"", false},         {u"\\", true},
-        {file.c_str(), true},   {dir.c_str(), true},  {u"\\b.gif", false},
+        {nullptr, false},         {u"", false},        {u"\\", true},
+        {file.c_str(), true},     {dir.c_str(), true}, {u"\\b.gif", false},
         {wildcard.c_str(), true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.path == nullptr ? std::string("null")
-                                       : std::string(c.path, c.path + std::char_traits<char16_t>::length(c.path)));
+        SCOPED_TRACE(
+            c.path == nullptr
+                ? std::string("null")
+                : std::string(c.path, c.path + std::char_traits<char16_t>::length(c.path)));
         EXPECT_EQ(br::PathExists(c.path), c.exists);
     }
 }

@@ -25,12 +25,12 @@ constexpr std::uint32_t kShown = 0x466;
 // Two frames over the whole 4 x 2 picture: red for 0.5 s, then green for 1 s.
 std::vector<std::uint8_t> RedThenGreen(std::uint16_t firstDelay = 50,
                                        std::uint16_t secondDelay = 100) {
-    return MakeGif(4, 2, {SolidFrame(0, 0, 4, 2, 'R', firstDelay),
-                          SolidFrame(0, 0, 4, 2, 'G', secondDelay)});
+    return MakeGif(
+        4, 2, {SolidFrame(0, 0, 4, 2, 'R', firstDelay), SolidFrame(0, 0, 4, 2, 'G', secondDelay)});
 }
 
 class Show : public showtest::ShowFixture {
-protected:
+  protected:
     void SetUp() override {
         plat::sim::DeviceConfig config;
         config.screenWidth = 4;
@@ -248,9 +248,9 @@ TEST_F(Show, RenderThreadRunsOneLevelAboveNormalForStartupOnly) {
 // ---- Timing ----------------------------------------------------------------------------
 
 TEST_F(Show, FramesWithoutDelayAdvanceOnePerPass) {
-    InstallPicture(u"Startup", MakeGif(4, 2, {SolidFrame(0, 0, 4, 2, 'R'),
-                                              SolidFrame(0, 0, 4, 2, 'G'),
-                                              SolidFrame(0, 0, 4, 2, 'B')}));
+    InstallPicture(u"Startup", MakeGif(4, 2,
+                                       {SolidFrame(0, 0, 4, 2, 'R'), SolidFrame(0, 0, 4, 2, 'G'),
+                                        SolidFrame(0, 0, 4, 2, 'B')}));
     RunStartup();
 
     const auto copies = Copies();
@@ -293,7 +293,7 @@ TEST_F(Show, DelaysCountFromTheStartAcrossAWrapOfTheTickCounter) {
 // ---- Shut-down mode --------------------------------------------------------------------
 
 class ShutdownShow : public Show {
-protected:
+  protected:
     void SetUp() override {
         Show::SetUp();
         shutdownDone_ = plat::sim::AddNamedEvent(u"SHUTDOWN_ANIMATION_DONE");
@@ -355,7 +355,9 @@ TEST_F(ShutdownShow, WithoutSoundTheEventIsNeverSignalledAndTheCallReturnsAfterT
     const std::vector<Case> cases = {
         {"InitVol 0", [this] { InstallSound(u"Shutdown", 2000, 0); }},
         {"InitVol missing",
-         [this] { SetRegistryPath(u"Shutdown", u"WAV", folder_->Put("s.wav", showtest::MakeWav(2000))); }},
+         [this] {
+             SetRegistryPath(u"Shutdown", u"WAV", folder_->Put("s.wav", showtest::MakeWav(2000)));
+         }},
         {"sound file missing",
          [this] {
              InstallSound(u"Shutdown", 2000, 5);
@@ -393,8 +395,9 @@ TEST_F(ShutdownShow, RunsWithoutTheMediaPlayerOrTheNamedEvent) {
 
 TEST_F(Show, StartupThenShutdownShowBothPlay) {
     InstallPicture(u"Startup", RedThenGreen(0, 0));
-    InstallPicture(u"Shutdown", MakeGif(4, 2, {SolidFrame(0, 0, 4, 2, 'B'),
-                                               SolidFrame(0, 0, 4, 2, 'Y')}), "bye.gif");
+    InstallPicture(u"Shutdown",
+                   MakeGif(4, 2, {SolidFrame(0, 0, 4, 2, 'B'), SolidFrame(0, 0, 4, 2, 'Y')}),
+                   "bye.gif");
     RunStartup();
     EXPECT_TRUE(DoneSignalled());
     plat::ResetEvent(done_);
@@ -402,8 +405,8 @@ TEST_F(Show, StartupThenShutdownShowBothPlay) {
     EXPECT_TRUE(DoneSignalled());
 
     EXPECT_EQ(ScreensShown(0, 0, 4, 2),
-              (std::vector<Rows>{{"RRRR", "RRRR"}, {"GGGG", "GGGG"}, {"BBBB", "BBBB"},
-                                 {"YYYY", "YYYY"}}));
+              (std::vector<Rows>{
+                  {"RRRR", "RRRR"}, {"GGGG", "GGGG"}, {"BBBB", "BBBB"}, {"YYYY", "YYYY"}}));
     ExpectNothingLeft();
 }
 
@@ -459,8 +462,8 @@ TEST_F(Show, LeavesNoQuitMessageInTheCallersQueue) {
     callerClass.lpfnWndProc = plat::DefWindowProc;
     callerClass.lpszClassName = u"Caller";
     ASSERT_NE(plat::RegisterClass(&callerClass), 0);
-    plat::HWND caller = plat::CreateWindowEx(0, u"Caller", u"", 0, 0, 0, 1, 1, nullptr, nullptr,
-                                             nullptr, nullptr);
+    plat::HWND caller =
+        plat::CreateWindowEx(0, u"Caller", u"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     plat::SetTimer(caller, 7, 50, nullptr);
     plat::MSG message{};
     EXPECT_EQ(plat::GetMessage(&message, nullptr, 0, 0), 1);

@@ -12,7 +12,7 @@ using showtest::MakeGif;
 using showtest::SolidFrame;
 
 class Player : public showtest::ShowFixture {
-protected:
+  protected:
     void SetUp() override { BootScreen(8, 6); }
 
     void TearDown() override {
@@ -114,11 +114,11 @@ TEST_F(Player, PlacesThePictureByItsSizeAgainstTheWindow) {
     };
     // The window is 8 x 6.
     const std::vector<Case> cases = {
-        {4, 2, -2, -2, br::Rect(2, 2, 6, 4)},   // smaller: centred
-        {5, 3, -1, -1, br::Rect(1, 1, 6, 4)},   // odd difference: truncated toward zero
-        {8, 6, 0, 0, br::Rect(0, 0, 8, 6)},     // same size
-        {12, 9, 2, 1, br::Rect(0, 0, 8, 6)},    // larger: whole window, centre part shown
-        {4, 10, -2, 2, br::Rect(2, 0, 6, 6)},   // narrower, taller
+        {4, 2, -2, -2, br::Rect(2, 2, 6, 4)},  // smaller: centred
+        {5, 3, -1, -1, br::Rect(1, 1, 6, 4)},  // odd difference: truncated toward zero
+        {8, 6, 0, 0, br::Rect(0, 0, 8, 6)},    // same size
+        {12, 9, 2, 1, br::Rect(0, 0, 8, 6)},   // larger: whole window, centre part shown
+        {4, 10, -2, 2, br::Rect(2, 0, 6, 6)},  // narrower, taller
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height);
@@ -236,8 +236,8 @@ TEST_F(Player, FillRectColourPaintsOnlyTheRectangle) {
     br::FillRectColour(screen, 2, 1, 3, 2, 0x000000FF);  // red, laid out 0x00BBGGRR
     plat::ReleaseDC(nullptr, screen);
     EXPECT_EQ(showtest::ScreenRows(plat::sim::Screen()),
-              (std::vector<std::string>{"WWWWWWWW", "WWRRRWWW", "WWRRRWWW", "WWWWWWWW",
-                                        "WWWWWWWW", "WWWWWWWW"}));
+              (std::vector<std::string>{"WWWWWWWW", "WWRRRWWW", "WWRRRWWW", "WWWWWWWW", "WWWWWWWW",
+                                        "WWWWWWWW"}));
     ExpectAllReleased();
 }
 

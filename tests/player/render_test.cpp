@@ -14,7 +14,7 @@ using showtest::SolidFrame;
 using Rows = std::vector<std::string>;
 
 class Render : public showtest::ShowFixture {
-protected:
+  protected:
     void BootScreen(int width, int height) {
         plat::sim::DeviceConfig config;
         config.screenWidth = width;
@@ -33,21 +33,17 @@ protected:
 
 TEST_F(Render, DisposalMethodsDecideWhatTheNextFrameIsComposedOver) {
     BootScreen(4, 2);
-    const std::vector<Rows> shown = Play(MakeGif(
-        4, 2,
-        {
-            SolidFrame(0, 0, 4, 2, 'R', 0, 1),  // leave in place
-            SolidFrame(1, 0, 2, 1, 'G', 0, 2),  // restore to background (white)
-            SolidFrame(0, 1, 1, 1, 'B', 0, 3),  // restore to the state before it
-            SolidFrame(3, 1, 1, 1, 'Y', 0, 0),  // no disposal given: stays
-            SolidFrame(3, 0, 1, 1, 'K', 0, 1),
-        }));
+    const std::vector<Rows> shown =
+        Play(MakeGif(4, 2,
+                     {
+                         SolidFrame(0, 0, 4, 2, 'R', 0, 1),  // leave in place
+                         SolidFrame(1, 0, 2, 1, 'G', 0, 2),  // restore to background (white)
+                         SolidFrame(0, 1, 1, 1, 'B', 0, 3),  // restore to the state before it
+                         SolidFrame(3, 1, 1, 1, 'Y', 0, 0),  // no disposal given: stays
+                         SolidFrame(3, 0, 1, 1, 'K', 0, 1),
+                     }));
     const std::vector<Rows> expected = {
-        {"RRRR", "RRRR"},
-        {"RGGR", "RRRR"},
-        {"RWWR", "BRRR"},
-        {"RWWR", "RRRY"},
-        {"RWWK", "RRRY"},
+        {"RRRR", "RRRR"}, {"RGGR", "RRRR"}, {"RWWR", "BRRR"}, {"RWWR", "RRRY"}, {"RWWK", "RRRY"},
     };
     EXPECT_EQ(shown, expected);
 }
@@ -65,13 +61,12 @@ TEST_F(Render, DisposalToBackgroundOverTheWholePictureLeavesPlainBackground) {
 
 TEST_F(Render, TransparentPixelsShowTheEarlierFrames) {
     BootScreen(4, 2);
-    const std::vector<Rows> shown = Play(MakeGif(
-        4, 2,
-        {
-            SolidFrame(0, 0, 4, 2, 'R', 0, 1),
-            GifFrame{0, 0, {"G.G.", ".GG."}, 0, 1},
-            GifFrame{1, 0, {"..", "BB"}, 0, 1},
-        }));
+    const std::vector<Rows> shown = Play(MakeGif(4, 2,
+                                                 {
+                                                     SolidFrame(0, 0, 4, 2, 'R', 0, 1),
+                                                     GifFrame{0, 0, {"G.G.", ".GG."}, 0, 1},
+                                                     GifFrame{1, 0, {"..", "BB"}, 0, 1},
+                                                 }));
     const std::vector<Rows> expected = {
         {"RRRR", "RRRR"},
         {"GRGR", "RGGR"},
@@ -83,8 +78,8 @@ TEST_F(Render, TransparentPixelsShowTheEarlierFrames) {
 TEST_F(Render, PictureIsCentredOnALargerScreenAndCutOnASmallerOne) {
     // A 4 x 2 picture with a distinct colour in each column and row.
     const auto picture = [] {
-        return MakeGif(4, 2, {GifFrame{0, 0, {"RGBY", "CMKR"}, 0, 1},
-                              GifFrame{0, 0, {"RGBY", "CMKR"}, 0, 1}});
+        return MakeGif(
+            4, 2, {GifFrame{0, 0, {"RGBY", "CMKR"}, 0, 1}, GifFrame{0, 0, {"RGBY", "CMKR"}, 0, 1}});
     };
     struct Case {
         int width;

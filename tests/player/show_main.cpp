@@ -9,7 +9,7 @@
 namespace {
 
 class LibraryLife : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         static const char marker = 0;
         br::AttachLibrary(plat::GetModuleOfAddress(&marker));

@@ -17,9 +17,9 @@ struct Rgb {
 
 // Entries 0..8 belong to kLetters; 8 (transparent) has a colour no test expects to see.
 const Rgb kPalette[16] = {
-    {255, 255, 255}, {0, 0, 0},   {255, 0, 0},   {0, 255, 0},  {0, 0, 255}, {255, 255, 0},
+    {255, 255, 255}, {0, 0, 0},     {255, 0, 0},  {0, 255, 0}, {0, 0, 255}, {255, 255, 0},
     {0, 255, 255},   {255, 0, 255}, {10, 20, 30}, {0, 0, 0},   {0, 0, 0},   {0, 0, 0},
-    {0, 0, 0},       {0, 0, 0},   {0, 0, 0},     {0, 0, 0},
+    {0, 0, 0},       {0, 0, 0},     {0, 0, 0},    {0, 0, 0},
 };
 
 std::uint8_t IndexOf(char letter) {
@@ -40,7 +40,7 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
 
 // LSB-first packing of LZW codes into GIF data sub-blocks.
 class CodeWriter {
-public:
+  public:
     void Write(unsigned code, int width) {
         buffer_ |= static_cast<std::uint32_t>(code) << count_;
         count_ += width;
@@ -60,7 +60,7 @@ public:
         out.push_back(0);  // block terminator
     }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
     std::uint32_t buffer_ = 0;
     int count_ = 0;
@@ -131,8 +131,8 @@ std::vector<std::uint8_t> MakeGif(int width, int height, const std::vector<GifFr
 
 GifFrame SolidFrame(int left, int top, int width, int height, char letter, std::uint16_t delay,
                     std::uint8_t disposal) {
-    GifFrame frame{left, top, std::vector<std::string>(height, std::string(width, letter)),
-                   delay, disposal};
+    GifFrame frame{left, top, std::vector<std::string>(height, std::string(width, letter)), delay,
+                   disposal};
     return frame;
 }
 
@@ -155,8 +155,8 @@ std::vector<std::uint8_t> MakeWav(std::uint32_t durationMs) {
     return out;
 }
 
-std::vector<std::string> ScreenRows(const plat::sim::ScreenShot& shot, int left, int top,
-                                    int width, int height) {
+std::vector<std::string> ScreenRows(const plat::sim::ScreenShot& shot, int left, int top, int width,
+                                    int height) {
     std::vector<std::string> rows;
     for (int y = top; y < top + height; ++y) {
         std::string row;
@@ -225,7 +225,9 @@ std::uint32_t PLAT_CALLBACK RunAction(void* parameter) {
 
 }  // namespace
 
-void ShowFixture::SetUp() { Boot(plat::sim::DeviceConfig{}); }
+void ShowFixture::SetUp() {
+    Boot(plat::sim::DeviceConfig{});
+}
 
 void ShowFixture::TearDown() {
     JoinActions();
@@ -270,8 +272,8 @@ std::u16string ShowFixture::InstallSound(const std::u16string& key, std::uint32_
 
 void ShowFixture::SetRegistryPath(const std::u16string& key, const std::u16string& value,
                                   const std::u16string& path) {
-    plat::sim::SetRegistryString(plat::HKEY_ROOT_LOCAL_MACHINE, u"Software\\Korvel\\" + key,
-                                 value, path);
+    plat::sim::SetRegistryString(plat::HKEY_ROOT_LOCAL_MACHINE, u"Software\\Korvel\\" + key, value,
+                                 path);
 }
 
 void ShowFixture::At(std::uint64_t atMs, std::function<void()> action) {
@@ -308,8 +310,7 @@ std::vector<ShowFixture::Delivery> ShowFixture::ShowWindowMessages() {
     std::vector<Delivery> result;
     for (const auto& record : plat::sim::DeliveredMessages()) {
         if (record.windowClass != u"StartUpAnimation") continue;
-        if (!result.empty() && result.back().message == record.message &&
-            record.message == 0x466) {
+        if (!result.empty() && result.back().message == record.message && record.message == 0x466) {
             ++result.back().count;
         } else {
             result.push_back(Delivery{record.message, 1});
@@ -327,7 +328,9 @@ std::uint64_t ShowFixture::FirstDelivery(std::uint32_t message) {
     return UINT64_MAX;
 }
 
-plat::HANDLE ShowFixture::NewEvent() { return plat::CreateEvent(nullptr, true, false, nullptr); }
+plat::HANDLE ShowFixture::NewEvent() {
+    return plat::CreateEvent(nullptr, true, false, nullptr);
+}
 
 void ExpectSameLiveObjects(const plat::sim::Counts& before, const plat::sim::Counts& after) {
     EXPECT_EQ(after.windows, before.windows) << "windows";

@@ -31,8 +31,8 @@ struct GifFrame {
 std::vector<std::uint8_t> MakeGif(int width, int height, const std::vector<GifFrame>& frames);
 
 // A frame covering (left, top) to (left + width, top + height) in one colour.
-GifFrame SolidFrame(int left, int top, int width, int height, char letter,
-                    std::uint16_t delay = 0, std::uint8_t disposal = 0);
+GifFrame SolidFrame(int left, int top, int width, int height, char letter, std::uint16_t delay = 0,
+                    std::uint8_t disposal = 0);
 
 // A mono 8-bit PCM WAV file of the given length.
 std::vector<std::uint8_t> MakeWav(std::uint32_t durationMs);
@@ -40,12 +40,12 @@ std::vector<std::uint8_t> MakeWav(std::uint32_t durationMs);
 // The screen shot as rows of letters (see kLetters; '?' for any other colour).
 std::vector<std::string> ScreenRows(const plat::sim::ScreenShot& shot);
 // The part (left, top, width, height) of the screen shot as rows of letters.
-std::vector<std::string> ScreenRows(const plat::sim::ScreenShot& shot, int left, int top,
-                                    int width, int height);
+std::vector<std::string> ScreenRows(const plat::sim::ScreenShot& shot, int left, int top, int width,
+                                    int height);
 
 // A temporary host folder that stands for the device's "\" while it lives.
 class DeviceFolder {
-public:
+  public:
     DeviceFolder();
     ~DeviceFolder();
     DeviceFolder(const DeviceFolder&) = delete;
@@ -57,7 +57,7 @@ public:
     // Creates a folder and returns its device path.
     std::u16string MakeFolder(const std::string& name);
 
-private:
+  private:
     std::string root_;
 };
 
@@ -76,7 +76,7 @@ namespace showtest {
 // A fresh simulated device (virtual clock, small screen) whose "\" is a temporary folder, with
 // the observations the show's tests read: every copy to the window, in order.
 class ShowFixture : public ::testing::Test {
-public:
+  public:
     // A message delivered to the show's window; runs of MSG_FRAME_SHOWN fold into one entry
     // with their count.
     struct Delivery {
@@ -87,7 +87,7 @@ public:
         }
     };
 
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -126,7 +126,7 @@ protected:
     plat::HANDLE endRequest_ = nullptr;
     plat::HANDLE done_ = nullptr;
 
-private:
+  private:
     std::mutex copiesLock_;
     std::vector<plat::sim::ScreenShot> copies_;
     std::vector<plat::HANDLE> actions_;
