@@ -100,6 +100,18 @@ int RunLive(const Options& options) {
                      kProgram, SDL_GetError());
         return kExitBadInput;
     }
+    // SDL falls back to drivers that draw nowhere when there is no display; a preview that
+    // nobody can see is no live preview.
+    const std::string videoDriver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
+    if (videoDriver == "dummy" || videoDriver == "offscreen" || videoDriver == "evdev") {
+        SDL_Quit();
+        CleanUpDevice(&setup);
+        std::fprintf(stderr,
+                     "%s: no display to open a window on (set DISPLAY); run without --live to "
+                     "get files\n",
+                     kProgram);
+        return kExitBadInput;
+    }
     LiveAudio audio;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) audio.Silent(SDL_GetError());
 
