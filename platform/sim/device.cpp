@@ -192,13 +192,19 @@ void Reevaluate() {
 void AwaitWake(Lock& lock, ThreadRec& self) {
     while (!self.woken) {
         State& s = S();
+        if (self.retired || self.generation != s.generation) {
+            // The device was reset under this waiting thread (a test that ended without
+            // ending its threads). Waking it would let it run on into the next device, so it
+            // stays asleep.
+            self.cv.wait(lock);
+            continue;
+        }
         auto limit = Clock::now() + std::chrono::seconds(1);
         if (s.config.clock == ClockMode::Real && self.deadline != kNoDeadline) {
             limit = std::min(limit, s.realStart + std::chrono::milliseconds(self.deadline));
         }
         self.cv.wait_until(lock, limit);
         if (self.woken) break;
-        if (&S() != &s) continue;  // a Reset under a waiting thread: the caller's fault
         if (self.deadline != kNoDeadline && NowLocked() >= self.deadline) {
             Unblock(self, true);
             break;
