@@ -1,4 +1,5 @@
 // Module services over kernel32: thread-local slots, string tables, atomic counters.
+#include <atomic>
 #include <mutex>
 
 #include "platform/win32/backend.h"
@@ -20,6 +21,14 @@ constexpr std::size_t kMaxModules = 8;
 ModuleStrings g_strings[kMaxModules];
 std::mutex g_stringsLock;
 
+bool HasStrings(HMODULE module) {
+    std::lock_guard<std::mutex> lock(g_stringsLock);
+    for (const ModuleStrings& entry : g_strings) {
+        if (entry.table != nullptr && entry.module == module) return true;
+    }
+    return false;
+}
+
 const char16_t* FindString(HMODULE module, std::uint32_t id) {
     std::lock_guard<std::mutex> lock(g_stringsLock);
     for (const ModuleStrings& entry : g_strings) {
@@ -32,15 +41,41 @@ const char16_t* FindString(HMODULE module, std::uint32_t id) {
     return nullptr;
 }
 
+// Which slots are allocated: Windows lets a freed slot be read and written as if it were still
+// allocated, where the platform fails, so that a stale slot number is noticed.
+constexpr std::uint32_t kMaxSlots = 1088;  // TLS_MINIMUM_AVAILABLE plus the expansion slots
+std::atomic<bool> g_slotAllocated[kMaxSlots];
+
+bool SlotAllocated(std::uint32_t slot) {
+    return slot < kMaxSlots && g_slotAllocated[slot].load(std::memory_order_acquire);
+}
+
 }  // namespace
 
-std::uint32_t TlsAlloc() { return ::TlsAlloc(); }
+std::uint32_t TlsAlloc() {
+    const DWORD slot = ::TlsAlloc();
+    if (slot == 0xFFFFFFFF) return TLS_OUT_OF_INDEXES;
+    if (slot >= kMaxSlots) {  // more slots than Windows documents: not trackable, give it back
+        ::TlsFree(slot);
+        return TLS_OUT_OF_INDEXES;
+    }
+    g_slotAllocated[slot].store(true, std::memory_order_release);
+    return slot;
+}
 
-void* TlsGetValue(std::uint32_t slot) { return ::TlsGetValue(slot); }
+void* TlsGetValue(std::uint32_t slot) {
+    return SlotAllocated(slot) ? ::TlsGetValue(slot) : nullptr;
+}
 
-bool TlsSetValue(std::uint32_t slot, void* value) { return ::TlsSetValue(slot, value) != FALSE; }
+bool TlsSetValue(std::uint32_t slot, void* value) {
+    return SlotAllocated(slot) && ::TlsSetValue(slot, value) != FALSE;
+}
 
-bool TlsFree(std::uint32_t slot) { return ::TlsFree(slot) != FALSE; }
+bool TlsFree(std::uint32_t slot) {
+    if (!SlotAllocated(slot)) return false;
+    g_slotAllocated[slot].store(false, std::memory_order_release);
+    return ::TlsFree(slot) != FALSE;
+}
 
 HMODULE GetModuleOfAddress(const void* address) {
     ::HMODULE module = nullptr;
@@ -81,8 +116,16 @@ int LoadString(HMODULE module, std::uint32_t id, char16_t* buffer, int capacity)
         buffer[length] = u'\0';
         return length;
     }
-    // Modules built with a real string table resource.
-    return ::LoadStringW(Handle<::HINSTANCE>(module), id, win32::Wide(buffer), capacity);
+    // A module that gave no table may carry a real string table resource.
+    int copied = 0;
+    if (!HasStrings(module)) {
+        copied = ::LoadStringW(Handle<::HINSTANCE>(module), id, win32::Wide(buffer), capacity);
+    }
+    if (copied <= 0) {
+        buffer[0] = u'\0';  // no such string: an empty, terminated text
+        return 0;
+    }
+    return copied;
 }
 
 std::int32_t InterlockedDecrement(volatile std::int32_t* counter) {

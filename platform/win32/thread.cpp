@@ -20,6 +20,7 @@ constexpr int kDesktopPriority[8] = {
 
 HANDLE CreateThread(void* security, std::size_t stackSize, LPTHREAD_START_ROUTINE start,
                     void* parameter, std::uint32_t flags, std::uint32_t* threadId) {
+    if (start == nullptr) return nullptr;
     DWORD id = 0;
     // The routine types differ only in the spelling of the 32-bit result.
     ::HANDLE thread = ::CreateThread(static_cast<::LPSECURITY_ATTRIBUTES>(security), stackSize,
@@ -82,7 +83,20 @@ bool CloseHandle(HANDLE handle) {
     return ::CloseHandle(Handle<::HANDLE>(handle)) != FALSE;
 }
 
-std::uint32_t GetTickCount() { return ::GetTickCount(); }
+std::uint32_t GetTickCount() {
+    // The performance counter rather than ::GetTickCount, which advances in steps of the
+    // system's timer period (about 16 ms): frame timing and "slept at least n ms" need the
+    // milliseconds themselves.
+    static const LONGLONG frequency = [] {
+        LARGE_INTEGER f;
+        ::QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    const LONGLONG ms = now.QuadPart / frequency * 1000 + now.QuadPart % frequency * 1000 / frequency;
+    return static_cast<std::uint32_t>(ms);  // wraps at 2^32 like the platform's counter
+}
 
 void Sleep(std::uint32_t ms) { ::Sleep(ms); }
 

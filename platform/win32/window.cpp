@@ -35,7 +35,11 @@ MSG FromWindows(const ::MSG& message) {
 }  // namespace
 
 std::uint16_t RegisterClass(const WNDCLASS* windowClass) {
-    if (windowClass == nullptr) return 0;
+    // Windows would take a class without a procedure or a name; the platform refuses them.
+    if (windowClass == nullptr || windowClass->lpfnWndProc == nullptr ||
+        windowClass->lpszClassName == nullptr || windowClass->lpszClassName[0] == u'\0') {
+        return 0;
+    }
     ::WNDCLASSW wc{};
     wc.style = windowClass->style;
     // The procedure types differ only in their handle types; the calling convention is the same.

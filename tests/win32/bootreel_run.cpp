@@ -14,7 +14,8 @@
 // pictures the window went through. One line per show, "key=value" fields:
 //
 //   show=1 returned=yes call_ms=1520 done_event=signalled named_event=signalled named_ms=1490
-//       media_window_closed=yes first_frame_ms=230 frames=FF0000.FFFFFF,00FF00.FFFFFF
+//       media_window_closed=yes first_frame_ms=230 last_frame_ms=900
+//       frames=FF0000.FFFFFF,00FF00.FFFFFF
 //       windows_left=0 threads_left=0
 //
 // "first_frame" is also printed (and flushed) as soon as the first frame is on screen, so that
@@ -58,6 +59,7 @@ struct Options {
 struct FrameLog {
     DWORD start = 0;
     DWORD firstFrameMs = 0;
+    DWORD lastFrameMs = 0;
     bool sawFrame = false;
     std::vector<POINT> probes;
     std::vector<std::vector<COLORREF>> pictures;  // distinct consecutive probe readings
@@ -82,6 +84,7 @@ void ReadProbes(HWND window) {
         std::printf("first_frame ms=%lu\n", g_log.firstFrameMs);
         std::fflush(stdout);
     }
+    g_log.lastFrameMs = GetTickCount() - g_log.start;
     if (g_log.pictures.empty() || g_log.pictures.back() != reading) {
         g_log.pictures.push_back(reading);
     }
@@ -236,12 +239,14 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
     }
     std::printf(
         "show=%d returned=%s call_ms=%lu done_event=%s named_event=%s named_ms=%lu "
-        "media_window_closed=%s first_frame_ms=%ld frames=%s windows_left=%d threads_left=%d\n",
+        "media_window_closed=%s first_frame_ms=%ld last_frame_ms=%ld frames=%s windows_left=%d "
+        "threads_left=%d\n",
         index, returned ? "yes" : "no", callMs,
         WaitForSingleObject(done, 0) == WAIT_OBJECT_0 ? "signalled" : "clear",
         namedEvent == nullptr ? "none" : (namedSeen ? "signalled" : "clear"), namedMs,
         options.mediaWindow ? (g_media.closed ? "yes" : "no") : "none",
         g_log.sawFrame ? static_cast<long>(g_log.firstFrameMs) : -1L,
+        g_log.sawFrame ? static_cast<long>(g_log.lastFrameMs) : -1L,
         frames.empty() ? "-" : frames.c_str(), FindWindowW(kShowClass, nullptr) ? 1 : 0,
         threadsLeft < 0 ? 0 : threadsLeft);
     std::fflush(stdout);

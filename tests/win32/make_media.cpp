@@ -13,7 +13,9 @@
 //   long.gif     64x48, two frames of 10 s each (red, then green): a show that only an end
 //                request cuts short
 //   short.gif    64x48, two frames of 200 ms each (red, then blue)
-//   sound.wav    1.5 s of 8-bit mono PCM at 8000 Hz (a quiet square wave)
+//   sound.wav    6 s of 8-bit mono PCM at 8000 Hz (a quiet square wave): longer than any of the
+//                pictures, so that a sound played to its end outlasts the animation even where
+//                the sound output runs faster than real time (Wine on ALSA's null device does)
 //
 // The GIF89a writer emits a clear code before every second pixel code, so that every code is
 // 4 bits wide and no decoder ever sees a table entry in use: plain, valid, and easy to follow.
@@ -160,7 +162,7 @@ int main(int argc, char** argv) {
     const Bytes shortShow = Gif(kW, kH, {Solid(kW, kH, kRed, 20), Solid(kW, kH, kBlue, 20)});
 
     if (!Write(folder + "colours.gif", colours) || !Write(folder + "long.gif", longShow) ||
-        !Write(folder + "short.gif", shortShow) || !Write(folder + "sound.wav", Wav(8000, 1500))) {
+        !Write(folder + "short.gif", shortShow) || !Write(folder + "sound.wav", Wav(8000, 6000))) {
         std::fprintf(stderr, "bootreel-media: cannot write into %s\n", argv[1]);
         return 1;
     }
