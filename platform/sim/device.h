@@ -3,7 +3,9 @@
 //
 // The simulated device is one process-wide object. Reset() gives a fresh device (no windows,
 // classes, events, timers, registry values or records) and must be called while no thread of
-// the previous device is still running.
+// the previous device is still running. (A thread left waiting in the previous device stays
+// asleep for good rather than run on into the next one; handles of the previous device are
+// unknown to the next.) Thread-local slots and string tables belong to the process and stay.
 #pragma once
 
 #include <cstdint>
