@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "platform/draw.h"
 #include "platform/sim/core.h"
@@ -46,10 +47,12 @@ namespace {
 // Largest bitmap section the device makes: larger requests fail as out of memory.
 constexpr std::uint64_t kMaxBitmapBytes = std::uint64_t{1} << 30;
 
-// Pixels that a device context reaches: row r of its coordinates starts at base + r * rowStep
-// (a negative step for bottom-up bitmaps), and only `clip` (in its coordinates) is writable.
+// Pixels that a device context reaches: pixel (x, y) of its coordinates is at byte
+// origin + y * rowStep + x * bytes per pixel of `memory` (a negative step for bottom-up
+// bitmaps), and only `clip` (in its coordinates) may be touched.
 struct Pixels {
-    std::uint8_t* base = nullptr;
+    std::uint8_t* memory = nullptr;
+    std::ptrdiff_t origin = 0;
     std::ptrdiff_t rowStep = 0;
     int bitsPerPixel = 0;
     RECT clip{0, 0, 0, 0};
@@ -82,16 +85,17 @@ bool ResolveLocked(HDC dc, Pixels* out) {
             out->bitsPerPixel = bitmap->bitsPerPixel;
             out->clip = RECT{0, 0, bitmap->width, bitmap->height};
             if (bitmap->bottomUp) {
-                out->base = bitmap->bits.get() + (bitmap->height - 1) * stride;
+                out->memory = bitmap->bits.get();
+                out->origin = (bitmap->height - 1) * stride;
                 out->rowStep = -stride;
             } else {
-                out->base = bitmap->bits.get();
+                out->memory = bitmap->bits.get();
                 out->rowStep = stride;
             }
             return true;
         }
         case DeviceContext::Kind::Screen:
-            out->base = s.screen.data();
+            out->memory = s.screen.data();
             out->rowStep = static_cast<std::ptrdiff_t>(screenW) * 3;
             out->bitsPerPixel = 24;
             out->clip = RECT{0, 0, screenW, screenH};
@@ -101,8 +105,8 @@ bool ResolveLocked(HDC dc, Pixels* out) {
             if (!window) return false;  // the window is gone: its context draws nowhere
             // Client coordinates; the screen pixel of (0, 0) is the window's position.
             out->rowStep = static_cast<std::ptrdiff_t>(screenW) * 3;
-            out->base = s.screen.data() +
-                        (static_cast<std::ptrdiff_t>(window->y) * screenW + window->x) * 3;
+            out->memory = s.screen.data();
+            out->origin = (static_cast<std::ptrdiff_t>(window->y) * screenW + window->x) * 3;
             out->bitsPerPixel = 24;
             out->clip = RECT{std::max(0, -window->x), std::max(0, -window->y),
                              std::min(window->width, screenW - window->x),
@@ -253,10 +257,10 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brushHandle) {
                                  static_cast<std::uint8_t>(brush->colour >> 8),
                                  static_cast<std::uint8_t>(brush->colour)};
     const std::size_t rowBytes = static_cast<std::size_t>(right - left) * 3;
-    std::uint8_t* first = target.base + top * target.rowStep + left * 3;
+    std::uint8_t* first = target.memory + target.origin + top * target.rowStep + left * 3;
     for (int x = 0; x < right - left; ++x) std::memcpy(first + x * 3, bgr, 3);
     for (int y = top + 1; y < bottom; ++y) {
-        std::memcpy(target.base + y * target.rowStep + left * 3, first, rowBytes);
+        std::memcpy(target.memory + target.origin + y * target.rowStep + left * 3, first, rowBytes);
     }
     return 1;
 }
@@ -276,12 +280,24 @@ bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, in
     if (width > 0 && height > 0) {
         const int bytesPerPixel = to.bitsPerPixel / 8;
         const std::size_t rowBytes = static_cast<std::size_t>(width) * bytesPerPixel;
-        // Rows of one picture may overlap: walk them away from the overlap.
-        const bool backwards = to.base == from.base && y > srcY;
-        for (int i = 0; i < height; ++i) {
-            const int r = backwards ? height - 1 - i : i;
-            std::memmove(to.base + (y + r) * to.rowStep + x * bytesPerPixel,
-                         from.base + (srcY + r) * from.rowStep + srcX * bytesPerPixel, rowBytes);
+        auto sourceRow = [&](int r) {
+            return from.memory + (from.origin + (srcY + r) * from.rowStep + srcX * bytesPerPixel);
+        };
+        auto targetRow = [&](int r) {
+            return to.memory + (to.origin + (y + r) * to.rowStep + x * bytesPerPixel);
+        };
+        if (to.memory != from.memory) {
+            for (int r = 0; r < height; ++r) std::memcpy(targetRow(r), sourceRow(r), rowBytes);
+        } else {
+            // Within one picture (the screen, or one bitmap in two contexts) the areas may
+            // overlap: take the source whole first.
+            std::vector<std::uint8_t> copy(rowBytes * height);
+            for (int r = 0; r < height; ++r) {
+                std::memcpy(copy.data() + r * rowBytes, sourceRow(r), rowBytes);
+            }
+            for (int r = 0; r < height; ++r) {
+                std::memcpy(targetRow(r), copy.data() + r * rowBytes, rowBytes);
+            }
         }
     }
     if (!to.window || !s.screenObserver) return true;

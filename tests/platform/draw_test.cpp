@@ -187,6 +187,27 @@ TEST_F(DrawTest, ACopyToAWindowLandsOnTheScreenAtTheWindowsPlace) {
     EXPECT_EQ(plat::ReleaseDC(window, windowDc), 1);
 }
 
+// Regression: a copy from the screen into a window one row lower overlaps itself; it used to
+// smear the first row down the whole window.
+TEST_F(DrawTest, AnOverlappingCopyOnTheScreenMovesThePictureIntact) {
+    plat::HWND window = MakeWindow(u"lower", 1, 3, 0, 1);  // screen rows 1-3 of column 0
+    HDC screen = plat::GetDC(nullptr);
+    HDC windowDc = plat::GetDC(window);
+    Section column(1, -4, 24);  // screen rows 0-3: 10, 20, 30, 40
+    for (int y = 0; y < 4; ++y) column.bits[y * 4] = static_cast<std::uint8_t>(10 * (y + 1));
+    HDC memory = plat::CreateCompatibleDC(nullptr);
+    plat::HGDIOBJ old = plat::SelectObject(memory, column.bitmap);
+    ASSERT_TRUE(plat::BitBlt(screen, 0, 0, 1, 4, memory, 0, 0, plat::SRCCOPY));
+    ASSERT_TRUE(plat::BitBlt(windowDc, 0, 0, 1, 3, screen, 0, 0, plat::SRCCOPY));
+    ASSERT_TRUE(plat::BitBlt(memory, 0, 0, 1, 4, screen, 0, 0, plat::SRCCOPY));
+    const int expected[] = {10, 10, 20, 30};
+    for (int y = 0; y < 4; ++y) EXPECT_EQ(column.bits[y * 4], expected[y]) << y;
+    plat::SelectObject(memory, old);
+    plat::DeleteDC(memory);
+    plat::ReleaseDC(window, windowDc);
+    plat::ReleaseDC(nullptr, screen);
+}
+
 TEST_F(DrawTest, SelectObjectReturnsWhatItReplaces) {
     HDC dc = plat::CreateCompatibleDC(nullptr);
     Section a(4, 4, 24);
