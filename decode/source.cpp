@@ -140,8 +140,9 @@ void WideString::Assign(const char16_t* text, std::int32_t count) {
         chars_ = chars;
         return;
     }
-    // The private block is large enough: keep it. memmove, since the text may be a part of it.
-    std::memmove(chars_, text, sizeof(char16_t) * static_cast<std::size_t>(count));
+    // The private block is large enough: keep it. memmove, since the text may be a part of it;
+    // nothing is copied for an empty text, which may be a null pointer.
+    if (count > 0) std::memmove(chars_, text, sizeof(char16_t) * static_cast<std::size_t>(count));
     block->length = count;
     chars_[count] = 0;
 }

@@ -52,6 +52,13 @@ TEST(WideStringTest, AssignKeepsAPrivateBlockThatIsLargeEnough) {
     EXPECT_EQ(s.Length(), 0);
     EXPECT_EQ(s.RefCount(), 1);
     EXPECT_EQ(s.c_str()[0], 0);
+
+    // A null text counts as empty: the block stays and nothing is read from the null pointer.
+    s.Assign(u"xy");
+    s.Assign(nullptr);
+    EXPECT_EQ(s.Length(), 0);
+    EXPECT_EQ(s.Capacity(), 9);
+    EXPECT_EQ(s.c_str()[0], 0);
 }
 
 TEST(WideStringTest, AssignToASharedBlockLeavesTheOtherHolderAlone) {
