@@ -171,6 +171,7 @@ struct State {
     std::map<std::u16string, std::weak_ptr<EventObject>> namedEvents;
     std::vector<std::shared_ptr<EventObject>> deviceEvents;
     int failThreadCreations = 0;
+    int failWindowCreations = 0;
     int terminateCalls = 0;
     std::uint32_t nextThreadId = 0x100;
 

@@ -94,6 +94,8 @@ void FailBitmapsAbove(std::size_t bytes);
 void SetBitmapMemoryLimit(std::size_t bytes);
 // The next `count` thread creations fail (-1: all of them until reset).
 void FailThreadCreation(int count);
+// The next `count` window creations fail (-1: all of them until reset).
+void FailWindowCreation(int count);
 // Message boxes answer at once with OK and are recorded; this routes their text elsewhere
 // (default: standard error as "<caption>: <text>").
 void SetMessageBoxHandler(std::function<void(const std::u16string& text,

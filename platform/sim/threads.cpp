@@ -254,6 +254,11 @@ void FailThreadCreation(int count) {
     S().failThreadCreations = count;
 }
 
+void FailWindowCreation(int count) {
+    Lock lock(Dev().mutex);
+    S().failWindowCreations = count;
+}
+
 std::vector<ThreadInfo> Threads() {
     Lock lock(Dev().mutex);
     std::vector<ThreadInfo> result;

@@ -154,6 +154,10 @@ HWND CreateWindowEx(std::uint32_t exStyle, const char16_t* className, const char
     State& s = S();
     auto it = s.classes.find(Fold(FromZ(className)));
     if (it == s.classes.end()) return nullptr;
+    if (s.failWindowCreations != 0) {
+        if (s.failWindowCreations > 0) --s.failWindowCreations;
+        return nullptr;
+    }
     auto window = std::make_shared<Window>();
     window->id = NewHandleValue();
     window->windowClass = it->second;

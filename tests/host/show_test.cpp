@@ -207,6 +207,20 @@ TEST_F(Show, MissingEventArgumentsReturnAtOnceWithoutAWindow) {
     ExpectNothingLeft();
 }
 
+TEST_F(Show, WindowThatCannotBeCreatedEndsTheShowAtOnceAndFreesTheClass) {
+    InstallPicture(u"Startup", RedThenGreen());
+    plat::sim::FailWindowCreation(1);
+    RunStartup();  // would wait for ever for a window that never came
+    EXPECT_TRUE(plat::sim::DeliveredMessages().empty());
+    EXPECT_FALSE(DoneSignalled());
+    ExpectNothingLeft();
+
+    // The class was given back, so the next show plays.
+    RunStartup();
+    EXPECT_TRUE(DoneSignalled());
+    ExpectNothingLeft();
+}
+
 // ---- The window ------------------------------------------------------------------------
 
 TEST_F(Show, WindowIsFullScreenTopMostAndOwnedByTheCaller) {
