@@ -33,10 +33,23 @@ Rect& CopyRect(Rect& destination, const Rect& source) {
     return destination;
 }
 
+namespace {
+
+// Truncates toward zero like a plain conversion, but saturates where the conversion of an
+// out-of-range (or not-a-number) value would be undefined.
+std::int32_t TruncateSaturated(double value) {
+    if (!(value == value)) return 0;
+    if (value >= 2147483647.0) return 2147483647;
+    if (value <= -2147483648.0) return -2147483647 - 1;
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
 std::int32_t ScaleLength(std::int32_t length, double factor) {
     if (factor == 1.0) return length;
-    if (factor > 1.0) return static_cast<std::int32_t>(static_cast<double>(length) * factor + 0.5);
-    return static_cast<std::int32_t>(static_cast<double>(length) * factor);
+    if (factor > 1.0) return TruncateSaturated(static_cast<double>(length) * factor + 0.5);
+    return TruncateSaturated(static_cast<double>(length) * factor);
 }
 
 Size ScaleSize(std::int32_t cx, std::int32_t cy, double factor, Orientation orientation) {
@@ -62,6 +75,12 @@ Size PercentSize(std::int32_t cx, std::int32_t cy, std::int32_t percent, Orienta
 
 void FitSize(std::int32_t boxW, std::int32_t boxH, std::int32_t picW, std::int32_t picH,
              bool always, Size* result) {
+    // Callers pass loaded pictures only; a picture without area has nothing to fit and is
+    // returned as it is rather than dividing by zero.
+    if (picW <= 0 || picH <= 0) {
+        *result = Size(picW, picH);
+        return;
+    }
     const double rw = static_cast<double>(boxW) / picW;
     const double rh = static_cast<double>(boxH) / picH;
     if (1.0 <= rw && 1.0 <= rh && !always) {

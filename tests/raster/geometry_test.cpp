@@ -137,6 +137,18 @@ TEST(FitSizeTest, KeepsTheAspectRatioInsideTheBox) {
     }
 }
 
+TEST(FitSizeTest, APictureWithoutAreaIsReturnedAsItIs) {
+    Size s(-1, -1);
+    FitSize(240, 320, 0, 50, true, &s);
+    EXPECT_EQ(s.cx, 0);
+    EXPECT_EQ(s.cy, 50);
+}
+
+TEST(ScaleLengthTest, ResultsBeyondTheIntegerRangeSaturate) {
+    EXPECT_EQ(ScaleLength(2000000000, 25.0), 2147483647);
+    EXPECT_EQ(ScaleLength(-2000000000, 25.0), -2147483647 - 1);
+}
+
 TEST(FitSizeTest, LargeProductsDoNotOverflow) {
     // boxW x picH = 46,000 x 50,000 exceeds 32 bits; the height is the exact value rounded up.
     Size s(0, 0);
