@@ -7,7 +7,8 @@
 #
 # Usage: scripts/reliability.sh [step ...]
 #   steps: build fuzz-compose fuzz-gif truncation corruption load boot-timing report
-#   (default: all of them, in that order). Long steps run under `nice`, one at a time.
+#   (default: all of them, in that order; load and boot-timing are also there as load-asan,
+#   load-tsan, boot-timing-asan, boot-timing-tsan). Long steps run under `nice`, one at a time.
 # Environment: GIF_FUZZ_SECONDS (1800), COMPOSE_FUZZ_SECONDS (600), CORRUPTIONS (4000),
 #   LOAD_SHOWS (1000), BOOT_SHOWS (1000), JOBS (2).
 set -euo pipefail
@@ -119,14 +120,12 @@ run() {  # build folder, result name, runner arguments...
 
 step_truncation() { run asan truncation truncation "${corpus_args[@]}"; }
 step_corruption() { run asan corruption corruption --count "$corruptions" "${corpus_args[@]}"; }
-step_load() {
-    run asan load-asan load --count "$load_shows"
-    run tsan load-tsan load --count "$load_shows"
-}
-step_boot_timing() {
-    run asan boot-timing-asan boot-timing --count "$boot_shows"
-    run tsan boot-timing-tsan boot-timing --count "$boot_shows"
-}
+step_load_asan() { run asan load-asan load --count "$load_shows"; }
+step_load_tsan() { run tsan load-tsan load --count "$load_shows"; }
+step_load() { step_load_asan && step_load_tsan; }
+step_boot_timing_asan() { run asan boot-timing-asan boot-timing --count "$boot_shows"; }
+step_boot_timing_tsan() { run tsan boot-timing-tsan boot-timing --count "$boot_shows"; }
+step_boot_timing() { step_boot_timing_asan && step_boot_timing_tsan; }
 
 result() { if [ -f "$results/$1.txt" ]; then cat "$results/$1.txt"; else echo "(not run)"; fi; }
 

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -421,12 +422,23 @@ RunSummary RunCorruption(const std::vector<CorpusFile>& corpus, long count, std:
     return summary;
 }
 
+// The process's thread count once threads that have finished their work have also left the
+// operating system: the least of a few samples over 100 ms.
+int SettledProcessThreads() {
+    int least = ShowBench::ProcessThreads();
+    for (int i = 0; i < 10; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        least = std::min(least, ShowBench::ProcessThreads());
+    }
+    return least;
+}
+
 RunSummary RunLoad(long count, std::uint32_t seed) {
     RunSummary summary;
     summary.name = "load";
     ShowBench bench(48, 40);
     std::mt19937 random(seed);
-    const int threadsBefore = ShowBench::ProcessThreads();
+    const int threadsBefore = SettledProcessThreads();
     int threadsAfterFirstRound = -1;
     // Every way a show ends, in turn.
     enum Path { kLastFrame, kEndRequest, kMissing, kUnloadable, kClose, kDone, kShutdown, kPaths };
@@ -472,9 +484,9 @@ RunSummary RunLoad(long count, std::uint32_t seed) {
         summary.Count(kPathNames[path]);
         Record(summary, outcome, std::string("show ") + std::to_string(i) + " (" +
                                      kPathNames[path] + ")");
-        if (i == kPaths - 1) threadsAfterFirstRound = ShowBench::ProcessThreads();
+        if (i == kPaths - 1) threadsAfterFirstRound = SettledProcessThreads();
     }
-    const int threadsAfter = ShowBench::ProcessThreads();
+    const int threadsAfter = SettledProcessThreads();
     summary.Count("processThreadsBefore", threadsBefore);
     summary.Count("processThreadsAfterFirstRound", threadsAfterFirstRound);
     summary.Count("processThreadsAfter", threadsAfter);
