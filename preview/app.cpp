@@ -83,15 +83,14 @@ bool WriteOutputs(OutputFolder& folder, const ShowRecord& record, const ShowResu
             const std::uint64_t from = result.frames[i].composedAtMs;
             const std::uint64_t to =
                 i + 1 < images.size() ? result.frames[i + 1].composedAtMs : std::max(endMs, from);
-            timed.push_back({images[i], static_cast<std::uint32_t>(std::max<std::uint64_t>(
-                                            to - from, kPassMs))});
+            timed.push_back({images[i], static_cast<std::uint32_t>(
+                                            std::max<std::uint64_t>(to - from, kPassMs))});
         }
-        if (!WriteAnimatedWebp(folder.PathOf("recording.webp"), timed, error,
-                               [&line](int done, int total) {
-                                   line.Update("writing recording.webp: frame " +
-                                               std::to_string(done) + " of " +
-                                               std::to_string(total));
-                               })) {
+        if (!WriteAnimatedWebp(
+                folder.PathOf("recording.webp"), timed, error, [&line](int done, int total) {
+                    line.Update("writing recording.webp: frame " + std::to_string(done) + " of " +
+                                std::to_string(total));
+                })) {
             return false;
         }
     }
@@ -108,7 +107,9 @@ bool WriteOutputs(OutputFolder& folder, const ShowRecord& record, const ShowResu
 
 }  // namespace
 
-void AttachPipeline() { br::AttachLibrary(plat::GetModuleOfAddress(&kModuleMarker)); }
+void AttachPipeline() {
+    br::AttachLibrary(plat::GetModuleOfAddress(&kModuleMarker));
+}
 
 int RunInfo(const Options& options) {
     std::vector<std::uint8_t> bytes;
@@ -142,8 +143,7 @@ int RunShow(const Options& options) {
     std::unique_ptr<PictureReport> picture = AnalyseDevicePicture(options, setup);
 
     std::printf("%s show of %s on a %dx%d screen%s\n", options.mode.c_str(),
-                setup.imagePath.empty() ? "(no picture configured)"
-                                        : Utf8(setup.imagePath).c_str(),
+                setup.imagePath.empty() ? "(no picture configured)" : Utf8(setup.imagePath).c_str(),
                 options.screenWidth, options.screenHeight,
                 setup.usingSample.empty() ? "" : " (the bundled sample)");
     if (picture) {
@@ -169,9 +169,10 @@ int RunShow(const Options& options) {
     } else {
         std::printf("the device would show nothing: %s\n", result.reason.c_str());
         if (record.endRequestBecauseNothingShown) {
-            std::printf("(the preview signalled the end request after %u ms of show time, as the "
-                        "boot sequence would)\n",
-                        kNothingShownMs);
+            std::printf(
+                "(the preview signalled the end request after %u ms of show time, as the "
+                "boot sequence would)\n",
+                kNothingShownMs);
         }
     }
     for (const auto& s : record.sounds) {
@@ -183,9 +184,10 @@ int RunShow(const Options& options) {
     std::printf("the show ended (%s) and the entry point returned at %llu ms\n",
                 result.endHow.c_str(), static_cast<unsigned long long>(returned));
     if (result.unexpectedChanges != 0) {
-        std::printf("note: %d screen copies changed the picture between frames; the frame files "
-                    "may not match the device's timing\n",
-                    result.unexpectedChanges);
+        std::printf(
+            "note: %d screen copies changed the picture between frames; the frame files "
+            "may not match the device's timing\n",
+            result.unexpectedChanges);
     }
     std::printf("wrote %s/: %zu frame pictures, timeline.json%s\n", options.outDir.c_str(),
                 result.frames.size(),
@@ -205,9 +207,13 @@ int RunPreview(int argc, char** argv) {
     const Options& options = parsed.options;
     AttachPipeline();
     switch (options.command) {
-        case Command::Help: std::fputs(UsageText().c_str(), stdout); return kExitShown;
-        case Command::Info: return RunInfo(options);
-        case Command::Show: break;
+        case Command::Help:
+            std::fputs(UsageText().c_str(), stdout);
+            return kExitShown;
+        case Command::Info:
+            return RunInfo(options);
+        case Command::Show:
+            break;
     }
     return RunShow(options);
 }

@@ -102,8 +102,8 @@ RgbImage Shrink(const RgbImage& source, int width, int height) {
     RgbImage out(width, height);
     for (int y = 0; y < height; ++y) {
         int sy0 = static_cast<int>(static_cast<long long>(y) * source.height / height);
-        int sy1 = std::max(sy0 + 1,
-                           static_cast<int>(static_cast<long long>(y + 1) * source.height / height));
+        int sy1 = std::max(
+            sy0 + 1, static_cast<int>(static_cast<long long>(y + 1) * source.height / height));
         for (int x = 0; x < width; ++x) {
             int sx0 = static_cast<int>(static_cast<long long>(x) * source.width / width);
             int sx1 = std::max(

@@ -23,8 +23,8 @@ RgbImage MakeContactSheet(const std::vector<SheetEntry>& entries);
 
 // Draws text with the built-in 5x7 font (digits, lower-case letters, space and . : - / x),
 // each font pixel as a square of `scale` pixels. Unknown characters draw as a box.
-void DrawText(RgbImage* image, int x, int y, const std::string& text, int scale,
-              std::uint8_t r, std::uint8_t g, std::uint8_t b);
+void DrawText(RgbImage* image, int x, int y, const std::string& text, int scale, std::uint8_t r,
+              std::uint8_t g, std::uint8_t b);
 int TextWidth(const std::string& text, int scale);
 
 // Reduces an image to width x height by averaging the source pixels each target pixel covers.

@@ -39,11 +39,21 @@ void DumpString(const std::string& s, std::string* out) {
     out->push_back('"');
     for (unsigned char c : s) {
         switch (c) {
-            case '"': *out += "\\\""; break;
-            case '\\': *out += "\\\\"; break;
-            case '\n': *out += "\\n"; break;
-            case '\r': *out += "\\r"; break;
-            case '\t': *out += "\\t"; break;
+            case '"':
+                *out += "\\\"";
+                break;
+            case '\\':
+                *out += "\\\\";
+                break;
+            case '\n':
+                *out += "\\n";
+                break;
+            case '\r':
+                *out += "\\r";
+                break;
+            case '\t':
+                *out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char buffer[8];
@@ -67,8 +77,12 @@ void Newline(std::string* out, int indent, int depth) {
 
 void Json::DumpTo(std::string* out, int indent, int depth) const {
     switch (type_) {
-        case Type::Null: *out += "null"; break;
-        case Type::Bool: *out += bool_ ? "true" : "false"; break;
+        case Type::Null:
+            *out += "null";
+            break;
+        case Type::Bool:
+            *out += bool_ ? "true" : "false";
+            break;
         case Type::Number: {
             char buffer[32];
             if (std::isfinite(number_) && number_ == std::floor(number_) &&
@@ -82,7 +96,9 @@ void Json::DumpTo(std::string* out, int indent, int depth) const {
             *out += buffer;
             break;
         }
-        case Type::String: DumpString(string_, out); break;
+        case Type::String:
+            DumpString(string_, out);
+            break;
         case Type::Array: {
             out->push_back('[');
             // Arrays of scalars stay on one line; arrays of objects get one line per item.
@@ -92,8 +108,10 @@ void Json::DumpTo(std::string* out, int indent, int depth) const {
             }
             for (std::size_t i = 0; i < items_.size(); ++i) {
                 if (i) out->push_back(',');
-                if (!flat) Newline(out, indent, depth + 1);
-                else if (i && indent >= 0) out->push_back(' ');
+                if (!flat)
+                    Newline(out, indent, depth + 1);
+                else if (i && indent >= 0)
+                    out->push_back(' ');
                 items_[i].DumpTo(out, flat ? -1 : indent, depth + 1);
             }
             if (!flat && !items_.empty()) Newline(out, indent, depth);
@@ -109,8 +127,10 @@ void Json::DumpTo(std::string* out, int indent, int depth) const {
             }
             for (std::size_t i = 0; i < members_.size(); ++i) {
                 if (i) out->push_back(',');
-                if (!flat) Newline(out, indent, depth + 1);
-                else if (i && indent >= 0) out->push_back(' ');
+                if (!flat)
+                    Newline(out, indent, depth + 1);
+                else if (i && indent >= 0)
+                    out->push_back(' ');
                 DumpString(members_[i].first, out);
                 out->push_back(':');
                 if (indent >= 0) out->push_back(' ');
@@ -133,7 +153,7 @@ std::string Json::Dump(int indent) const {
 namespace {
 
 class Parser {
-public:
+  public:
     explicit Parser(const std::string& text) : text_(text) {}
 
     bool Document(Json* value, std::string* error) {
@@ -144,7 +164,7 @@ public:
         return ok;
     }
 
-private:
+  private:
     bool Fail(const char* reason) {
         reason_ = reason;
         return false;
@@ -172,11 +192,21 @@ private:
             if (pos_ >= text_.size()) return Fail("unterminated string");
             char e = text_[pos_++];
             switch (e) {
-                case 'n': out->push_back('\n'); break;
-                case 'r': out->push_back('\r'); break;
-                case 't': out->push_back('\t'); break;
-                case 'b': out->push_back('\b'); break;
-                case 'f': out->push_back('\f'); break;
+                case 'n':
+                    out->push_back('\n');
+                    break;
+                case 'r':
+                    out->push_back('\r');
+                    break;
+                case 't':
+                    out->push_back('\t');
+                    break;
+                case 'b':
+                    out->push_back('\b');
+                    break;
+                case 'f':
+                    out->push_back('\f');
+                    break;
                 case 'u': {
                     if (pos_ + 4 > text_.size()) return Fail("bad escape");
                     unsigned code = static_cast<unsigned>(
@@ -194,7 +224,8 @@ private:
                     }
                     break;
                 }
-                default: out->push_back(e);
+                default:
+                    out->push_back(e);
             }
         }
         if (pos_ >= text_.size()) return Fail("unterminated string");

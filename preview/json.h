@@ -12,7 +12,7 @@
 namespace preview {
 
 class Json {
-public:
+  public:
     enum class Type { Null, Bool, Number, String, Array, Object };
 
     Json() = default;  // null
@@ -61,7 +61,7 @@ public:
     // Parses a whole document; false with *error set (position and reason) on failure.
     static bool Parse(const std::string& text, Json* value, std::string* error);
 
-private:
+  private:
     void DumpTo(std::string* out, int indent, int depth) const;
 
     Type type_ = Type::Null;

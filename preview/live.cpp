@@ -5,11 +5,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
-#include <optional>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "host/bootreel.h"
@@ -36,7 +36,7 @@ struct Mailbox {
 };
 
 class LiveAudio {
-public:
+  public:
     ~LiveAudio() {
         if (device_ != 0) SDL_CloseAudioDevice(device_);
     }
@@ -78,7 +78,7 @@ public:
         available_ = false;
     }
 
-private:
+  private:
     bool available_ = true;
     SDL_AudioDeviceID device_ = 0;
     SDL_AudioSpec spec_{};
@@ -116,9 +116,9 @@ int RunLive(const Options& options) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) audio.Silent(SDL_GetError());
 
     const std::string title = "bootreel-preview: " + options.mode + " show";
-    SDL_Window* window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED,
-                                          SDL_WINDOWPOS_CENTERED, options.screenWidth,
-                                          options.screenHeight, 0);
+    SDL_Window* window =
+        SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                         options.screenWidth, options.screenHeight, 0);
     if (window == nullptr) {
         std::fprintf(stderr, "%s: cannot open a window: %s\n", kProgram, SDL_GetError());
         SDL_Quit();
@@ -169,15 +169,14 @@ int RunLive(const Options& options) {
     bool snapshotTaken = options.liveSnapshotPath.empty();
     bool snapshotFailed = false;
     std::optional<std::uint32_t> endAfter = options.endAfterMs;
-    SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormat(0, options.screenWidth,
-                                                        options.screenHeight, 24,
-                                                        SDL_PIXELFORMAT_BGR24);
+    SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormat(
+        0, options.screenWidth, options.screenHeight, 24, SDL_PIXELFORMAT_BGR24);
     while (!showOver.load()) {
         SDL_Event event;
         while (SDL_PollEvent(&event)) {
-            const bool closed = event.type == SDL_QUIT ||
-                                (event.type == SDL_WINDOWEVENT &&
-                                 event.window.event == SDL_WINDOWEVENT_CLOSE);
+            const bool closed =
+                event.type == SDL_QUIT ||
+                (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE);
             if (closed && !endRequested) {
                 endRequested = true;
                 endRequestAt = plat::sim::Now();
@@ -186,7 +185,8 @@ int RunLive(const Options& options) {
                 SDL_HideWindow(window);
             }
         }
-        if (options.liveCloseAfterMs && !endRequested && sinceStart() >= *options.liveCloseAfterMs) {
+        if (options.liveCloseAfterMs && !endRequested &&
+            sinceStart() >= *options.liveCloseAfterMs) {
             SDL_Event quit{};
             quit.type = SDL_QUIT;
             SDL_PushEvent(&quit);
@@ -228,8 +228,9 @@ int RunLive(const Options& options) {
                 image.height = rgb->h;
                 image.rgb.resize(static_cast<std::size_t>(rgb->w) * rgb->h * 3);
                 for (int y = 0; y < rgb->h; ++y) {
-                    std::memcpy(image.At(0, y), static_cast<std::uint8_t*>(rgb->pixels) +
-                                                    static_cast<std::size_t>(y) * rgb->pitch,
+                    std::memcpy(image.At(0, y),
+                                static_cast<std::uint8_t*>(rgb->pixels) +
+                                    static_cast<std::size_t>(y) * rgb->pitch,
                                 static_cast<std::size_t>(rgb->w) * 3);
                 }
                 SDL_FreeSurface(rgb);

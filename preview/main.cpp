@@ -2,4 +2,6 @@
 // or live in a window. See docs/PREVIEW.md.
 #include "preview/app.h"
 
-int main(int argc, char** argv) { return preview::RunPreview(argc, argv); }
+int main(int argc, char** argv) {
+    return preview::RunPreview(argc, argv);
+}

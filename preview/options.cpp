@@ -39,10 +39,17 @@ bool ParseByteCount(const std::string& text, std::uint64_t* bytes) {
     std::string digits = text;
     int shift = 0;
     switch (std::toupper(static_cast<unsigned char>(text.back()))) {
-        case 'K': shift = 10; break;
-        case 'M': shift = 20; break;
-        case 'G': shift = 30; break;
-        default: break;
+        case 'K':
+            shift = 10;
+            break;
+        case 'M':
+            shift = 20;
+            break;
+        case 'G':
+            shift = 30;
+            break;
+        default:
+            break;
     }
     if (shift != 0) digits.pop_back();
     std::uint64_t v = 0;
@@ -112,7 +119,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         } else if (name == "--screen") {
             if (!takeValue()) return needsValue("a size WxH");
             if (!ParseScreenSize(value, &o.screenWidth, &o.screenHeight)) {
-                return fail("--screen '" + value + "' is not a screen size WxH with sides of 1 to " +
+                return fail("--screen '" + value +
+                            "' is not a screen size WxH with sides of 1 to " +
                             std::to_string(kMaxScreenSide) + " pixels");
             }
         } else if (name == "--memory-limit") {
@@ -132,9 +140,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                 return fail("--mode '" + value + "' must be startup or shutdown");
             }
             o.mode = value;
-        } else if (show && (name == "--registry" || name == "--device-root" ||
-                            name == "--image" || name == "--sound" || name == "--out" ||
-                            name == "--live-snapshot")) {
+        } else if (show && (name == "--registry" || name == "--device-root" || name == "--image" ||
+                            name == "--sound" || name == "--out" || name == "--live-snapshot")) {
             if (!takeValue() || value.empty()) return needsValue("a path");
             if (name == "--registry") o.registryFile = value;
             if (name == "--device-root") o.deviceRoot = value;

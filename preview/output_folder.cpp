@@ -14,8 +14,7 @@ bool IsPreviewFileName(const std::string& name) {
     if (name == "timeline.json" || name == "contact-sheet.png" || name == "recording.webp") {
         return true;
     }
-    return name.size() == 14 && name.rfind("frame-", 0) == 0 &&
-           name.compare(10, 4, ".png") == 0 &&
+    return name.size() == 14 && name.rfind("frame-", 0) == 0 && name.compare(10, 4, ".png") == 0 &&
            name.find_first_not_of("0123456789", 6) == 10;
 }
 

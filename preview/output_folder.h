@@ -8,7 +8,7 @@
 namespace preview {
 
 class OutputFolder {
-public:
+  public:
     explicit OutputFolder(std::string target) : target_(std::move(target)) {}
     ~OutputFolder();  // removes the staging folder unless Commit() succeeded
 
@@ -22,7 +22,7 @@ public:
     OutputFolder(const OutputFolder&) = delete;
     OutputFolder& operator=(const OutputFolder&) = delete;
 
-private:
+  private:
     std::string target_;
     std::string staging_;
     bool committed_ = false;

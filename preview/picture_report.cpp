@@ -40,7 +40,7 @@ struct GifScan {
 };
 
 class ByteReader {
-public:
+  public:
     explicit ByteReader(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
     bool Byte(std::uint8_t* b) {
         if (pos_ >= bytes_.size()) return false;
@@ -59,7 +59,7 @@ public:
     const std::uint8_t* Here() const { return bytes_.data() + pos_; }
     std::size_t Left() const { return bytes_.size() - pos_; }
 
-private:
+  private:
     const std::vector<std::uint8_t>& bytes_;
     std::size_t pos_ = 0;
 };
@@ -150,17 +150,28 @@ GifScan ScanGif(const std::vector<std::uint8_t>& bytes) {
 
 const char* FormatName(int code) {
     switch (code) {
-        case br::FormatBmp: return "BMP";
-        case br::FormatJpeg: return "JPEG";
-        case br::FormatGif: return "GIF";
-        case br::FormatPng: return "PNG";
-        case br::FormatTiff: return "TIFF";
-        case br::FormatEps: return "EPS";
-        case br::FormatPict: return "PICT";
-        case br::FormatPcx: return "PCX";
-        case br::FormatPgm: return "PGM";
-        case br::FormatWbmp: return "WBMP";
-        default: return "unknown";
+        case br::FormatBmp:
+            return "BMP";
+        case br::FormatJpeg:
+            return "JPEG";
+        case br::FormatGif:
+            return "GIF";
+        case br::FormatPng:
+            return "PNG";
+        case br::FormatTiff:
+            return "TIFF";
+        case br::FormatEps:
+            return "EPS";
+        case br::FormatPict:
+            return "PICT";
+        case br::FormatPcx:
+            return "PCX";
+        case br::FormatPgm:
+            return "PGM";
+        case br::FormatWbmp:
+            return "WBMP";
+        default:
+            return "unknown";
     }
 }
 
@@ -190,7 +201,9 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-std::uint64_t Ceil4(std::int64_t n) { return static_cast<std::uint64_t>((n + 3) / 4 * 4); }
+std::uint64_t Ceil4(std::int64_t n) {
+    return static_cast<std::uint64_t>((n + 3) / 4 * 4);
+}
 
 }  // namespace
 
@@ -250,10 +263,11 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         }
     }
     if (!report.isGif) {
-        warn("notGif", std::string("The file is ") +
-                           (report.formatCode ? std::string("a ") + report.formatName + " picture"
-                                              : "not a picture format the device knows") +
-                           ": the device decodes only GIF, so the window opens and closes at once.");
+        warn("notGif",
+             std::string("The file is ") +
+                 (report.formatCode ? std::string("a ") + report.formatName + " picture"
+                                    : "not a picture format the device knows") +
+                 ": the device decodes only GIF, so the window opens and closes at once.");
         return report;
     }
 
@@ -328,8 +342,8 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
                 }
                 if (transparent > 0) {
                     warn("firstFrameTransparent",
-                         "The first frame has " + Plural(transparent, "transparent pixel",
-                                                         "transparent pixels") +
+                         "The first frame has " +
+                             Plural(transparent, "transparent pixel", "transparent pixels") +
                              ": the device's white background shows through them.");
                 }
             }
@@ -376,8 +390,9 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
     const int offsetY = (scaled.cy - screenHeight) / 2;
     report.shownWidth = offsetX < 0 ? scaled.cx : screenWidth;
     report.shownHeight = offsetY < 0 ? scaled.cy : screenHeight;
-    report.surfaceBytes = Ceil4(screenWidth) * static_cast<std::uint64_t>(screenHeight) * 3 +
-                          Ceil4(report.shownWidth) * static_cast<std::uint64_t>(report.shownHeight) * 3;
+    report.surfaceBytes =
+        Ceil4(screenWidth) * static_cast<std::uint64_t>(screenHeight) * 3 +
+        Ceil4(report.shownWidth) * static_cast<std::uint64_t>(report.shownHeight) * 3;
 
     report.decodeScale = 0;
     for (const ScaleMemory& m : report.memory) {
@@ -398,11 +413,10 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
     }
     if (report.decodable && memoryLimit != 0) {
         if (report.decodeScale == 0) {
-            warn("noScaleFits", "The decoded frames need " +
-                                    std::to_string(report.memory.back().frameBytes) +
-                                    " bytes even at 1/16 size, more than the " +
-                                    std::to_string(memoryLimit) +
-                                    " bytes the device gives: the window opens and closes at once.");
+            warn("noScaleFits",
+                 "The decoded frames need " + std::to_string(report.memory.back().frameBytes) +
+                     " bytes even at 1/16 size, more than the " + std::to_string(memoryLimit) +
+                     " bytes the device gives: the window opens and closes at once.");
         } else if (!report.surfacesFit && n >= 2) {
             warn("surfacesDontFit",
                  "The frames fit at " + ScaleName(report.decodeScale) +
@@ -422,8 +436,9 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
              "of two frames or more are played).");
     }
     if (scan.endsInsideBlock) {
-        warn("truncated", "The file ends in the middle of a block (it looks cut short): the "
-                          "device shows the frames it finds, and the last one may be incomplete.");
+        warn("truncated",
+             "The file ends in the middle of a block (it looks cut short): the "
+             "device shows the frames it finds, and the last one may be incomplete.");
     } else if (scan.junkAfterFrames) {
         warn("unknownData", "Unknown data at byte " + std::to_string(scan.junkOffset) +
                                 ": the device stops reading there and shows the frames before it.");
@@ -437,15 +452,13 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         }
     }
     if (!noControl.empty() && n >= 2) {
-        warn("noControlExtension",
-             Plural(noControl.size(), "frame has", "frames have") +
-                 " no graphic control extension (" + FrameList(noControl) +
-                 "): each is shown for 1 s.");
+        warn("noControlExtension", Plural(noControl.size(), "frame has", "frames have") +
+                                       " no graphic control extension (" + FrameList(noControl) +
+                                       "): each is shown for 1 s.");
     }
     if (!zeroDelay.empty() && n >= 2) {
         warn("zeroDelay", Plural(zeroDelay.size(), "frame has", "frames have") + " delay 0 (" +
-                              FrameList(zeroDelay) +
-                              "): each is shown for one pass, about 20 ms.");
+                              FrameList(zeroDelay) + "): each is shown for one pass, about 20 ms.");
     }
     if (info.width > screenWidth || info.height > screenHeight) {
         warn("largerThanScreen",
@@ -470,8 +483,7 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
     }
     if (report.loopCount >= 0 && n >= 2) {
         warn("loopIgnored", "The picture asks to be repeated (loop count " +
-                                std::to_string(report.loopCount) +
-                                "): the device plays it once.");
+                                std::to_string(report.loopCount) + "): the device plays it once.");
     }
     return report;
 }
@@ -496,8 +508,8 @@ std::string FormatReportText(const PictureReport& r) {
         char line[160];
         std::string rect = std::to_string(f.width) + "x" + std::to_string(f.height) + "+" +
                            std::to_string(f.left) + "+" + std::to_string(f.top);
-        std::string delay = f.hasControlExtension ? std::to_string(f.delayCs * 10) + " ms"
-                                                  : "1000 ms*";
+        std::string delay =
+            f.hasControlExtension ? std::to_string(f.delayCs * 10) + " ms" : "1000 ms*";
         std::string transparent =
             f.transparentIndex >= 0 ? std::to_string(f.transparentIndex) : "-";
         std::snprintf(line, sizeof line, "  %5d  %-20s %8s  %8d  %11s  %10s  %6u ms\n", f.index,
@@ -513,8 +525,8 @@ std::string FormatReportText(const PictureReport& r) {
     }
     out << "  decoded frames need (bytes of bitmap memory):\n";
     for (const ScaleMemory& m : r.memory) {
-        out << "    " << ScaleName(m.scale) << ": " << m.frameBytes << " (picture "
-            << m.targetWidth << "x" << m.targetHeight << ")\n";
+        out << "    " << ScaleName(m.scale) << ": " << m.frameBytes << " (picture " << m.targetWidth
+            << "x" << m.targetHeight << ")\n";
     }
     out << "    plus the drawing surfaces: " << r.surfaceBytes << "\n";
     out << "  decode scale: ";

@@ -56,7 +56,7 @@ struct PictureReport {
     int width = 0, height = 0;
     int globalColours = 0;
     std::uint32_t backgroundColour = 0xFFFFFF;
-    int loopCount = -1;      // -1: no loop extension
+    int loopCount = -1;  // -1: no loop extension
     bool hasTrailer = false;
     std::vector<FrameReport> frames;
 
@@ -84,8 +84,7 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
 // Times at which the render loop composes each frame (from its start, passes kPassMs apart
 // on an idle device) and, in *endMs, when it leaves its loop after showing the last frame for
 // one pass. A delay counts from the start of the animation, at most one frame per pass.
-std::vector<std::uint32_t> CompositionTimes(const std::vector<int>& delaysCs,
-                                            std::uint32_t* endMs);
+std::vector<std::uint32_t> CompositionTimes(const std::vector<int>& delaysCs, std::uint32_t* endMs);
 
 std::string FormatReportText(const PictureReport& report);
 Json ReportToJson(const PictureReport& report);

@@ -8,7 +8,7 @@
 namespace preview {
 
 class ProgressLine {
-public:
+  public:
     ProgressLine();
     ~ProgressLine() { Clear(); }
     // Shows the text (replacing the previous one) at most ten times a second, starting half
@@ -17,7 +17,7 @@ public:
     void Clear();
     bool enabled() const { return enabled_; }
 
-private:
+  private:
     bool enabled_;
     bool shown_ = false;
     std::chrono::steady_clock::time_point start_;

@@ -14,8 +14,8 @@
 
 #include "host/bootreel.h"
 #include "platform/registry.h"
-#include "platform/thread.h"
 #include "platform/sound.h"
+#include "platform/thread.h"
 #include "preview/progress.h"
 #include "preview/text.h"
 
@@ -106,7 +106,8 @@ bool PlaceOnDevice(const std::string& file, const char* what, DeviceSetup* setup
         *devicePath = path;
     } else {
         if (setup->tempRoot.empty()) {
-            std::string pattern = (fs::temp_directory_path(ec) / "bootreel-preview-XXXXXX").string();
+            std::string pattern =
+                (fs::temp_directory_path(ec) / "bootreel-preview-XXXXXX").string();
             if (ec || ::mkdtemp(pattern.data()) == nullptr) {
                 *error = "cannot create a temporary device folder";
                 return false;
@@ -131,8 +132,8 @@ bool PlaceOnDevice(const std::string& file, const char* what, DeviceSetup* setup
             fs::copy_file(absolute, placed, ec);
         }
         if (ec) {
-            *error = std::string("cannot place ") + file + " on the simulated device: " +
-                     ec.message();
+            *error =
+                std::string("cannot place ") + file + " on the simulated device: " + ec.message();
             return false;
         }
         *devicePath = u"\\Storage\\" + Utf16(name);
@@ -374,17 +375,18 @@ ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
     for (std::size_t k = 0; k < copies.size(); ++k) {
         bool composed;
         if (haveDelays) {
-            composed = next < frameCount &&
-                       (k == 0 || copies[k - 1].timeMs - copies[0].timeMs >= due);
+            composed =
+                next < frameCount && (k == 0 || copies[k - 1].timeMs - copies[0].timeMs >= due);
         } else {
             composed = k == 0 || copies[k].image != copies[k - 1].image;
         }
         if (composed) {
-            result.frames.push_back({next, copies[k].timeMs - record.calledAtMs,
-                                     static_cast<int>(k)});
+            result.frames.push_back(
+                {next, copies[k].timeMs - record.calledAtMs, static_cast<int>(k)});
             if (haveDelays) {
                 due += static_cast<std::uint64_t>(
-                           static_cast<std::uint16_t>(picture->frames[next].delayCs)) * 10;
+                           static_cast<std::uint16_t>(picture->frames[next].delayCs)) *
+                       10;
             }
             ++next;
         } else if (k > 0 && copies[k].image != copies[k - 1].image) {

@@ -32,9 +32,9 @@ namespace preview {
 
 // What the device was given, resolved from the options.
 struct DeviceSetup {
-    std::string deviceRoot;     // host folder standing for "\" ("" for none)
-    std::string tempRoot;       // a folder we made for --image/--sound (removed afterwards)
-    std::u16string imagePath;   // the registry's values for the mode ("" when absent)
+    std::string deviceRoot;    // host folder standing for "\" ("" for none)
+    std::string tempRoot;      // a folder we made for --image/--sound (removed afterwards)
+    std::u16string imagePath;  // the registry's values for the mode ("" when absent)
     std::u16string soundPath;
     std::uint32_t soundLevel = 0;
     bool hasSoundLevel = false;
@@ -82,15 +82,15 @@ constexpr std::uint32_t kNothingShownMs = 5000;
 ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAfterMs);
 
 struct ComposedFrame {
-    int index;                 // frame of the picture
+    int index;                   // frame of the picture
     std::uint64_t composedAtMs;  // show time of the copy that first showed it
-    int copy;                  // index into ShowRecord::copies
+    int copy;                    // index into ShowRecord::copies
 };
 
 struct ShowResult {
     std::vector<ComposedFrame> frames;
-    std::string endHow;       // lastFrame, endRequest, doneEvent, closePosted, noPicture, ...
-    std::string reason;       // when the device showed nothing: why, in plain words
+    std::string endHow;  // lastFrame, endRequest, doneEvent, closePosted, noPicture, ...
+    std::string reason;  // when the device showed nothing: why, in plain words
     bool showedPicture = false;
     int unexpectedChanges = 0;  // copies that changed the screen without a composition
     std::optional<std::uint64_t> windowClosedAtMs;

@@ -3,7 +3,9 @@
 
 namespace preview {
 
-std::string Utf8(const char16_t* text) { return Utf8(std::u16string(text ? text : u"")); }
+std::string Utf8(const char16_t* text) {
+    return Utf8(std::u16string(text ? text : u""));
+}
 
 std::string Utf8(const std::u16string& text) {
     std::string out;

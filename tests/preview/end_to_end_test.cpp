@@ -1,8 +1,7 @@
 // bootreel-preview end to end: the bundled sample, the show's other endings, the registry
 // route, `info`, and every kind of bad input.
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "gif_builder.h"
 #include "platform/sim/device.h"
@@ -96,9 +95,9 @@ TEST(EndToEnd, NoArgumentsPlaysTheSampleIntoPreviewWithEveryFrameInTime) {
 
 TEST(EndToEnd, AShutdownShowPlaysItsSoundToTheEndAndSignalsTheNamedEvent) {
     ScratchFolder dir;
-    RunResult r = RunPreviewProgram({"--mode", "shutdown", "--image", kSampleGif, "--sound",
-                                     kSampleWav, "--out", "sd"},
-                                    dir.path());
+    RunResult r = RunPreviewProgram(
+        {"--mode", "shutdown", "--image", kSampleGif, "--sound", kSampleWav, "--out", "sd"},
+        dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     Json timeline = ReadJson(dir / "sd/timeline.json");
     EXPECT_EQ(timeline["mode"].AsString(), "shutdown");
@@ -164,8 +163,8 @@ TEST(EndToEnd, TheRegistryFileAndDeviceRootConfigureTheDevice) {
               "\"WAV\"=\"\\\\Storage\\\\chime.wav\"\r\n\r\n"
               "[HKEY_CURRENT_USER\\ControlPanel\\SoundCategories\\System]\r\n"
               "\"InitVol\"=dword:00000000\r\n");
-    RunResult r = RunPreviewProgram({"--registry", "device.reg", "--device-root", "root"},
-                                    dir.path());
+    RunResult r =
+        RunPreviewProgram({"--registry", "device.reg", "--device-root", "root"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     Json timeline = ReadJson(dir / "preview/timeline.json");
     EXPECT_EQ(timeline["imagePath"].AsString(), "\\Storage\\boot.gif");
@@ -184,8 +183,8 @@ TEST(EndToEnd, TheRegistryFileAndDeviceRootConfigureTheDevice) {
 
 TEST(EndToEnd, APictureTheLibraryCannotShowIsReportedAsTheShowTheDeviceGives) {
     ScratchFolder dir;
-    dir.Write("logo.png", std::vector<std::uint8_t>{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A,
-                                                    0, 0, 0, 13, 'I', 'H', 'D', 'R'});
+    dir.Write("logo.png", std::vector<std::uint8_t>{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0,
+                                                    0, 0, 13, 'I', 'H', 'D', 'R'});
     std::vector<std::uint8_t> cut = ReadBytes(kSampleGif);
     cut.resize(cut.size() / 2);
     dir.Write("cut.gif", cut);

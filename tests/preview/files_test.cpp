@@ -16,18 +16,19 @@ namespace {
 namespace fs = std::filesystem;
 
 class TempDir {
-public:
+  public:
     TempDir() {
-        path_ = fs::temp_directory_path() /
-                ("preview-files-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        path_ =
+            fs::temp_directory_path() /
+            ("preview-files-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(path_);
         fs::create_directories(path_);
     }
     ~TempDir() { fs::remove_all(path_); }
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     fs::path path_;
 };
 

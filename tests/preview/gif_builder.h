@@ -65,7 +65,7 @@ inline Bytes LzwEncode(const Bytes& pixels) {
 }
 
 class GifBuilder {
-public:
+  public:
     // Header and logical screen descriptor with a 4-colour global table: white, black, red,
     // green.
     GifBuilder(int width, int height) {
@@ -106,8 +106,8 @@ public:
         Put16(&bytes_, height);
         bytes_.push_back(0);  // no local table, not interlaced
         bytes_.push_back(2);  // LZW minimum code size
-        Bytes data = LzwEncode(Bytes(static_cast<std::size_t>(width) * height,
-                                     static_cast<std::uint8_t>(colour)));
+        Bytes data = LzwEncode(
+            Bytes(static_cast<std::size_t>(width) * height, static_cast<std::uint8_t>(colour)));
         for (std::size_t i = 0; i < data.size(); i += 255) {
             const std::size_t n = std::min<std::size_t>(255, data.size() - i);
             bytes_.push_back(static_cast<std::uint8_t>(n));
@@ -123,7 +123,7 @@ public:
     }
     Bytes Build() const { return bytes_; }
 
-private:
+  private:
     Bytes bytes_;
 };
 

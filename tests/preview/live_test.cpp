@@ -1,11 +1,10 @@
 // --live under a virtual X display with SDL's dummy audio driver: the window opens, shows
 // frames of the sample (read back from the X server and from the window, and compared with
 // the frames of a recorded run), and closing it ends the show.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -25,15 +24,14 @@ bool OnPath(const std::string& program) {
 
 // An Xvfb server of the device's screen size on a free display, stopped at the end.
 class VirtualDisplay {
-public:
+  public:
     VirtualDisplay(int width, int height) {
         for (int n = 90 + ::getpid() % 50; n < 200; ++n) {
             const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
             const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
             if (fs::exists(socket) || fs::exists(lock)) continue;
             display_ = ":" + std::to_string(n);
-            const std::string screen =
-                std::to_string(width) + "x" + std::to_string(height) + "x24";
+            const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
             pid_ = ::fork();
             if (pid_ == 0) {
                 std::freopen("/dev/null", "w", stderr);
@@ -57,7 +55,7 @@ public:
     bool ready() const { return ready_; }
     const std::string& name() const { return display_; }
 
-private:
+  private:
     pid_t pid_ = -1;
     bool ready_ = false;
     std::string display_;
@@ -146,8 +144,8 @@ TEST(Live, TheWindowShowsTheSampleAndClosingItEndsTheShow) {
     RunResult live;
     std::atomic<bool> finished{false};
     std::thread run([&] {
-        live = RunPreviewProgram({"--live", "--live-snapshot", "snapshot.png",
-                                  "--live-snapshot-at", "1500", "--live-close-after", "2000"},
+        live = RunPreviewProgram({"--live", "--live-snapshot", "snapshot.png", "--live-snapshot-at",
+                                  "1500", "--live-close-after", "2000"},
                                  dir.path(), environment);
         finished.store(true);
     });
@@ -158,8 +156,8 @@ TEST(Live, TheWindowShowsTheSampleAndClosingItEndsTheShow) {
     while (haveXwd && !finished.load() && matches == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const std::string dump = dir / "screen.xwd";
-        if (std::system(("xwd -root -silent -display " + display.name() + " -out " +
-                         Quote(dump) + " 2>/dev/null")
+        if (std::system(("xwd -root -silent -display " + display.name() + " -out " + Quote(dump) +
+                         " 2>/dev/null")
                             .c_str()) != 0) {
             continue;
         }

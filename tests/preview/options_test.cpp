@@ -1,7 +1,7 @@
 // Command-line parsing: what is accepted, and a clear message for each kind of bad argument.
-#include <gtest/gtest.h>
-
 #include "preview/options.h"
+
+#include <gtest/gtest.h>
 
 namespace preview {
 namespace {
@@ -69,8 +69,7 @@ TEST(Options, BadArgumentsAreRefusedWithAMessageNamingTheProblem) {
     for (const Case& c : cases) {
         ParseResult r = ParseArguments(c.args);
         EXPECT_FALSE(r.ok) << c.args.back();
-        EXPECT_NE(r.error.find(c.messagePart), std::string::npos)
-            << "message was: " << r.error;
+        EXPECT_NE(r.error.find(c.messagePart), std::string::npos) << "message was: " << r.error;
         EXPECT_EQ(r.error.find('\n'), std::string::npos) << "one line: " << r.error;
     }
 }

@@ -1,5 +1,7 @@
 // The picture report: each warning on a picture made to trigger it, the decoded-frame memory
 // at each scale, and the frame times of the render passes.
+#include "preview/picture_report.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include "gif_builder.h"
 #include "platform/sim/device.h"
 #include "preview/app.h"
-#include "preview/picture_report.h"
 
 namespace preview {
 namespace {
@@ -16,7 +17,7 @@ using preview_test::Bytes;
 using preview_test::GifBuilder;
 
 class PictureReportTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         plat::sim::Reset();
         AttachPipeline();
@@ -33,8 +34,13 @@ std::vector<std::string> Ids(const PictureReport& r) {
 }
 
 Bytes TwoFrames(int w, int h) {
-    return GifBuilder(w, h).Control(10).Image(0, 0, w, h, 1).Control(10).Image(0, 0, w, h, 2)
-        .Trailer().Build();
+    return GifBuilder(w, h)
+        .Control(10)
+        .Image(0, 0, w, h, 1)
+        .Control(10)
+        .Image(0, 0, w, h, 2)
+        .Trailer()
+        .Build();
 }
 
 TEST_F(PictureReportTest, AWellMadeAnimationGetsNoWarningAndItsFramesAsTheDecoderReadsThem) {
@@ -71,8 +77,8 @@ TEST_F(PictureReportTest, EachProblemOfAPictureGetsItsWarning) {
     for (int b : {0x2C, 0, 0, 0, 0, 8, 0, 8, 0, 0, /*code size*/ 2, /*block*/ 1, 0x3C, 0, 0x3B}) {
         undefinedCode.push_back(static_cast<std::uint8_t>(b));
     }
-    Bytes junkAfterFrame = GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Control(10)
-                               .Image(0, 0, 8, 8, 2).Build();
+    Bytes junkAfterFrame =
+        GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Control(10).Image(0, 0, 8, 8, 2).Build();
     junkAfterFrame.push_back(0x00);
     const Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0};
 
@@ -87,15 +93,33 @@ TEST_F(PictureReportTest, EachProblemOfAPictureGetsItsWarning) {
         {"noControlExtension",
          GifBuilder(8, 8).Image(0, 0, 8, 8, 1).Control(10).Image(0, 0, 8, 8, 2).Trailer().Build(),
          240, 320, 0, "shown for 1 s"},
-        {"zeroDelay", GifBuilder(8, 8).Control(0).Image(0, 0, 8, 8, 1).Control(0)
-                          .Image(0, 0, 8, 8, 2).Trailer().Build(),
+        {"zeroDelay",
+         GifBuilder(8, 8)
+             .Control(0)
+             .Image(0, 0, 8, 8, 1)
+             .Control(0)
+             .Image(0, 0, 8, 8, 2)
+             .Trailer()
+             .Build(),
          240, 320, 0, "about 20 ms"},
         {"largerThanScreen", TwoFrames(300, 400), 240, 320, 0, "the edges are cut"},
-        {"firstFrameNotCovering", GifBuilder(20, 20).Control(10).Image(5, 5, 10, 10, 1)
-                                      .Control(10).Image(0, 0, 20, 20, 2).Trailer().Build(),
+        {"firstFrameNotCovering",
+         GifBuilder(20, 20)
+             .Control(10)
+             .Image(5, 5, 10, 10, 1)
+             .Control(10)
+             .Image(0, 0, 20, 20, 2)
+             .Trailer()
+             .Build(),
          240, 320, 0, "white shows through"},
-        {"firstFrameTransparent", GifBuilder(8, 8).Control(10, 1, 1).Image(0, 0, 8, 8, 1)
-                                      .Control(10).Image(0, 0, 8, 8, 2).Trailer().Build(),
+        {"firstFrameTransparent",
+         GifBuilder(8, 8)
+             .Control(10, 1, 1)
+             .Image(0, 0, 8, 8, 1)
+             .Control(10)
+             .Image(0, 0, 8, 8, 2)
+             .Trailer()
+             .Build(),
          240, 320, 0, "shows through them"},
         {"singleFrame", GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Trailer().Build(), 240,
          320, 0, "shows nothing"},
@@ -103,22 +127,51 @@ TEST_F(PictureReportTest, EachProblemOfAPictureGetsItsWarning) {
         {"notGif", png, 240, 320, 0, "a PNG picture"},
         {"truncated", truncated, 240, 320, 0, "cut short"},
         {"unknownData", junkAfterFrame, 240, 320, 0, "stops reading there"},
-        {"loopIgnored", GifBuilder(8, 8).Loop(0).Control(10).Image(0, 0, 8, 8, 1).Control(10)
-                            .Image(0, 0, 8, 8, 2).Trailer().Build(),
+        {"loopIgnored",
+         GifBuilder(8, 8)
+             .Loop(0)
+             .Control(10)
+             .Image(0, 0, 8, 8, 1)
+             .Control(10)
+             .Image(0, 0, 8, 8, 2)
+             .Trailer()
+             .Build(),
          240, 320, 0, "plays it once"},
-        {"frameOutside", GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Control(10)
-                             .Image(4, 4, 8, 8, 2).Trailer().Build(),
+        {"frameOutside",
+         GifBuilder(8, 8)
+             .Control(10)
+             .Image(0, 0, 8, 8, 1)
+             .Control(10)
+             .Image(4, 4, 8, 8, 2)
+             .Trailer()
+             .Build(),
          240, 320, 0, "beyond the picture's edge"},
         // 3 frames of 480x640: 921600 bytes at full size, 230400 at 1/2; the two drawing
         // surfaces of a 240x320 screen take 460800.
         {"reducedScale",
-         GifBuilder(480, 640).Control(10).Image(0, 0, 480, 640, 1).Control(10)
-             .Image(0, 0, 480, 640, 2).Control(10).Image(0, 0, 480, 640, 3).Trailer().Build(),
+         GifBuilder(480, 640)
+             .Control(10)
+             .Image(0, 0, 480, 640, 1)
+             .Control(10)
+             .Image(0, 0, 480, 640, 2)
+             .Control(10)
+             .Image(0, 0, 480, 640, 3)
+             .Trailer()
+             .Build(),
          240, 320, 700000, "at 1/2 size"},
         {"surfacesDontFit", TwoFrames(240, 320), 240, 320, 200000, "shows nothing"},
-        {"noScaleFits", GifBuilder(240, 320).Control(10).Image(0, 0, 240, 320, 1).Control(10)
-                            .Image(0, 0, 240, 320, 2).Control(10).Image(0, 0, 240, 320, 3)
-                            .Control(10).Image(0, 0, 240, 320, 1).Trailer().Build(),
+        {"noScaleFits",
+         GifBuilder(240, 320)
+             .Control(10)
+             .Image(0, 0, 240, 320, 1)
+             .Control(10)
+             .Image(0, 0, 240, 320, 2)
+             .Control(10)
+             .Image(0, 0, 240, 320, 3)
+             .Control(10)
+             .Image(0, 0, 240, 320, 1)
+             .Trailer()
+             .Build(),
          240, 320, 1024, "even at 1/16"},
     };
     for (const Case& c : cases) {
@@ -142,8 +195,13 @@ TEST_F(PictureReportTest, APictureThatCannotBeShownIsNotReportedAsAnAnimation) {
 TEST_F(PictureReportTest, FrameMemoryAtEachScaleFollowsTheDecodersSizing) {
     // A full 240x320 frame and a 10x10 one: each scale takes the picture to ScaleSize and each
     // frame to region * target / picture, rows rounded up to 4 bytes.
-    Bytes gif = GifBuilder(240, 320).Control(10).Image(0, 0, 240, 320, 1).Control(10)
-                    .Image(0, 0, 10, 10, 2).Trailer().Build();
+    Bytes gif = GifBuilder(240, 320)
+                    .Control(10)
+                    .Image(0, 0, 240, 320, 1)
+                    .Control(10)
+                    .Image(0, 0, 10, 10, 2)
+                    .Trailer()
+                    .Build();
     PictureReport r = Analyse(gif);
     struct Row {
         double scale;
@@ -151,10 +209,8 @@ TEST_F(PictureReportTest, FrameMemoryAtEachScaleFollowsTheDecodersSizing) {
         std::uint64_t bytes;
     };
     const Row expected[] = {
-        {1.0, 240, 320, 76800 + 12 * 10},
-        {0.5, 120, 160, 19200 + 8 * 5},
-        {0.25, 60, 80, 4800 + 4 * 2},
-        {0.125, 30, 40, 32 * 40 + 4 * 1},
+        {1.0, 240, 320, 76800 + 12 * 10}, {0.5, 120, 160, 19200 + 8 * 5},
+        {0.25, 60, 80, 4800 + 4 * 2},     {0.125, 30, 40, 32 * 40 + 4 * 1},
         {0.0625, 15, 20, 16 * 20 + 0},
     };
     ASSERT_EQ(r.memory.size(), 5u);

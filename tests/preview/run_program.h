@@ -2,6 +2,7 @@
 // keeps its exit code and both output streams.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -9,8 +10,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace preview_test {
 
@@ -36,8 +35,8 @@ inline std::string ReadText(const std::string& path) {
 inline RunResult RunPreviewProgram(const std::vector<std::string>& args, const fs::path& cwd,
                                    const std::string& environment = "") {
     const fs::path out = cwd / ".run-stdout", err = cwd / ".run-stderr";
-    std::string command = "cd " + Quote(cwd.string()) + " && " + environment + " " +
-                          Quote(PREVIEW_EXE);
+    std::string command =
+        "cd " + Quote(cwd.string()) + " && " + environment + " " + Quote(PREVIEW_EXE);
     for (const std::string& a : args) command += " " + Quote(a);
     command += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null";
     const int status = std::system(command.c_str());
@@ -52,7 +51,7 @@ inline RunResult RunPreviewProgram(const std::vector<std::string>& args, const f
 
 // A fresh folder per test, removed afterwards.
 class ScratchFolder {
-public:
+  public:
     ScratchFolder() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         path_ = fs::temp_directory_path() /
@@ -75,7 +74,7 @@ public:
         std::ofstream(path_ / name, std::ios::binary) << text;
     }
 
-private:
+  private:
     fs::path path_;
 };
 
