@@ -42,23 +42,23 @@ class LiveAudio {
     }
     void Play(const std::vector<std::uint8_t>& wav) {
         if (!available_) return;
-        SDL_AudioSpec spec;
+        SDL_AudioSpec format;
         Uint8* buffer = nullptr;
         Uint32 length = 0;
         SDL_RWops* rw = SDL_RWFromConstMem(wav.data(), static_cast<int>(wav.size()));
-        if (SDL_LoadWAV_RW(rw, 1, &spec, &buffer, &length) == nullptr) {
+        if (SDL_LoadWAV_RW(rw, 1, &format, &buffer, &length) == nullptr) {
             std::fprintf(stderr, "%s: the sound cannot be played here: %s\n", kProgram,
                          SDL_GetError());
             return;
         }
-        if (device_ != 0 && (spec.freq != spec_.freq || spec.format != spec_.format ||
-                             spec.channels != spec_.channels)) {
+        if (device_ != 0 && (format.freq != format_.freq || format.format != format_.format ||
+                             format.channels != format_.channels)) {
             SDL_CloseAudioDevice(device_);
             device_ = 0;
         }
         if (device_ == 0) {
-            device_ = SDL_OpenAudioDevice(nullptr, 0, &spec, nullptr, 0);
-            spec_ = spec;
+            device_ = SDL_OpenAudioDevice(nullptr, 0, &format, nullptr, 0);
+            format_ = format;
         }
         if (device_ == 0) {
             Silent(SDL_GetError());
@@ -81,7 +81,7 @@ class LiveAudio {
   private:
     bool available_ = true;
     SDL_AudioDeviceID device_ = 0;
-    SDL_AudioSpec spec_{};
+    SDL_AudioSpec format_{};
 };
 
 }  // namespace
