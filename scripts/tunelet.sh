@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The main job: builds what is missing and plays the start-up sound with Tunelet on the
+# Builds what is missing and plays the start-up sound with Tunelet on the
 # simulated device (a device root with a generated \Windows\startup.wav under build/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
