@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -92,22 +93,25 @@ struct Sample {
     double megapixels;  // frame rectangles
 };
 
-std::vector<Sample> MakeSamples() {
+// Builds the samples whose names contain `pick` (all when it is empty); generating them costs
+// far more than decoding, so the ones not asked for are not made.
+std::vector<Sample> MakeSamples(const std::string& pick) {
     std::vector<Sample> samples;
+    auto wanted = [&](const std::string& name) { return name.find(pick) != std::string::npos; };
     const int w = 640, h = 480, n = 100;
     auto add = [&](const std::string& name, int sw, int sh, const std::vector<Frame>& frames) {
         double mp = 0;
         for (const Frame& f : frames) mp += static_cast<double>(f.width) * f.height / 1e6;
         samples.push_back({name, Encode(sw, sh, frames), mp});
     };
-    {
+    if (wanted("noise 640x480x100")) {
         std::vector<Frame> frames;
         std::uint32_t state = 1;
         for (int i = 0; i < n; ++i)
             frames.push_back(Full(w, h, false, [&](int, int) { return Random(state); }));
         add("noise 640x480x100", w, h, frames);
     }
-    {
+    if (wanted("panned gradient 640x480x100")) {
         // A smooth photograph-like picture (gradients, soft shapes, slight grain) panned across.
         std::vector<Frame> frames;
         std::uint32_t state = 7;
@@ -123,6 +127,7 @@ std::vector<Sample> MakeSamples() {
         add("panned gradient 640x480x100", w, h, frames);
     }
     for (bool interlaced : {false, true}) {
+        if (!wanted(interlaced ? "plasma interlaced 640x480x100" : "plasma 640x480x100")) continue;
         std::vector<Frame> frames;
         for (int i = 0; i < n; ++i) {
             frames.push_back(Full(w, h, interlaced, [&](int x, int y) {
@@ -135,7 +140,7 @@ std::vector<Sample> MakeSamples() {
         }
         add(interlaced ? "plasma interlaced 640x480x100" : "plasma 640x480x100", w, h, frames);
     }
-    {
+    if (wanted("small changes 640x480x100")) {
         std::vector<Frame> frames;
         frames.push_back(
             Full(w, h, false, [](int x, int y) { return ((x / 40) + (y / 40)) % 16; }));
@@ -150,7 +155,7 @@ std::vector<Sample> MakeSamples() {
         }
         add("small changes 640x480x100", w, h, frames);
     }
-    {
+    if (wanted("large still 2400x1800")) {
         std::uint32_t state = 5;
         std::vector<Frame> frames = {Full(2400, 1800, false, [&](int x, int y) {
             const double v = 128 + 80 * std::sin(x / 211.0) * std::sin(y / 157.0) +
@@ -223,16 +228,36 @@ bool BestSeconds(const std::function<bool()>& ours, const std::function<bool()>&
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Arguments: repeats (default 5), then optionally a word that picks the samples to run.
+    // Arguments: repeats (default 5), then optionally a word that picks the samples to run, then
+    // optionally "ours" or "giflib" to run one decoder alone (for profiling; no ratio printed),
+    // or "write" to store the samples as GIF files in the current folder.
     const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    std::vector<Sample> samples = MakeSamples();
-    if (argc > 2) {
-        const std::string pick = argv[2];
-        samples.erase(
-            std::remove_if(samples.begin(), samples.end(),
-                           [&](const Sample& s) { return s.name.find(pick) == std::string::npos; }),
-            samples.end());
-        if (samples.empty()) return 1;
+    const std::string only = argc > 3 ? argv[3] : "";
+    const std::vector<Sample> samples = MakeSamples(argc > 2 ? argv[2] : "");
+    if (samples.empty()) return 1;
+    if (only == "write") {
+        for (const Sample& s : samples) {
+            std::string name = s.name;
+            std::replace(name.begin(), name.end(), ' ', '_');
+            std::FILE* file = std::fopen((name + ".gif").c_str(), "wb");
+            if (file == nullptr) return 1;
+            const bool ok = std::fwrite(s.gif.data(), 1, s.gif.size(), file) == s.gif.size();
+            if (std::fclose(file) != 0 || !ok) return 1;
+        }
+        return 0;
+    }
+    if (!only.empty()) {
+        const bool ours = only == "ours";
+        for (const Sample& s : samples) {
+            double best = 1e30;
+            for (int i = 0; i < repeats; ++i) {
+                const double start = ThreadSeconds();
+                if (!(ours ? DecodeOurs(s.gif) : DecodeGiflib(s.gif))) return 1;
+                best = std::min(best, ThreadSeconds() - start);
+            }
+            std::printf("%-32s %s %.1f MP/s\n", s.name.c_str(), only.c_str(), s.megapixels / best);
+        }
+        return 0;
     }
     double logSum = 0;
     int count = 0;
