@@ -252,18 +252,19 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
     if (!visible.Intersect(frameRect, frame->clipRect)) return;  // nothing read, nothing written
     visible.Offset(-frameRect.left, -frameRect.top);
 
-    // The row buffer: one frame row, zeroed so that a frame whose data ends early never shows
-    // uninitialised memory.
+    // The row buffer: two frame rows, the one being decoded and the one decoded before it,
+    // which completes a row the data leaves short. Zeroed, so that a frame whose data ends
+    // early never shows uninitialised memory.
     const std::int32_t bytesPerPixel = std::max(frame->bytesPerPixel, 1);
     const std::int64_t rowBytes = std::int64_t{bytesPerPixel} * frameRect.Width();
     std::uint8_t* rowBuffer = nullptr;
-    if (rowBytes <= INT32_MAX) {
-        rowBuffer = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(rowBytes)];
+    if (rowBytes <= INT32_MAX / 2) {
+        rowBuffer = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(2 * rowBytes)];
     }
     if (rowBuffer == nullptr) {
         ThrowError(ErrorOutOfMemory, kGifComponent, kGifFrameRoutine, kGifSiteRowBuffer);
     }
-    std::memset(rowBuffer, 0, static_cast<std::size_t>(rowBytes));
+    std::memset(rowBuffer, 0, static_cast<std::size_t>(2 * rowBytes));
 
     ErrorScope scope;
     try {
@@ -303,9 +304,10 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
 
 // Rows of the frame into the target: target row y shows frame row V.top + y * VH / TH and
 // target column x row-buffer column V.left + x * VW / TW. When the target is the whole frame
-// at its own size, rows are decoded straight into it; a row the data leaves incomplete is then
-// completed from the row decoded before it (zeros for the first), which is exactly what the
-// row buffer would have held.
+// at its own size, rows are decoded straight into it. Either way a row the data leaves short
+// is completed from the row decoded before it (zeros for the first), which is what a single
+// row buffer would have held; this also covers the positions the decompressor may overwrite
+// after the last index it delivers.
 void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& frame,
                               const Rect& visible, std::uint8_t* rowBuffer) {
     const std::int32_t frameWidth = frame.frameRect.Width();
@@ -323,40 +325,47 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
                         targetHeight == frameHeight && visibleWidth == frameWidth &&
                         visibleHeight == frameHeight;
     auto targetRow = [&](std::int64_t y) { return target + y * stride; };
-    auto writeRow = [&](std::int32_t y) {
-        ScaleRow(targetRow(y), rowBuffer + visible.left, visibleWidth, targetWidth);
-    };
-    const std::uint8_t* lastRow = rowBuffer;  // direct path: what the row buffer would hold
-    auto decodeDirect = [&](std::int32_t r) {
-        std::uint8_t* row = targetRow(r);
-        const std::int32_t written = lzw.DecodeRow(source, row, frameWidth);
+
+    const std::uint8_t* lastRow = rowBuffer;  // the row decoded last (zeros before the first)
+    std::uint8_t* spareRow = rowBuffer + std::int64_t{bytesPerPixel} * frameWidth;
+    auto decodeInto = [&](std::uint8_t* row) {
+        const std::int32_t written = lzw.DecodeRowOverwriting(source, row, frameWidth);
         if (written < frameWidth) {
             std::memcpy(row + written, lastRow + written,
                         static_cast<std::size_t>(frameWidth - written));
         }
         lastRow = row;
     };
+    // Decodes the next frame row into the row buffer; lastRow then points at it.
+    auto decodeBuffered = [&] {
+        std::uint8_t* row = spareRow;
+        spareRow = const_cast<std::uint8_t*>(lastRow);
+        decodeInto(row);
+    };
+    auto writeRow = [&](std::int32_t y) {
+        ScaleRow(targetRow(y), lastRow + visible.left, visibleWidth, targetWidth);
+    };
 
     if (!frame.interlaced) {
         if (direct) {
-            for (std::int32_t r = 0; r < frameHeight; ++r) decodeDirect(r);
+            for (std::int32_t r = 0; r < frameHeight; ++r) decodeInto(targetRow(r));
             return;
         }
         std::int32_t next = 0;  // the next frame row to decode
-        for (; next < visible.top; ++next) lzw.DecodeRow(source, rowBuffer, frameWidth);
+        for (; next < visible.top; ++next) decodeBuffered();
         std::int32_t previousSource = -1;
         for (std::int32_t y = 0; y < targetHeight; ++y) {
             const std::int32_t sourceRow =
                 visible.top +
                 static_cast<std::int32_t>(std::int64_t{y} * visibleHeight / targetHeight);
-            for (; next < sourceRow; ++next) lzw.DecodeRow(source, rowBuffer, frameWidth);
+            for (; next < sourceRow; ++next) decodeBuffered();
             if (y > 0 && sourceRow == previousSource) {
                 if (writable) {
                     std::memcpy(targetRow(y), targetRow(y - 1),
                                 static_cast<std::size_t>(bytesPerPixel) * targetWidth);
                 }
             } else {
-                lzw.DecodeRow(source, rowBuffer, frameWidth);
+                decodeBuffered();
                 ++next;
                 if (writable) writeRow(y);
             }
@@ -370,10 +379,10 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
     for (const auto& pass : kPasses) {
         for (std::int32_t r = pass[0]; r < frameHeight; r += pass[1]) {
             if (direct) {
-                decodeDirect(r);
+                decodeInto(targetRow(r));
                 continue;
             }
-            lzw.DecodeRow(source, rowBuffer, frameWidth);
+            decodeBuffered();
             if (!writable || r < visible.top || r >= visible.top + visibleHeight) continue;
             // The target rows showing this frame row: y with floor(y * VH / TH) == r - V.top.
             const std::int64_t relative = r - visible.top;

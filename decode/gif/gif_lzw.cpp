@@ -90,7 +90,7 @@ void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
     sourceEnded_ = false;
 
     // Literals are fixed one-byte strings; everything above them starts undefined.
-    for (std::int32_t code = 0; code < kMaxCodes; ++code) table_[code].length = 0;
+    for (std::int32_t code = 0; code <= kMaxCodes; ++code) table_[code].length = 0;
     for (std::int32_t code = 0; code < clearCode_; ++code) {
         Entry& entry = table_[code];
         entry.length = 1;
@@ -98,14 +98,15 @@ void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
         entry.first = static_cast<std::uint8_t>(code);
         entry.tail[0] = static_cast<std::uint8_t>(code);
     }
-    highestDefined_ = endCode_;
-    ResetTable();
+    ResetTable(endCode_ + 1);
     currentCode_ = kNoCode;
 }
 
-void GifLzwState::ResetTable() {
-    for (std::int32_t code = endCode_ + 1; code <= highestDefined_; ++code) table_[code].length = 0;
-    highestDefined_ = endCode_;
+// Back to the starting state after a clear code (or at the start). `counter` is the read
+// counter at that moment: every entry that can have been defined lies below counter - 2.
+void GifLzwState::ResetTable(std::int32_t counter) {
+    const std::int32_t upTo = std::min(counter - 2, kMaxCodes + 1);
+    for (std::int32_t code = endCode_ + 1; code < upTo; ++code) table_[code].length = 0;
     previousCode_ = kNoCode;
     codeWidth_ = minimumCodeSize_ + 1;
     widthLimit_ = 1 << codeWidth_;
@@ -185,6 +186,16 @@ std::int32_t GifLzwState::ReadCode(CDataSource2* source) {
 }
 
 std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std::int32_t n) {
+    return Decode<false>(source, row, n);
+}
+
+std::int32_t GifLzwState::DecodeRowOverwriting(CDataSource2* source, std::uint8_t* row,
+                                               std::int32_t n) {
+    return Decode<true>(source, row, n);
+}
+
+template <bool kMayOverwrite>
+std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::int32_t n) {
     if (n <= 0) return 0;
     std::int32_t i = 0;
     if (pendingPos_ < pendingEnd_) {
@@ -208,6 +219,7 @@ std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std
     const std::int32_t end = endCode_;
     const std::uint8_t* dp = data_ + dataPos_;
     const std::uint8_t* de = data_ + dataEnd_;
+    Entry* const table = table_;
 
     auto save = [&] {
         bitBuffer_ = bits;
@@ -220,13 +232,12 @@ std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std
         dataPos_ = static_cast<std::int32_t>(dp - data_);
         dataEnd_ = static_cast<std::int32_t>(de - data_);
     };
-    // Defines entry R - 2 as the previous string plus byte b, unless there is no previous code
-    // or the table is full.
+    // Defines entry R - 2 as the previous string plus byte b. With the table full, R - 2 is
+    // the spare entry past the last code.
     auto define = [&](std::uint8_t b) {
-        const std::int32_t index = counter - 2;
-        if (previous == kNoCode || index >= kMaxCodes) return;
-        const Entry& from = table_[previous];
-        Entry& entry = table_[index];
+        const std::int32_t index = std::min(counter - 2, kMaxCodes);
+        const Entry& from = table[previous];
+        Entry& entry = table[index];
         const std::uint32_t fromLength = from.length;
         const std::uint32_t used = fromLength & 7;
         // A full tail starts a new one and links to the previous string.
@@ -234,19 +245,41 @@ std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std
         entry.link = used != 0 ? from.link : static_cast<std::uint16_t>(previous);
         entry.length = static_cast<std::uint16_t>(fromLength + 1);
         entry.first = from.first;
-        highestDefined_ = index;
     };
     // Writes the string of `code` (`length` bytes) front to back: its tail first at the end,
-    // then whole 8-byte pieces along the links, never touching a byte outside the string.
-    auto writeString = [this](std::uint8_t* out, std::int32_t code, std::int32_t length) {
+    // then whole 8-byte pieces along the links. With `spill` the tail is stored as a whole 8
+    // bytes, overwriting up to 7 bytes after the string.
+    auto writeString = [table](std::uint8_t* out, std::int32_t code, std::int32_t length,
+                               bool spill) {
         const std::int32_t k = ((length - 1) & 7) + 1;
         std::uint8_t* p = out + (length - k);
-        const Entry* entry = &table_[code];
-        CopyUpTo8(p, entry->tail, k);
+        const Entry* entry = &table[code];
+        if (spill) {
+            std::memcpy(p, entry->tail, 8);
+        } else {
+            CopyUpTo8(p, entry->tail, k);
+        }
         while (p != out) {
             p -= 8;
-            entry = &table_[entry->link];
+            entry = &table[entry->link];
             std::memcpy(p, entry->tail, 8);
+        }
+    };
+    // Delivers the string of `code` at row[i]; what does not fit waits for the next row.
+    auto deliver = [&](std::int32_t code, std::int32_t length) {
+        const std::int32_t room = n - i;
+        if (kMayOverwrite && length + 7 <= room) {
+            writeString(row + i, code, length, true);
+            i += length;
+        } else if (length <= room) {
+            writeString(row + i, code, length, false);
+            i += length;
+        } else {
+            writeString(pending_, code, length, false);
+            std::memcpy(row + i, pending_, static_cast<std::size_t>(room));
+            pendingPos_ = room;
+            pendingEnd_ = length;
+            i = n;
         }
     };
 
@@ -259,10 +292,11 @@ std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std
                 de = data_ + dataEnd_;
             }
             if (de - dp >= 8) {
+                // Bits above `count` already hold these same bytes, so OR-ing them in again
+                // changes nothing there.
                 bits |= LoadLittle64(dp) << count;
-                const std::int32_t taken = (63 - count) >> 3;
-                dp += taken;
-                count += taken * 8;
+                dp += (63 - count) >> 3;
+                count |= 56;
             } else {
                 while (count <= 56 && dp < de) {
                     bits &= (std::uint64_t{1} << count) - 1;
@@ -285,15 +319,28 @@ std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std
             }
         }
 
-        if (code < clear) {
-            row[i++] = static_cast<std::uint8_t>(code);
-            define(static_cast<std::uint8_t>(code));
+        std::int32_t length = table[code].length;
+        if (length != 0 && previous != kNoCode) {
+            // The common case: a defined code (a literal or a string) after another one.
+            define(table[code].first);
+            if (kMayOverwrite && length <= 8 && n - i >= 8) {
+                std::memcpy(row + i, table[code].tail, 8);
+                i += length;
+            } else {
+                deliver(code, length);
+            }
+            previous = code;
+            continue;
+        }
+        if (length != 0) {
+            // The first code after a start or a clear code: a literal, which defines nothing.
+            deliver(code, length);
             previous = code;
             continue;
         }
         if (code == clear) {
             save();
-            ResetTable();
+            ResetTable(counter);
             width = codeWidth_;
             limit = widthLimit_;
             counter = readCounter_;
@@ -301,34 +348,18 @@ std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std
             continue;
         }
         if (code == end) break;
-
-        std::int32_t length = table_[code].length;
-        if (length != 0) {
-            define(table_[code].first);
-        } else if (code != counter - 2) {
+        if (code != counter - 2) {
             save();
             ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteUndefinedCode);
-        } else if (previous == kNoCode) {
+        }
+        if (previous == kNoCode) {
             // "Previous string plus its first byte" with no previous string: the chain would
             // lead outside the table.
             save();
             ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteStringTooLong);
-        } else {
-            define(table_[previous].first);  // defines this very code
-            length = table_[code].length;
         }
-
-        const std::int32_t room = n - i;
-        if (length <= room) {
-            writeString(row + i, code, length);
-            i += length;
-        } else {
-            writeString(pending_, code, length);
-            std::memcpy(row + i, pending_, static_cast<std::size_t>(room));
-            pendingPos_ = room;
-            pendingEnd_ = length;
-            i = n;
-        }
+        define(table[previous].first);  // defines this very code
+        deliver(code, table[code].length);
         previous = code;
     }
     save();

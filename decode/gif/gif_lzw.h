@@ -63,6 +63,11 @@ class GifLzwState {
     // left untouched. Throws CIAException* (ErrorCorruptData) on an undefined code.
     std::int32_t DecodeRow(CDataSource2* source, std::uint8_t* row, std::int32_t n);
 
+    // DecodeRow for callers that complete short rows themselves: the same indices and the same
+    // count, but up to 7 positions after those written (never beyond row[n-1]) may have been
+    // overwritten, also when it throws. Short strings are then stored 8 bytes at a time.
+    std::int32_t DecodeRowOverwriting(CDataSource2* source, std::uint8_t* row, std::int32_t n);
+
     // Observable for tests.
     std::int32_t MinimumCodeSize() const { return minimumCodeSize_; }
     std::int32_t CodeWidth() const { return codeWidth_; }
@@ -78,7 +83,9 @@ class GifLzwState {
     static constexpr std::int32_t kRawSize = 8192;
     static constexpr std::int32_t kDataSize = 4096;
 
-    void ResetTable();
+    template <bool kMayOverwrite>
+    std::int32_t Decode(CDataSource2* source, std::uint8_t* row, std::int32_t n);
+    void ResetTable(std::int32_t counter);
     void RefillData(CDataSource2* source);
     bool FillRaw(CDataSource2* source);
 
@@ -90,7 +97,6 @@ class GifLzwState {
     std::int32_t widthLimit_ = 0;
     std::int32_t previousCode_ = kNoCode;
     std::int32_t currentCode_ = kNoCode;
-    std::int32_t highestDefined_ = 0;  // highest entry defined since the last clear
 
     // Bit reader: bits not yet consumed, the oldest in the lowest bits. Bits above bitCount_
     // may hold copies of bytes not yet counted; they are never used.
@@ -110,7 +116,8 @@ class GifLzwState {
 
     // Code table entry, 16 bytes so that one code touches one piece of cache line: the last
     // 1..8 bytes of the string (the rest of its bytes are those of `link`, whose length is a
-    // multiple of 8), its length (0 = not defined) and its first byte.
+    // multiple of 8), its length (0 = not defined; also so for the clear and end codes) and its
+    // first byte.
     struct Entry {
         std::uint8_t tail[8];
         std::uint16_t length;
@@ -118,7 +125,9 @@ class GifLzwState {
         std::uint8_t first;
         std::uint8_t unused[3];
     };
-    Entry table_[kMaxCodes];
+    // One entry more than codes exist: once the table is full, definitions land in the last
+    // one, which no code can name, instead of being tested for on every code.
+    Entry table_[kMaxCodes + 1];
 
     std::uint8_t pending_[kMaxCodes + 8];
     std::uint8_t data_[kDataSize + 8];

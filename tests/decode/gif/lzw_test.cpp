@@ -272,4 +272,72 @@ TEST(GifLzw, ASubBlockCutShortStillDeliversTheBytesItHas) {
     EXPECT_EQ(row, (Bytes{1, 2, 3, 1, E, E}));
 }
 
+// The variant that may overwrite positions after the last index it delivers: same indices and
+// counts as DecodeRow for long and short strings, strings crossing rows and end codes mid-row,
+// and never a byte outside the row (the rows are exactly n long, for the address sanitizer).
+TEST(GifLzw, OverwritingDecodeDeliversWhatDecodeRowDoesAndStaysInsideTheRow) {
+    std::uint32_t state = 12345;
+    auto next = [&] {
+        state = state * 1664525u + 1013904223u;
+        return state >> 24;
+    };
+    struct Stream {
+        const char* what;
+        std::int32_t minimumCodeSize;
+        Bytes data;
+    };
+    std::vector<Stream> streams;
+    for (std::int32_t bits : {2, 8}) {
+        Bytes runs;   // long strings: runs of a few colours
+        Bytes noise;  // mostly literals
+        for (int i = 0; i < 3000; ++i) {
+            runs.push_back(static_cast<std::uint8_t>((i / 37) % 3));
+            noise.push_back(static_cast<std::uint8_t>(next() & ((1u << bits) - 1)));
+        }
+        streams.push_back({"runs", bits, giftest::LzwEncode(runs, bits)});
+        streams.push_back({"noise", bits, giftest::LzwEncode(noise, bits)});
+    }
+    // End codes in the middle, each ending a call early; literals and a string code between.
+    {
+        std::vector<Code> codes = {{4, 3}};
+        std::int32_t counter = 6, width = 3, limit = 8;
+        auto emit = [&](std::int32_t code) {
+            codes.push_back({code, width});
+            if (++counter > limit && width < 12) {
+                limit <<= 1;
+                ++width;
+            }
+        };
+        for (int piece = 0; piece < 20; ++piece) {
+            for (int i = 0; i < 11 + piece; ++i) emit(static_cast<std::int32_t>(next() & 3));
+            emit(6);  // defined by the second code: two bytes
+            emit(5);  // end
+        }
+        streams.push_back({"end codes mid-row", 2, giftest::PackCodes(codes)});
+    }
+    for (const Stream& stream : streams) {
+        const Bytes data = Cat(
+            {{static_cast<std::uint8_t>(stream.minimumCodeSize)}, giftest::SubBlocks(stream.data)});
+        for (std::int32_t width : {1, 7, 8, 9, 15, 16, 17, 64, 333}) {
+            SCOPED_TRACE(std::string(stream.what) + ", code size " +
+                         std::to_string(stream.minimumCodeSize) + ", width " +
+                         std::to_string(width));
+            br::MemorySource exactSource(data), loopSource(data);
+            auto exact = std::make_unique<br::GifLzwState>();
+            auto loose = std::make_unique<br::GifLzwState>();
+            exact->InitLzw(&exactSource, 8);
+            loose->InitLzw(&loopSource, 8);
+            for (int r = 0; r < 4000 / width + 3; ++r) {
+                Bytes expected(static_cast<std::size_t>(width), kUnwritten);
+                std::vector<std::uint8_t> row(static_cast<std::size_t>(width), kUnwritten);
+                const std::int32_t wrote = exact->DecodeRow(&exactSource, expected.data(), width);
+                ASSERT_EQ(loose->DecodeRowOverwriting(&loopSource, row.data(), width), wrote)
+                    << "row " << r;
+                ASSERT_TRUE(std::equal(expected.begin(), expected.begin() + wrote, row.begin()))
+                    << "row " << r;
+            }
+        }
+    }
+}
+
 }  // namespace

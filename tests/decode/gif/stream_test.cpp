@@ -207,9 +207,10 @@ TEST(GifStream, FramesWhoseFieldsOrCodesCannotBeReadAreRefusedAsCorrupt) {
     }
 }
 
-// A 4 x 3 frame (128-entry table, code size 7: clear 128, end 129, one byte per code throughout)
-// from a list of codes.
-Bytes LiteralFrame(const std::vector<std::int32_t>& literals, bool interlaced, bool terminate) {
+// A width x 3 frame (128-entry table, code size 7: clear 128, end 129, one byte per code
+// throughout) from a list of codes.
+Bytes LiteralFrame(const std::vector<std::int32_t>& literals, bool interlaced, bool terminate,
+                   std::uint32_t width = 4) {
     std::vector<giftest::Code> codes = {{128, 8}};
     for (std::int32_t v : literals) codes.push_back({v, 8});
     Bytes data = giftest::PackCodes(codes);
@@ -217,14 +218,14 @@ Bytes LiteralFrame(const std::vector<std::int32_t>& literals, bool interlaced, b
     blocks.insert(blocks.end(), data.begin(), data.end());
     if (terminate) blocks.push_back(0);
     return Cat({Str("GIF89a"),
-                U16(4),
+                U16(width),
                 U16(3),
                 {0x86, 0, 0},
                 giftest::ColorTable(7, 0),
                 {0x2C},
                 U16(0),
                 U16(0),
-                U16(4),
+                U16(width),
                 U16(3),
                 {static_cast<std::uint8_t>(interlaced ? 0x40 : 0)},
                 {0x07},
@@ -267,6 +268,58 @@ TEST(GifStream, RowsTheDataDoesNotReachRepeatWhatTheRowBeforeLeft) {
         Bytes expected;
         for (int y = 0; y < 3; ++y)
             expected.insert(expected.end(), c.rows.begin() + 4 * y, c.rows.begin() + 4 * y + 3);
+        EXPECT_EQ(clipped.frames[0].pixels, expected) << c.what << " (through the row buffer)";
+    }
+}
+
+// Rows wide enough for the decompressor to store short strings 8 bytes at a time: what it may
+// leave after the last index of a short row must not show; the row is completed as above.
+TEST(GifStream, WideRowsTheDataLeavesShortAreCompletedFromTheRowBefore) {
+    const std::int32_t kWidth = 24;
+    std::vector<std::int32_t> first;  // row 0: 1 .. 24
+    for (std::int32_t v = 1; v <= kWidth; ++v) first.push_back(v);
+    std::vector<std::int32_t> second;  // row 2 when the data reads on: 40 .. 63
+    for (std::int32_t v = 40; v < 40 + kWidth; ++v) second.push_back(v);
+    auto rowsOf = [&](std::initializer_list<std::vector<std::int32_t>> parts) {
+        Bytes out;
+        for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+        return out;
+    };
+    auto codes = [&](std::initializer_list<std::vector<std::int32_t>> parts) {
+        std::vector<std::int32_t> out;
+        for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+        return out;
+    };
+    const std::vector<std::int32_t> shortRow = {30, 31, 32, 33, 34, 35};
+    const std::vector<std::int32_t> rest(first.begin() + 6, first.end());  // row 0 from column 6
+    const std::vector<std::int32_t> completed = codes({shortRow, rest});
+    const br::Rect clipAll(0, 0, kWidth, 3);
+    const br::Rect clipMost(0, 0, kWidth - 1, 3);
+    const struct {
+        const char* what;
+        Bytes gif;
+        Bytes rows;
+    } cases[] = {
+        {"data ends within row 1", LiteralFrame(codes({first, shortRow}), false, true, kWidth),
+         rowsOf({first, completed, completed})},
+        {"end code within row 1, decoding reads on",
+         LiteralFrame(codes({first, shortRow, {129}, second}), false, true, kWidth),
+         rowsOf({first, completed, second})},
+        {"interlaced (rows stored 0, 2, 1), data ends within the second stored row",
+         LiteralFrame(codes({first, shortRow}), true, true, kWidth),
+         rowsOf({first, completed, completed})},
+    };
+    for (const auto& c : cases) {
+        const giftest::Result whole = giftest::Decode(c.gif, 0, nullptr, &clipAll);
+        ASSERT_TRUE(whole.ok) << c.what;
+        EXPECT_EQ(whole.frames[0].pixels, c.rows) << c.what;
+        const giftest::Result clipped = giftest::Decode(c.gif, 0, nullptr, &clipMost);
+        ASSERT_TRUE(clipped.ok) << c.what;
+        Bytes expected;
+        for (int y = 0; y < 3; ++y) {
+            expected.insert(expected.end(), c.rows.begin() + kWidth * y,
+                            c.rows.begin() + kWidth * y + kWidth - 1);
+        }
         EXPECT_EQ(clipped.frames[0].pixels, expected) << c.what << " (through the row buffer)";
     }
 }
