@@ -159,7 +159,16 @@ TEST_F(MessageTest, AWaitingSendIsReleasedWhenTheWindowIsDestroyed) {
 }
 
 // Two threads that send to each other's windows at the same time must both get answers: each
-// answers incoming sends while it waits for its own.
+// answers incoming sends while it waits for its own. Once its own send is answered, each tells
+// the other (kPong) and keeps answering until the other's send is answered too: a send that
+// arrives together with the answer may be left for the thread's next GetMessage.
+void AnswerUntilThePeerIsDone(HWND peer) {
+    plat::PostMessage(peer, kPong, 0, 0);
+    MSG message{};
+    while (PumpWatched(&message) > 0 && message.message != kPong) {
+    }
+}
+
 struct CrossSender {
     HWND peerWindow = nullptr;  // filled by the test: the main thread's window
     HWND ownWindow = nullptr;   // made by the thread
@@ -174,6 +183,7 @@ struct CrossSender {
         plat::SetEvent(self->ready);
         plat::WaitForSingleObject(self->go, plat::INFINITE);
         self->result = plat::SendMessage(self->peerWindow, kPing, 1, 0);
+        AnswerUntilThePeerIsDone(self->peerWindow);
         plat::DestroyWindow(self->ownWindow);
         return 0;
     }
@@ -193,6 +203,7 @@ TEST_F(MessageTest, ThreadsSendingToEachOtherBothGetAnswers) {
     ASSERT_EQ(plat::WaitForSingleObject(peer.ready, plat::INFINITE), plat::WAIT_OBJECT_0);
     plat::SetEvent(peer.go);
     EXPECT_EQ(plat::SendMessage(peer.ownWindow, kPing, 2, 0), 77);
+    AnswerUntilThePeerIsDone(peer.ownWindow);
     ASSERT_EQ(plat::WaitForSingleObject(thread, plat::INFINITE), plat::WAIT_OBJECT_0);
     EXPECT_EQ(peer.result, 77);
     for (HANDLE h : {thread, peer.ready, peer.go}) plat::CloseHandle(h);
