@@ -90,12 +90,10 @@ void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
     sourceEnded_ = false;
 
     // Literals are fixed one-byte strings; everything above them starts undefined.
-    for (std::int32_t code = 0; code <= kMaxCodes; ++code) table_[code].length = 0;
+    for (std::int32_t code = 0; code <= kMaxCodes; ++code) table_[code].info = 0;
     for (std::int32_t code = 0; code < clearCode_; ++code) {
         Entry& entry = table_[code];
-        entry.length = 1;
-        entry.link = 0;
-        entry.first = static_cast<std::uint8_t>(code);
+        entry.info = 1 | (std::uint64_t{static_cast<std::uint8_t>(code)} << 32);
         entry.tail[0] = static_cast<std::uint8_t>(code);
     }
     ResetTable(endCode_ + 1);
@@ -106,7 +104,7 @@ void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
 // counter at that moment: every entry that can have been defined lies below counter - 2.
 void GifLzwState::ResetTable(std::int32_t counter) {
     const std::int32_t upTo = std::min(counter - 2, kMaxCodes + 1);
-    for (std::int32_t code = endCode_ + 1; code < upTo; ++code) table_[code].length = 0;
+    for (std::int32_t code = endCode_ + 1; code < upTo; ++code) table_[code].info = 0;
     previousCode_ = kNoCode;
     codeWidth_ = minimumCodeSize_ + 1;
     widthLimit_ = 1 << codeWidth_;
@@ -197,13 +195,14 @@ std::int32_t GifLzwState::DecodeRowOverwriting(CDataSource2* source, std::uint8_
 template <bool kMayOverwrite>
 std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::int32_t n) {
     if (n <= 0) return 0;
-    std::int32_t i = 0;
+    std::uint8_t* out = row;
+    std::uint8_t* const rowEnd = row + n;
     if (pendingPos_ < pendingEnd_) {
         const std::int32_t take = std::min(n, pendingEnd_ - pendingPos_);
-        std::memcpy(row, pending_ + pendingPos_, static_cast<std::size_t>(take));
+        std::memcpy(out, pending_ + pendingPos_, static_cast<std::size_t>(take));
         pendingPos_ += take;
-        i = take;
-        if (i == n) return n;
+        out += take;
+        if (out == rowEnd) return n;
     }
 
     // The hot state lives in locals: stores to the row may alias any member as far as the
@@ -215,8 +214,6 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
     std::int32_t counter = readCounter_;
     std::int32_t previous = previousCode_;
     std::int32_t code = currentCode_;
-    const std::int32_t clear = clearCode_;
-    const std::int32_t end = endCode_;
     const std::uint8_t* dp = data_ + dataPos_;
     const std::uint8_t* de = data_ + dataEnd_;
     Entry* const table = table_;
@@ -232,81 +229,11 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
         dataPos_ = static_cast<std::int32_t>(dp - data_);
         dataEnd_ = static_cast<std::int32_t>(de - data_);
     };
-    // Defines entry R - 2 as the previous string plus byte b. With the table full, R - 2 is
-    // the spare entry past the last code.
-    auto define = [&](std::uint8_t b) {
-        const std::int32_t index = std::min(counter - 2, kMaxCodes);
-        const Entry& from = table[previous];
-        Entry& entry = table[index];
-        const std::uint32_t fromLength = from.length;
-        const std::uint32_t used = fromLength & 7;
-        // A full tail starts a new one and links to the previous string.
-        AppendToTail(entry.tail, from.tail, used, b);
-        entry.link = used != 0 ? from.link : static_cast<std::uint16_t>(previous);
-        entry.length = static_cast<std::uint16_t>(fromLength + 1);
-        entry.first = from.first;
-    };
-    // Writes the string of `code` (`length` bytes) front to back: its tail first at the end,
-    // then whole 8-byte pieces along the links. With `spill` the tail is stored as a whole 8
-    // bytes, overwriting up to 7 bytes after the string.
-    auto writeString = [table](std::uint8_t* out, std::int32_t code, std::int32_t length,
-                               bool spill) {
-        const std::int32_t k = ((length - 1) & 7) + 1;
-        std::uint8_t* p = out + (length - k);
-        const Entry* entry = &table[code];
-        if (spill) {
-            std::memcpy(p, entry->tail, 8);
-        } else {
-            CopyUpTo8(p, entry->tail, k);
-        }
-        while (p != out) {
-            p -= 8;
-            entry = &table[entry->link];
-            std::memcpy(p, entry->tail, 8);
-        }
-    };
-    // Delivers the string of `code` at row[i]; what does not fit waits for the next row.
-    auto deliver = [&](std::int32_t code, std::int32_t length) {
-        const std::int32_t room = n - i;
-        if (kMayOverwrite && length + 7 <= room) {
-            writeString(row + i, code, length, true);
-            i += length;
-        } else if (length <= room) {
-            writeString(row + i, code, length, false);
-            i += length;
-        } else {
-            writeString(pending_, code, length, false);
-            std::memcpy(row + i, pending_, static_cast<std::size_t>(room));
-            pendingPos_ = room;
-            pendingEnd_ = length;
-            i = n;
-        }
-    };
-
-    while (i < n) {
-        if (count < width) {
-            if (de - dp < 8) {
-                save();
-                RefillData(source);
-                dp = data_ + dataPos_;
-                de = data_ + dataEnd_;
-            }
-            if (de - dp >= 8) {
-                // Bits above `count` already hold these same bytes, so OR-ing them in again
-                // changes nothing there.
-                bits |= LoadLittle64(dp) << count;
-                dp += (63 - count) >> 3;
-                count |= 56;
-            } else {
-                while (count <= 56 && dp < de) {
-                    bits &= (std::uint64_t{1} << count) - 1;
-                    bits |= std::uint64_t{*dp++} << count;
-                    count += 8;
-                }
-                if (count < width) break;  // no more image data: like an end code
-            }
-        }
-        code = static_cast<std::int32_t>(bits & ((std::uint64_t{1} << width) - 1));
+    // Takes the next code off the bits (there are enough) and counts it; the width grows when
+    // the counter passes 2^width, and past a full table the counter is held at kNoCode so that
+    // it never overflows on endless data. R - 2 thus never exceeds kMaxCodes.
+    auto takeCode = [&] {
+        code = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits) & ((1u << width) - 1));
         bits >>= width;
         count -= width;
         ++counter;
@@ -318,27 +245,125 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
                 counter = kNoCode;
             }
         }
+    };
+    // Defines entry R - 2 as the previous string plus byte b (the spare entry once the table is
+    // full).
+    auto define = [&](std::uint8_t b) {
+        const Entry& from = table[previous];
+        Entry& entry = table[counter - 2];
+        const std::uint64_t fromInfo = from.info;
+        const std::uint32_t used = static_cast<std::uint32_t>(fromInfo) & 7;
+        // A full tail starts a new one and links to the previous string.
+        AppendToTail(entry.tail, from.tail, used, b);
+        const std::uint64_t longer = fromInfo + 1;  // same link and first byte
+        entry.info = used != 0
+                         ? longer
+                         : (longer & ~kLinkBits) | (static_cast<std::uint64_t>(previous) << 16);
+    };
+    // Writes the string of `code` (`length` bytes) front to back: its tail first at the end,
+    // then whole 8-byte pieces along the links. With `spill` the tail is stored as a whole 8
+    // bytes, overwriting up to 7 bytes after the string.
+    auto writeString = [table](std::uint8_t* to, std::int32_t code, std::int32_t length,
+                               bool spill) {
+        const std::int32_t k = ((length - 1) & 7) + 1;
+        std::uint8_t* p = to + (length - k);
+        const Entry* entry = &table[code];
+        if (spill) {
+            std::memcpy(p, entry->tail, 8);
+        } else {
+            CopyUpTo8(p, entry->tail, k);
+        }
+        while (p != to) {
+            p -= 8;
+            entry = &table[Link(entry->info)];
+            std::memcpy(p, entry->tail, 8);
+        }
+    };
+    // Delivers the string of `code` at `out`; what does not fit waits for the next row.
+    auto deliver = [&](std::int32_t code, std::int32_t length) {
+        const std::ptrdiff_t room = rowEnd - out;
+        if (kMayOverwrite && length + 7 <= room) {
+            writeString(out, code, length, true);
+            out += length;
+        } else if (length <= room) {
+            writeString(out, code, length, false);
+            out += length;
+        } else {
+            writeString(pending_, code, length, false);
+            std::memcpy(out, pending_, static_cast<std::size_t>(room));
+            pendingPos_ = static_cast<std::int32_t>(room);
+            pendingEnd_ = length;
+            out = rowEnd;
+        }
+    };
 
-        std::int32_t length = table[code].length;
-        if (length != 0 && previous != kNoCode) {
-            // The common case: a defined code (a literal or a string) after another one.
-            define(table[code].first);
-            if (kMayOverwrite && length <= 8 && n - i >= 8) {
-                std::memcpy(row + i, table[code].tail, 8);
-                i += length;
-            } else {
-                deliver(code, length);
+    while (out < rowEnd) {
+        bool haveCode = false;
+        if (kMayOverwrite && previous != kNoCode) {
+            // The run of common codes: a defined string of 1..8 bytes after another code, stored
+            // 8 bytes at a time. The budget of codes is what the row can take at 8 bytes each
+            // and the data window can supply at 12 bits each (with 8 bytes to spare for the
+            // whole-word reads), so nothing in the run checks either.
+            std::ptrdiff_t budget =
+                std::min<std::ptrdiff_t>((rowEnd - out) / 8, (de - dp - 16) / 2);
+            if (budget > 0) {
+                do {
+                    if (count < width) {
+                        // Bits above `count` already hold these same bytes, so OR-ing them in
+                        // again changes nothing there.
+                        bits |= LoadLittle64(dp) << count;
+                        dp += (63 - count) >> 3;
+                        count |= 56;
+                    }
+                    takeCode();
+                    const std::uint64_t info = table[code].info;
+                    const std::uint32_t length = static_cast<std::uint32_t>(Length(info));
+                    if (length - 1 >= 8) {  // undefined, clear, end, or longer than 8
+                        haveCode = true;
+                        break;
+                    }
+                    define(First(info));
+                    std::memcpy(out, table[code].tail, 8);
+                    out += length;
+                    previous = code;
+                } while (--budget > 0);
+                if (!haveCode) continue;
             }
+        }
+        if (!haveCode) {
+            if (count < width) {
+                if (de - dp < 8) {
+                    save();
+                    RefillData(source);
+                    dp = data_ + dataPos_;
+                    de = data_ + dataEnd_;
+                }
+                if (de - dp >= 8) {
+                    bits |= LoadLittle64(dp) << count;
+                    dp += (63 - count) >> 3;
+                    count |= 56;
+                } else {
+                    while (count <= 56 && dp < de) {
+                        bits &= (std::uint64_t{1} << count) - 1;
+                        bits |= std::uint64_t{*dp++} << count;
+                        count += 8;
+                    }
+                    if (count < width) break;  // no more image data: like an end code
+                }
+            }
+            takeCode();
+        }
+
+        const std::uint64_t info = table[code].info;
+        if (Length(info) != 0) {
+            // A literal or a defined string; the first code after a start or a clear code (a
+            // literal) defines nothing.
+            if (previous != kNoCode) define(First(info));
+            deliver(code, Length(info));
             previous = code;
             continue;
         }
-        if (length != 0) {
-            // The first code after a start or a clear code: a literal, which defines nothing.
-            deliver(code, length);
-            previous = code;
-            continue;
-        }
-        if (code == clear) {
+        if (code == clearCode_) {
             save();
             ResetTable(counter);
             width = codeWidth_;
@@ -347,7 +372,7 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
             previous = previousCode_;
             continue;
         }
-        if (code == end) break;
+        if (code == endCode_) break;
         if (code != counter - 2) {
             save();
             ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteUndefinedCode);
@@ -358,12 +383,12 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
             save();
             ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteStringTooLong);
         }
-        define(table[previous].first);  // defines this very code
-        deliver(code, table[code].length);
+        define(First(table[previous].info));  // defines this very code
+        deliver(code, Length(table[code].info));
         previous = code;
     }
     save();
-    return i;
+    return static_cast<std::int32_t>(out - row);
 }
 
 }  // namespace br

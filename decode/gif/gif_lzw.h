@@ -116,15 +116,20 @@ class GifLzwState {
 
     // Code table entry, 16 bytes so that one code touches one piece of cache line: the last
     // 1..8 bytes of the string (the rest of its bytes are those of `link`, whose length is a
-    // multiple of 8), its length (0 = not defined; also so for the clear and end codes) and its
-    // first byte.
+    // multiple of 8), and as one number its length (0 = not defined; also so for the clear and
+    // end codes), its link and its first byte, so that defining an entry is two stores.
     struct Entry {
         std::uint8_t tail[8];
-        std::uint16_t length;
-        std::uint16_t link;
-        std::uint8_t first;
-        std::uint8_t unused[3];
+        std::uint64_t info;  // length in bits 0-15, link in 16-31, first byte in 32-39
     };
+    static constexpr std::uint64_t kLinkBits = 0xFFFF0000u;
+    static std::int32_t Length(std::uint64_t info) {
+        return static_cast<std::int32_t>(info & 0xFFFF);
+    }
+    static std::int32_t Link(std::uint64_t info) {
+        return static_cast<std::int32_t>((info >> 16) & 0xFFFF);
+    }
+    static std::uint8_t First(std::uint64_t info) { return static_cast<std::uint8_t>(info >> 32); }
     // One entry more than codes exist: once the table is full, definitions land in the last
     // one, which no code can name, instead of being tested for on every code.
     Entry table_[kMaxCodes + 1];
