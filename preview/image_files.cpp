@@ -41,13 +41,93 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// libpng reports errors through longjmp; the handler keeps the message for the caller.
+// libpng reports errors through longjmp. The functions that call setjmp hold nothing but plain
+// values, so the jump skips no destructor and clobbers nothing; the C++ wrappers below turn
+// their results into messages.
+struct PngMessage {
+    char text[200];
+};
+
 void PngError(png_structp png, png_const_charp message) {
-    auto* text = static_cast<std::string*>(png_get_error_ptr(png));
-    if (text) *text = message;
+    auto* out = static_cast<PngMessage*>(png_get_error_ptr(png));
+    if (out) std::snprintf(out->text, sizeof out->text, "%s", message);
     png_longjmp(png, 1);
 }
 void PngWarning(png_structp, png_const_charp) {}
+
+// 0 on success, 1 when libpng failed (message in *message), 2 when out of memory.
+int WritePngRows(std::FILE* file, const std::uint8_t* rgb, int width, int height,
+                 PngMessage* message) {
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, message, PngError, PngWarning);
+    if (!png) return 2;
+    png_infop info = png_create_info_struct(png);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return 1;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) {
+        png_write_row(png, const_cast<png_bytep>(rgb + static_cast<std::size_t>(y) * width * 3));
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return 0;
+}
+
+// Reads the header (rows == null) or the rows of an RGB picture after the header was read.
+// 0 on success, 1 when libpng failed, 2 when out of memory, 3 for an unexpected layout.
+struct PngReadSize {
+    int width;
+    int height;
+};
+int ReadPngRows(std::FILE* file, PngReadSize* size, std::uint8_t* (*rows)(void*, int, int),
+                void* context, PngMessage* message) {
+    png_structp png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, message, PngError, PngWarning);
+    if (!png) return 2;
+    png_infop info = png_create_info_struct(png);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return 1;
+    }
+    png_init_io(png, file);
+    png_read_info(png, info);
+    png_set_expand(png);
+    png_set_strip_16(png);
+    png_set_strip_alpha(png);
+    png_set_gray_to_rgb(png);
+    png_read_update_info(png, info);
+    size->width = static_cast<int>(png_get_image_width(png, info));
+    size->height = static_cast<int>(png_get_image_height(png, info));
+    if (png_get_rowbytes(png, info) != static_cast<std::size_t>(size->width) * 3) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return 3;
+    }
+    std::uint8_t* pixels = rows(context, size->width, size->height);
+    if (!pixels) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return 2;
+    }
+    for (int y = 0; y < size->height; ++y) {
+        png_read_row(png, pixels + static_cast<std::size_t>(y) * size->width * 3, nullptr);
+    }
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return 0;
+}
+
+std::uint8_t* SizeImage(void* context, int width, int height) {
+    auto* image = static_cast<RgbImage*>(context);
+    image->width = width;
+    image->height = height;
+    image->rgb.resize(static_cast<std::size_t>(width) * height * 3);
+    return image->rgb.data();
+}
 
 }  // namespace
 
@@ -57,29 +137,16 @@ bool WritePng(const std::string& path, const RgbImage& image, std::string* error
         *error = "cannot create " + path;
         return false;
     }
-    std::string pngMessage;
-    png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngMessage, PngError, PngWarning);
-    if (!png) {
+    PngMessage message{};
+    const int result = WritePngRows(file.get(), image.At(0, 0), image.width, image.height, &message);
+    if (result == 2) {
         *error = "out of memory writing " + path;
         return false;
     }
-    png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        *error = "cannot write " + path + (pngMessage.empty() ? "" : ": " + pngMessage);
+    if (result != 0) {
+        *error = "cannot write " + path + (message.text[0] ? std::string(": ") + message.text : "");
         return false;
     }
-    png_init_io(png, file.get());
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
-                 static_cast<png_uint_32>(image.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < image.height; ++y) {
-        png_write_row(png, const_cast<png_bytep>(image.At(0, y)));
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
     if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
         *error = "cannot write " + path;
         return false;
@@ -93,38 +160,22 @@ bool ReadPng(const std::string& path, RgbImage* image, std::string* error) {
         *error = "cannot open " + path;
         return false;
     }
-    std::string pngMessage;
-    png_structp png =
-        png_create_read_struct(PNG_LIBPNG_VER_STRING, &pngMessage, PngError, PngWarning);
-    if (!png) {
+    PngMessage message{};
+    RgbImage result;
+    PngReadSize size{0, 0};
+    const int status = ReadPngRows(file.get(), &size, SizeImage, &result, &message);
+    if (status == 2) {
         *error = "out of memory reading " + path;
         return false;
     }
-    png_infop info = png_create_info_struct(png);
-    RgbImage result;
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        *error = "cannot read " + path + (pngMessage.empty() ? "" : ": " + pngMessage);
-        return false;
-    }
-    png_init_io(png, file.get());
-    png_read_info(png, info);
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_strip_alpha(png);
-    png_set_gray_to_rgb(png);
-    png_read_update_info(png, info);
-    result.width = static_cast<int>(png_get_image_width(png, info));
-    result.height = static_cast<int>(png_get_image_height(png, info));
-    if (png_get_rowbytes(png, info) != static_cast<std::size_t>(result.width) * 3) {
-        png_destroy_read_struct(&png, &info, nullptr);
+    if (status == 3) {
         *error = "unexpected pixel layout in " + path;
         return false;
     }
-    result.rgb.resize(static_cast<std::size_t>(result.width) * result.height * 3);
-    for (int y = 0; y < result.height; ++y) png_read_row(png, result.At(0, y), nullptr);
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
+    if (status != 0) {
+        *error = "cannot read " + path + (message.text[0] ? std::string(": ") + message.text : "");
+        return false;
+    }
     *image = std::move(result);
     return true;
 }
