@@ -96,15 +96,14 @@ void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
         entry.info = 1 | (std::uint64_t{static_cast<std::uint8_t>(code)} << 32);
         entry.tail[0] = static_cast<std::uint8_t>(code);
     }
-    ResetTable(endCode_ + 1);
+    ResetTable();
     currentCode_ = kNoCode;
 }
 
-// Back to the starting state after a clear code (or at the start). `counter` is the read
-// counter at that moment: every entry that can have been defined lies below counter - 2.
-void GifLzwState::ResetTable(std::int32_t counter) {
-    const std::int32_t upTo = std::min(counter - 2, kMaxCodes + 1);
-    for (std::int32_t code = endCode_ + 1; code < upTo; ++code) table_[code].info = 0;
+// Back to the starting state after a clear code (or at the start). Entries from before are
+// not erased: a code counts as defined only below R - 2, and everything below that has been
+// defined since (or marked undefined when an end code passed it).
+void GifLzwState::ResetTable() {
     previousCode_ = kNoCode;
     codeWidth_ = minimumCodeSize_ + 1;
     widthLimit_ = 1 << codeWidth_;
@@ -180,6 +179,8 @@ std::int32_t GifLzwState::ReadCode(CDataSource2* source) {
             readCounter_ = kNoCode;
         }
     }
+    // Nothing defines the entry this code passes over.
+    table_[readCounter_ - 2].info = 0;
     return code;
 }
 
@@ -318,7 +319,8 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
                     takeCode();
                     const std::uint64_t info = table[code].info;
                     const std::uint32_t length = static_cast<std::uint32_t>(Length(info));
-                    if (length - 1 >= 8) {  // undefined, clear, end, or longer than 8
+                    // Undefined, clear, end, the entry about to be defined, or longer than 8.
+                    if (length - 1 >= 8 || code >= counter - 2) {
                         haveCode = true;
                         break;
                     }
@@ -355,7 +357,7 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
         }
 
         const std::uint64_t info = table[code].info;
-        if (Length(info) != 0) {
+        if (code < counter - 2 && Length(info) != 0) {
             // A literal or a defined string; the first code after a start or a clear code (a
             // literal) defines nothing.
             if (previous != kNoCode) define(First(info));
@@ -365,21 +367,26 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
         }
         if (code == clearCode_) {
             save();
-            ResetTable(counter);
+            ResetTable();
             width = codeWidth_;
             limit = widthLimit_;
             counter = readCounter_;
             previous = previousCode_;
             continue;
         }
-        if (code == endCode_) break;
+        if (code == endCode_) {
+            table[counter - 2].info = 0;  // the entry it passes over stays undefined
+            break;
+        }
         if (code != counter - 2) {
+            table[counter - 2].info = 0;
             save();
             ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteUndefinedCode);
         }
         if (previous == kNoCode) {
             // "Previous string plus its first byte" with no previous string: the chain would
             // lead outside the table.
+            table[counter - 2].info = 0;
             save();
             ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteStringTooLong);
         }

@@ -85,7 +85,7 @@ class GifLzwState {
 
     template <bool kMayOverwrite>
     std::int32_t Decode(CDataSource2* source, std::uint8_t* row, std::int32_t n);
-    void ResetTable(std::int32_t counter);
+    void ResetTable();
     void RefillData(CDataSource2* source);
     bool FillRaw(CDataSource2* source);
 

@@ -340,4 +340,72 @@ TEST(GifLzw, OverwritingDecodeDeliversWhatDecodeRowDoesAndStaysInsideTheRow) {
     }
 }
 
+// Entries defined before a clear code must not come back: a code naming one is undefined until
+// it is defined anew, and the code about to be defined is the previous string plus its first
+// byte, whatever the entry held before. Rows wide and data long enough for the run of short
+// strings in the overwriting variant.
+TEST(GifLzw, EntriesFromBeforeAClearCodeAreNotReused) {
+    struct Writer {
+        std::vector<Code> codes;
+        std::int32_t counter = 0, width = 0, limit = 0;
+        void Clear() {
+            codes.push_back({4, width == 0 ? 3 : width});
+            counter = 6;
+            width = 3;
+            limit = 8;
+        }
+        void Emit(std::int32_t code) {
+            codes.push_back({code, width});
+            if (++counter > limit && width < 12) {
+                limit <<= 1;
+                ++width;
+            }
+        }
+    };
+    Bytes literals;
+    Writer w;
+    w.Clear();
+    for (int i = 0; i < 40; ++i) {  // defines entries 6 .. 44
+        literals.push_back(static_cast<std::uint8_t>((i * 5 + i / 3) & 3));
+        w.Emit(literals.back());
+    }
+    w.Clear();
+    w.Emit(1);
+    Writer stale = w;
+    for (std::int32_t literal : {2, 3, 0}) stale.Emit(literal);  // defines 6, 7, 8
+    stale.Emit(12);  // 12 held a string before the clear; now R - 2 is 9
+    Writer again = w;
+    again.Emit(6);  // R - 2: 1 1, not the string 6 held before the clear
+    again.Emit(5);
+    for (bool overwriting : {false, true}) {
+        SCOPED_TRACE(overwriting ? "overwriting" : "exact");
+        auto decode = [&](const Writer& writer, Bytes* row) {
+            Bytes packed = giftest::PackCodes(writer.codes);
+            packed.resize(packed.size() + 40, 0);  // data that follows, never reached
+            const Bytes data = Cat({{2}, giftest::SubBlocks(packed)});
+            br::MemorySource source(data);
+            auto lzw = std::make_unique<br::GifLzwState>();
+            lzw->InitLzw(&source, 8);
+            const auto width = static_cast<std::int32_t>(row->size());
+            return overwriting ? lzw->DecodeRowOverwriting(&source, row->data(), width)
+                               : lzw->DecodeRow(&source, row->data(), width);
+        };
+        Bytes row(64, kUnwritten);
+        std::uint32_t site = 0;
+        try {
+            decode(stale, &row);
+        } catch (br::CIAException* error) {
+            site = error->siteId;
+            delete error;
+        }
+        EXPECT_EQ(site, br::kLzwSiteUndefinedCode);
+
+        Bytes expected = literals;
+        expected.insert(expected.end(), {1, 1, 1});
+        std::fill(row.begin(), row.end(), kUnwritten);
+        ASSERT_EQ(decode(again, &row), static_cast<std::int32_t>(expected.size()));
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), row.begin()));
+    }
+}
+
 }  // namespace
