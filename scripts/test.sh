@@ -1,13 +1,34 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds and runs the tests plain, under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and the show's threads under ThreadSanitizer.
+# The whole test suite: installs what is missing, then builds and runs
+#   1. every test, plain (preset default);
+#   2. every test under AddressSanitizer + UndefinedBehaviorSanitizer (preset asan);
+#   3. the show's threads, the simulated device and the reliability runs under ThreadSanitizer
+#      (preset tsan; only the programs those tests need are built);
+#   4. the GIF fuzz target for a short while (FUZZ_SECONDS, default 60);
+#   5. the Windows build under Wine (scripts/wine-test.sh; skip with BOOTREEL_SKIP_WINE=1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 jobs=$(nproc)
-for preset in default asan tsan; do
-    echo "== $preset ==" >&2
+stage() { echo "== $* ==" >&2; }
+
+for preset in default asan; do
+    stage "$preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs"
 done
+
+stage tsan
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target platform_tests player_tests host_tests \
+    library_tests bootreel reliability_tests
+ctest --preset tsan -j "$jobs"
+
+stage fuzz
+FUZZ_SECONDS=${FUZZ_SECONDS:-60} scripts/fuzz-gif.sh
+
+if [ "${BOOTREEL_SKIP_WINE:-0}" != 1 ]; then
+    stage "windows build under wine"
+    scripts/wine-test.sh
+fi
