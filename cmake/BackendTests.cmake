@@ -4,15 +4,17 @@
 # or through a test header of their own) exist only on the "sim" backend. On any other backend
 # a folder joins when it is named in BOOTREEL_PORTABLE_TESTS (it sorts out itself which of its
 # tests run there, as tests/platform does), or when none of its sources needs the simulated
-# device. Folders whose tests link a library that exists only for the build machine (the GIF
-# tests compare against giflib, which has no MinGW build) are named in BOOTREEL_HOST_ONLY_TESTS
-# and stay out of cross builds. Every folder left out is noted.
+# device. Folders whose tests all need a library that exists only for the build machine are
+# named in BOOTREEL_HOST_ONLY_TESTS and stay out of cross builds (a folder with only some such
+# tests leaves them out itself, as tests/decode/gif does with its giflib comparisons). Every
+# folder left out is noted.
 #
 #   bootreel_test_folder_runs_here(<folder> <result-variable>)
-set(BOOTREEL_PORTABLE_TESTS "tests/platform;tests/win32" CACHE STRING
-    "Test folders that choose their own tests for each platform backend")
-set(BOOTREEL_HOST_ONLY_TESTS "tests/decode/gif" CACHE STRING
-    "Test folders that need libraries of the build machine")
+#
+# Both lists are plain variables, not cache entries, so that a build folder configured before a
+# folder joined them picks the change up.
+set(BOOTREEL_PORTABLE_TESTS tests/platform tests/win32 tests/decode tests/decode/gif tests/raster)
+set(BOOTREEL_HOST_ONLY_TESTS "")
 
 function(bootreel_test_folder_runs_here folder result)
     file(RELATIVE_PATH name ${PROJECT_SOURCE_DIR} ${folder})

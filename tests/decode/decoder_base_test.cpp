@@ -7,8 +7,8 @@
 
 #include "decode/decoder.h"
 #include "decode/memory_source.h"
-#include "platform/sim/device.h"
 #include "test_support.h"
+#include "tests/platform/fixture.h"
 
 namespace br {
 namespace {
@@ -33,11 +33,10 @@ class DecoderBaseTest : public ::testing::Test {
   protected:
     void SetUp() override {
         CountingError::live = 0;
-        gdiBefore = plat::sim::Live().gdiObjects;
+        gdiBefore = platform_test::LiveGdiObjects();
     }
     void TearDown() override {
-        plat::sim::FailBitmapsAbove(0);
-        EXPECT_EQ(plat::sim::Live().gdiObjects, gdiBefore) << "bitmaps left behind";
+        EXPECT_EQ(platform_test::LiveGdiObjects(), gdiBefore) << "bitmaps left behind";
     }
 
     const std::vector<std::uint8_t> bytes = {0};
@@ -183,18 +182,6 @@ TEST_F(DecoderBaseTest, AFailingFrameUndoesEverythingAndReleasesOnce) {
     EXPECT_EQ(image.frameCount, 0);
     EXPECT_EQ(image.palette, nullptr);
     test::ExpectError(decoder.lastError, ErrorCorruptData, 1, 2, 64);
-}
-
-TEST_F(DecoderBaseTest, APixelBufferThatCannotBeCreatedFailsTheOperation) {
-    decoder.frames.resize(2);
-    decoder.frames[0].frameRect = Rect(0, 0, 2, 2);
-    decoder.frames[1].frameRect = Rect(0, 0, 64, 64);
-    plat::sim::FailBitmapsAbove(1000);
-    CImgInfo image;
-    FrameList frames = nullptr;
-    EXPECT_EQ(decoder.DecodeFramesByPercent(&source, &image, &frames, 100), 0);
-    EXPECT_EQ(decoder.calls, (Calls{"info", "frame 0", "decode 0", "frame 1", "release"}));
-    test::ExpectError(decoder.lastError, ErrorOutOfMemory, 3003, 122, 530);
 }
 
 TEST_F(DecoderBaseTest, FrameCountsWithoutAUsableListFailWithTheirOwnSites) {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/module.h"
-#include "platform/sim/device.h"
 #include "test_support.h"
+#include "tests/platform/fixture.h"
 
 namespace br {
 namespace {
@@ -118,7 +118,7 @@ TEST(ErrorScopeTest, EachThreadKeepsItsOwnChain) {
         while (step.load() < s) std::this_thread::yield();
     };
     std::thread a([&] {
-        plat::sim::DeviceThreadScope device;
+        platform_test::DeviceThreadScope device;
         auto* error = new CountingError(ErrorCorruptData, 1, 0, 0);
         ErrorScope outer;
         outer.pending = error;
@@ -140,7 +140,7 @@ TEST(ErrorScopeTest, EachThreadKeepsItsOwnChain) {
         delete error;
     });
     std::thread b([&] {
-        plat::sim::DeviceThreadScope device;
+        platform_test::DeviceThreadScope device;
         waitFor(1);
         auto* error = new CountingError(ErrorCorruptData, 2, 0, 0);
         auto* innerError = new CountingError(ErrorCorruptData, 2, 1, 0);

@@ -6,47 +6,11 @@
 #include <cstring>
 
 #include "decode/error.h"
-#include "platform/sim/device.h"
+#include "tests/decode/image_fixture.h"
 #include "test_support.h"
 
 namespace br {
 namespace {
-
-class ImageDataTest : public ::testing::Test {
-  protected:
-    void SetUp() override { gdiBefore = plat::sim::Live().gdiObjects; }
-    void TearDown() override {
-        plat::sim::FailBitmapsAbove(0);
-        plat::sim::SetBitmapMemoryLimit(0);
-        EXPECT_EQ(plat::sim::Live().gdiObjects, gdiBefore) << "bitmaps left behind";
-    }
-
-    static void ExpectEmpty(const CImgData& data) {
-        EXPECT_EQ(data.width, 0);
-        EXPECT_EQ(data.height, 0);
-        EXPECT_EQ(data.rowPadding, 0);
-        EXPECT_EQ(data.colorBitmap, nullptr);
-        EXPECT_EQ(data.colorBits, nullptr);
-        EXPECT_EQ(data.maskBitmap, nullptr);
-        EXPECT_EQ(data.maskBits, nullptr);
-        EXPECT_EQ(data.palette, nullptr);
-        EXPECT_EQ(data.transparentIndex, -1);
-        EXPECT_TRUE(data.ownsPalette);
-    }
-
-    // Runs Create and returns the error it threw (null when it succeeded).
-    static CIAException* CreateCatching(CImgData& data, std::int32_t w, std::int32_t h,
-                                        std::uint8_t b, std::int32_t withMask) {
-        try {
-            data.Create(w, h, b, withMask);
-        } catch (CIAException* error) {
-            return error;
-        }
-        return nullptr;
-    }
-
-    int gdiBefore = 0;
-};
 
 TEST_F(ImageDataTest, ZeroOrNegativeSidesGiveAnEmptyBufferWithoutError) {
     const std::int32_t sides[][2] = {{0, 5}, {5, 0}, {-3, 5}, {5, -1}};
@@ -96,28 +60,6 @@ TEST_F(ImageDataTest, OneBytePerPixelGetsAZeroFilledPaletteOfAllEntries) {
     colour.Create(2, 2, 3, 1);
     EXPECT_EQ(colour.palette, nullptr);
     EXPECT_NE(colour.maskBits, nullptr);
-}
-
-TEST_F(ImageDataTest, AFailedColourPlaneLeavesTheBufferEmpty) {
-    CImgData data;
-    data.Create(4, 4, 1, 0);  // filled before: the failing Create releases it
-    plat::sim::FailBitmapsAbove(15);
-    CIAException* error = CreateCatching(data, 8, 8, 1, 1);
-    test::ExpectError(error, ErrorOutOfMemory, 3003, 122, 530);
-    delete error;
-    ExpectEmpty(data);
-}
-
-TEST_F(ImageDataTest, AFailedMaskPlaneDeletesTheColourPlaneAgain) {
-    const int before = plat::sim::Live().gdiObjects;
-    // The colour plane (4 rows of 4 bytes) fits the device's memory; the mask does not.
-    plat::sim::SetBitmapMemoryLimit(plat::sim::Live().bitmapBytes + 20);
-    CImgData data;
-    CIAException* error = CreateCatching(data, 4, 4, 1, 1);
-    test::ExpectError(error, ErrorOutOfMemory, 3003, 122, 542);
-    delete error;
-    ExpectEmpty(data);
-    EXPECT_EQ(plat::sim::Live().gdiObjects, before);
 }
 
 TEST_F(ImageDataTest, ReleaseTwiceAndCreateOverAFilledBufferFreeEverythingOnce) {

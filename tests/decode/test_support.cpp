@@ -1,5 +1,5 @@
-// Shared helpers of the decode tests and the test environment: a fresh simulated device with
-// the library attached, as it is when the device loads the library.
+// Shared helpers of the decode tests and the test environment: a fresh device with the library
+// attached, as it is when the device loads the library.
 #include "test_support.h"
 
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "platform/module.h"
-#include "platform/sim/device.h"
+#include "tests/platform/fixture.h"
 
 namespace br::test {
 
@@ -20,7 +20,7 @@ namespace {
 class LibraryEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        plat::sim::Reset();
+        platform_test::FreshDevice();
         AttachLibrary(plat::GetModuleOfAddress(reinterpret_cast<const void*>(&AttachLibrary)));
     }
     void TearDown() override { DetachLibrary(); }
@@ -36,11 +36,11 @@ DeviceFiles::DeviceFiles() {
     root_ = (base / ("decode-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
                 .string();
     std::filesystem::create_directories(root_);
-    plat::sim::SetDeviceRoot(root_);
+    platform_test::SetDeviceRoot(root_);
 }
 
 DeviceFiles::~DeviceFiles() {
-    plat::sim::SetDeviceRoot("");
+    platform_test::SetDeviceRoot("");
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
 }

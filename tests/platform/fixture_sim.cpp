@@ -1,4 +1,4 @@
-// The contract tests' seam on the simulated device.
+// The tests' seam on the simulated device.
 #include "platform/sim/device.h"
 #include "tests/platform/fixture.h"
 
@@ -15,6 +15,17 @@ int ScreenHeight() {
 }
 bool VirtualClock() {
     return true;
+}
+void SetDeviceRoot(const std::string& hostFolder) {
+    plat::sim::SetDeviceRoot(hostFolder);
+}
+int LiveGdiObjects() {
+    return plat::sim::Live().gdiObjects;
+}
+
+DeviceThreadScope::DeviceThreadScope() : scope_(new plat::sim::DeviceThreadScope()) {}
+DeviceThreadScope::~DeviceThreadScope() {
+    delete static_cast<plat::sim::DeviceThreadScope*>(scope_);
 }
 
 }  // namespace platform_test

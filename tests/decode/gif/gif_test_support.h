@@ -98,7 +98,7 @@ Result Decode(const Bytes& gif, std::uint32_t chunk = 0, const br::TargetSize* t
 // GetImageInfo through CImgDecoder2.
 Result Info(const Bytes& gif, br::DecoderImageInfo* info = nullptr);
 
-// giflib's view of a stream (DGifSlurp): per frame the image and the graphic control
+// giflib's view of a stream (DGifSlurp; gif_reference.cpp, build machine only): per frame the image and the graphic control
 // extension that stands directly before it.
 struct Reference {
     bool ok = false;
