@@ -241,7 +241,19 @@ findings() {
 
 ## Findings
 
-None yet.
+- No run found a crash, a sanitizer report, a hang, a leaked heap block or a thread, window,
+  handle, GDI object, device context, bitmap or timer left behind, except once (below). No
+  fuzz target found a crash.
+- Once in the 27,035 truncation shows (the sample cut to 4,589 bytes: twelve frames, the last
+  one cut short, a show that ends by its last frame after about 1.3 s of device time) the
+  window class "StartUpAnimation" was still registered after the entry point had returned,
+  with no window, thread or other object left. Every later show of the process would then
+  have returned at once without showing anything. The same cut picture ran 600 more times on
+  its own and 3,600 more times among its neighbouring prefixes without a recurrence, so it
+  depends on timing between the show's threads; its cause is not found yet. The runner now
+  reports such a leftover and unregisters the class, so that the run goes on testing shows.
+- Only the signalling thread's own timing decides where an action lands; `beforeTheWindow`
+  is rare because the window exists within microseconds of the call.
 DOC
 }
 
