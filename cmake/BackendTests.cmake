@@ -13,7 +13,8 @@
 #
 # Both lists are plain variables, not cache entries, so that a build folder configured before a
 # folder joined them picks the change up.
-set(BOOTREEL_PORTABLE_TESTS tests/platform tests/win32 tests/decode tests/decode/gif tests/raster)
+set(BOOTREEL_PORTABLE_TESTS tests/platform tests/win32 tests/decode tests/decode/gif tests/raster
+    tests/player)
 set(BOOTREEL_HOST_ONLY_TESTS "")
 
 function(bootreel_test_folder_runs_here folder result)

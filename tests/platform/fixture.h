@@ -30,6 +30,10 @@ void SetDeviceRoot(const std::string& hostFolder);
 // test that checks for leaks with it checks only where the count is known).
 int LiveGdiObjects();
 
+// What the device has alive (threads, kernel handles, drawing objects, device contexts, bitmap
+// memory) as a text to compare before and after a test; empty where the backend cannot count.
+std::string LiveObjects();
+
 // While it lives, a thread that the test started itself (a std::thread) takes part in the
 // device like one of the device's own threads.
 class DeviceThreadScope {

@@ -1,4 +1,6 @@
 // The tests' seam on the simulated device.
+#include <string>
+
 #include "platform/sim/device.h"
 #include "tests/platform/fixture.h"
 
@@ -21,6 +23,13 @@ void SetDeviceRoot(const std::string& hostFolder) {
 }
 int LiveGdiObjects() {
     return plat::sim::Live().gdiObjects;
+}
+std::string LiveObjects() {
+    const plat::sim::Counts live = plat::sim::Live();
+    return "threads " + std::to_string(live.threads) + ", handles " +
+           std::to_string(live.handles) + ", drawing objects " + std::to_string(live.gdiObjects) +
+           ", contexts " + std::to_string(live.deviceContexts) + ", bitmap bytes " +
+           std::to_string(live.bitmapBytes);
 }
 
 DeviceThreadScope::DeviceThreadScope() : scope_(new plat::sim::DeviceThreadScope()) {}

@@ -27,9 +27,12 @@ void SetDeviceRoot(const std::string& hostFolder) {
     const std::wstring folder = std::filesystem::path(hostFolder).wstring();
     ::SetEnvironmentVariableW(L"BOOTREEL_DEVICE_ROOT", folder.empty() ? nullptr : folder.c_str());
 }
-// Drawing objects are counted on the simulated device only.
+// Live objects are counted on the simulated device only.
 int LiveGdiObjects() {
     return -1;
+}
+std::string LiveObjects() {
+    return std::string();
 }
 
 DeviceThreadScope::DeviceThreadScope() {}

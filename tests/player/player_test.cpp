@@ -1,9 +1,11 @@
-// The player on its own: loading (with the decode-scale ladder), layout, and the guards of its
-// operations. Whole shows are in render_test.cpp and tests/host.
+// The player on its own: loading, layout, and the guards of its operations; on a real clock and
+// a real window, a played picture reaching the window. Whole shows are in render_test.cpp and
+// tests/host.
 #include <gtest/gtest.h>
 
 #include "player/animation_player.h"
-#include "show_testkit.h"
+#include "player/render_loop.h"
+#include "player_fixture.h"
 
 namespace {
 
@@ -11,51 +13,7 @@ using br::AnimationPlayer;
 using showtest::MakeGif;
 using showtest::SolidFrame;
 
-class Player : public showtest::ShowFixture {
-  protected:
-    void SetUp() override { BootScreen(8, 6); }
-
-    void TearDown() override {
-        if (window_ != nullptr && plat::IsWindow(window_)) plat::DestroyWindow(window_);
-        plat::UnregisterClass(u"PlayerTest", nullptr);
-        showtest::ShowFixture::TearDown();
-    }
-
-    void BootScreen(int width, int height) {
-        plat::sim::DeviceConfig config;
-        config.screenWidth = width;
-        config.screenHeight = height;
-        Boot(config);
-        plat::WNDCLASS windowClass{};
-        windowClass.lpfnWndProc = plat::DefWindowProc;
-        windowClass.lpszClassName = u"PlayerTest";
-        plat::RegisterClass(&windowClass);
-        window_ = plat::CreateWindowEx(0, u"PlayerTest", u"", 0, 0, 0, width, height, nullptr,
-                                       nullptr, nullptr, nullptr);
-        ASSERT_NE(window_, nullptr);
-        start_ = plat::sim::Live();
-    }
-
-    // Everything a player obtains is given back (the test's window and class aside).
-    void ExpectAllReleased() {
-        const plat::sim::Counts now = plat::sim::Live();
-        EXPECT_EQ(now.threads, start_.threads);
-        EXPECT_EQ(now.handles, start_.handles);
-        EXPECT_EQ(now.gdiObjects, start_.gdiObjects);
-        EXPECT_EQ(now.deviceContexts, start_.deviceContexts);
-        EXPECT_EQ(now.bitmapBytes, start_.bitmapBytes);
-    }
-
-    std::u16string Picture(int width, int height, int frames) {
-        std::vector<showtest::GifFrame> list;
-        for (int i = 0; i < frames; ++i) list.push_back(SolidFrame(0, 0, width, height, 'R', 0, 1));
-        return folder_->Put("p" + std::to_string(++pictures_) + ".gif",
-                            MakeGif(width, height, list));
-    }
-
-    plat::HWND window_ = nullptr;
-    int pictures_ = 0;
-};
+using Player = showtest::PlayerTest;
 
 TEST_F(Player, AttachingNoWindowChangesNothing) {
     AnimationPlayer player;
@@ -149,95 +107,93 @@ TEST_F(Player, PictureMoreThanAHundredTimesTheWindowIsScaledDown) {
     player.Destroy();
 }
 
-TEST_F(Player, DecodesAtTheFirstScaleThatFits) {
-    // 64 x 64 frames need 4096 bytes at full size, 1024 at half.
-    for (const auto& [limit, scale] : std::vector<std::pair<std::size_t, double>>{
-             {0, 1.0}, {2000, 0.5}, {300, 0.25}, {70, 0.125}, {20, 0.0625}}) {
-        SCOPED_TRACE(limit);
-        plat::sim::FailBitmapsAbove(limit);
-        AnimationPlayer player;
-        player.AttachWindow(window_);
-        ASSERT_TRUE(player.Load(Picture(64, 64, 2).c_str()));
-        EXPECT_EQ(player.decodeScale, scale);
-        EXPECT_EQ(player.frames[0]->image.width, static_cast<int>(64 * scale));
-        player.Destroy();
-    }
-    plat::sim::FailBitmapsAbove(10);  // not even 1/16 (16 bytes) fits
-    AnimationPlayer player;
-    player.AttachWindow(window_);
-    EXPECT_FALSE(player.Load(Picture(64, 64, 2).c_str()));
-    EXPECT_EQ(player.frames, nullptr);
-    EXPECT_FALSE(player.loaded);
-    plat::sim::FailBitmapsAbove(0);
-    player.Destroy();
-    ExpectAllReleased();
-}
-
 TEST_F(Player, OneFramePictureIsNeverPlayed) {
     AnimationPlayer player;
     player.AttachWindow(window_);
     ASSERT_TRUE(player.Load(Picture(4, 2, 1).c_str()));
     EXPECT_FALSE(player.Play(true));
     EXPECT_FALSE(player.Stop());
-    EXPECT_TRUE(plat::sim::Threads().empty());
+    EXPECT_EQ(player.renderLoop.thread, nullptr);
     player.Destroy();
 }
 
-TEST_F(Player, PlayingTwiceStartsOneThreadAndStopEndsIt) {
+
+// A player on a window that is on the screen, with the messages taken as a host takes them: the
+// frames reach the window in turn and the last one stays. (Top-most, so that windows of tests
+// running at the same time cannot cover it; see CMakeLists.txt.)
+class PlayerOnScreen : public Player {
+  protected:
+    void SetUp() override {
+        style_ = 0x10000000;   // visible
+        exStyle_ = 0x00000008;  // top-most
+        Player::SetUp();
+    }
+
+    // The window's pixels as rows of colour letters.
+    std::vector<std::string> WindowRows() {
+        plat::BITMAPINFO info{};
+        info.bmiHeader.biSize = 40;
+        info.bmiHeader.biWidth = kWidth;
+        info.bmiHeader.biHeight = -kHeight;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        void* bits = nullptr;
+        plat::HBITMAP copy = plat::CreateDIBSection(nullptr, &info, 0, &bits, nullptr, 0);
+        plat::HDC windowDc = plat::GetDC(window_);
+        plat::HDC memory = plat::CreateCompatibleDC(windowDc);
+        plat::HGDIOBJ old = plat::SelectObject(memory, copy);
+        EXPECT_TRUE(plat::BitBlt(memory, 0, 0, kWidth, kHeight, windowDc, 0, 0, plat::SRCCOPY));
+        std::vector<std::string> rows;
+        const auto* pixels = static_cast<const std::uint8_t*>(bits);
+        for (int y = 0; y < kHeight; ++y) {
+            std::string row;
+            for (int x = 0; x < kWidth; ++x) {
+                const std::uint8_t* p = pixels + y * kWidth * 3 + x * 3;
+                row.push_back(showtest::LetterOf(p[2], p[1], p[0]));
+            }
+            rows.push_back(row);
+        }
+        plat::SelectObject(memory, old);
+        plat::DeleteDC(memory);
+        plat::ReleaseDC(window_, windowDc);
+        plat::DeleteObject(copy);
+        return rows;
+    }
+};
+
+TEST_F(PlayerOnScreen, FramesReachTheWindowCentredAndTheLastOneStays) {
+    // A 4 x 2 picture in the 8 x 6 window: green, then blue over its right half.
+    const std::u16string path = folder_->Put(
+        "shown.gif", MakeGif(4, 2, {SolidFrame(0, 0, 4, 2, 'G', 2), SolidFrame(2, 0, 2, 2, 'B', 2)}));
     AnimationPlayer player;
-    EXPECT_FALSE(player.Play(false));  // nothing loaded
-    player.AttachWindow(window_);
-    ASSERT_TRUE(player.Load(Picture(4, 2, 3).c_str()));
-    EXPECT_FALSE(player.Stop());  // never played
+    ASSERT_TRUE(player.AttachWindow(window_));
+    player.SetBackgroundColour(0x00FFFFFF);
+    ASSERT_TRUE(player.Load(path.c_str()));
+    ASSERT_TRUE(player.Play(false));
 
-    EXPECT_TRUE(player.Play(false));
-    EXPECT_TRUE(player.Play(false));
-    EXPECT_EQ(plat::sim::Threads().size(), 1u);
-    EXPECT_TRUE(player.playing);
+    // Take messages until the render thread reports the end; a timer bounds the wait.
+    const plat::HANDLE thread = player.renderLoop.thread;
+    ASSERT_NE(thread, nullptr);
+    EXPECT_TRUE(player.Play(false));  // already playing: the same thread
+    EXPECT_EQ(player.renderLoop.thread, thread);
+    ASSERT_NE(plat::SetTimer(window_, 1, 10000, nullptr), 0u);
+    plat::MSG message{};
+    bool ended = false;
+    while (!ended && plat::GetMessage(&message, nullptr, 0, 0) > 0) {
+        if (message.message == plat::WM_TIMER) break;
+        ended = message.message == br::MSG_ANIMATION_ENDED;
+        plat::DispatchMessage(&message);
+    }
+    plat::KillTimer(window_, 1);
+    ASSERT_TRUE(ended) << "the animation did not end within 10 s";
 
-    // The render thread waits for this thread to take its frame-shown message; with the window
-    // gone that send fails at once and the thread sees the end request within a pass.
-    plat::DestroyWindow(window_);
-    EXPECT_TRUE(player.Stop());
+    const std::vector<std::string> expected = {"WWWWWWWW", "WWWWWWWW", "WWGGBBWW",
+                                               "WWGGBBWW", "WWWWWWWW", "WWWWWWWW"};
+    EXPECT_EQ(WindowRows(), expected);
+    player.Stop();
     EXPECT_FALSE(player.playing);
     EXPECT_EQ(player.renderLoop.thread, nullptr);
-    EXPECT_EQ(plat::sim::TerminateThreadCalls(), 0);
-    EXPECT_TRUE(plat::sim::Threads()[0].finished);
     EXPECT_TRUE(player.Destroy());
-    ExpectAllReleased();
-}
-
-TEST_F(Player, ThreadThatCannotBeSeenToEndKeepsWhatItUses) {
-    AnimationPlayer player;
-    player.AttachWindow(window_);
-    ASSERT_TRUE(player.Load(Picture(4, 2, 3).c_str()));
-    ASSERT_TRUE(player.Play(false));
-    // This thread sleeps instead of taking messages: the render thread's first frame-shown
-    // message waits for it.
-    plat::Sleep(10);
-
-    // The window still exists and this thread does not take the render thread's message: the
-    // thread cannot end, the device cannot terminate it, so nothing it uses may be freed.
-    EXPECT_FALSE(player.Destroy());
-    EXPECT_EQ(plat::sim::TerminateThreadCalls(), 1);
-    EXPECT_NE(player.frames, nullptr);
-    EXPECT_NE(player.renderLoop.surface, nullptr);
-
-    // Once the window is gone the thread ends and a second Destroy finishes the job.
-    plat::DestroyWindow(window_);
-    EXPECT_TRUE(player.Destroy());
-    EXPECT_EQ(player.frames, nullptr);
-    ExpectAllReleased();
-}
-
-TEST_F(Player, FillRectColourPaintsOnlyTheRectangle) {
-    plat::HDC screen = plat::GetDC(nullptr);
-    br::FillRectColour(screen, 0, 0, 8, 6, 0x00FFFFFF);
-    br::FillRectColour(screen, 2, 1, 3, 2, 0x000000FF);  // red, laid out 0x00BBGGRR
-    plat::ReleaseDC(nullptr, screen);
-    EXPECT_EQ(showtest::ScreenRows(plat::sim::Screen()),
-              (std::vector<std::string>{"WWWWWWWW", "WWRRRWWW", "WWRRRWWW", "WWWWWWWW", "WWWWWWWW",
-                                        "WWWWWWWW"}));
     ExpectAllReleased();
 }
 

@@ -1,65 +1,22 @@
-// Test support for the show's tests: tiny GIF and WAV files written inline, a temporary device
-// root to hold them, and the screen read back as rows of colour letters.
+// Test support for the show's tests on the simulated device: the screen read back as rows of
+// colour letters and the device fixture (tiny GIF and WAV files and the temporary device root:
+// picture_files.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "picture_files.h"
 #include "platform/sim/device.h"
 
 namespace showtest {
-
-// The test pictures' 16-entry global palette, one letter per colour. Index 8 is the colour that
-// frames use as their transparent index; letters the screen never shows read as '?'.
-//   W white  K black  R red  G green  B blue  Y yellow  C cyan  M magenta  . transparent
-constexpr char kLetters[] = "WKRGBYCM.";
-constexpr std::uint8_t kTransparentIndex = 8;
-
-// One frame: its place on the logical screen and its rows as letters. A frame that holds '.'
-// gets a graphic control extension naming index 8 transparent.
-struct GifFrame {
-    int left;
-    int top;
-    std::vector<std::string> rows;
-    std::uint16_t delay = 0;  // hundredths of a second
-    std::uint8_t disposal = 0;
-};
-
-// A GIF89a file of the given logical screen size with the frames above. The image data uses
-// LZW with a clear code before the table would grow, so every code is 5 bits wide.
-std::vector<std::uint8_t> MakeGif(int width, int height, const std::vector<GifFrame>& frames);
-
-// A frame covering (left, top) to (left + width, top + height) in one colour.
-GifFrame SolidFrame(int left, int top, int width, int height, char letter, std::uint16_t delay = 0,
-                    std::uint8_t disposal = 0);
-
-// A mono 8-bit PCM WAV file of the given length.
-std::vector<std::uint8_t> MakeWav(std::uint32_t durationMs);
 
 // The screen shot as rows of letters (see kLetters; '?' for any other colour).
 std::vector<std::string> ScreenRows(const plat::sim::ScreenShot& shot);
 // The part (left, top, width, height) of the screen shot as rows of letters.
 std::vector<std::string> ScreenRows(const plat::sim::ScreenShot& shot, int left, int top, int width,
                                     int height);
-
-// A temporary host folder that stands for the device's "\" while it lives.
-class DeviceFolder {
-  public:
-    DeviceFolder();
-    ~DeviceFolder();
-    DeviceFolder(const DeviceFolder&) = delete;
-    DeviceFolder& operator=(const DeviceFolder&) = delete;
-
-    const std::string& HostRoot() const { return root_; }
-    // Writes a file (name relative to the root) and returns its device path ("\name").
-    std::u16string Put(const std::string& name, const std::vector<std::uint8_t>& bytes);
-    // Creates a folder and returns its device path.
-    std::u16string MakeFolder(const std::string& name);
-
-  private:
-    std::string root_;
-};
 
 }  // namespace showtest
 
