@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -20,8 +22,60 @@
 #include "platform/sim/device.h"
 #include "platform/sim/internal.h"
 
+// A read-only stream with a buffer of its own. Decoders move back and forth through a picture
+// with many short relative seeks (every sub-block of a GIF is skipped that way); the C
+// library's streams throw their buffer away on every seek, so each skip would cost a system
+// call and a refill. Here a seek that lands inside the buffered window only moves the cursor.
 struct plat::FileStreamObject {
-    std::FILE* file;
+    static constexpr std::size_t kWindow = 64 * 1024;
+
+    std::FILE* file;       // unbuffered; read only to fill `window` or large requests
+    long size;             // bytes in the file when it was opened
+    long windowStart = 0;  // file offset of window[0]
+    std::size_t windowLength = 0;
+    long position = 0;      // the stream's position
+    long filePosition = 0;  // where `file` stands
+    unsigned char window[kWindow];
+
+    // Reads up to `count` bytes at `position` from the file itself; advances both positions.
+    std::size_t ReadFromFile(unsigned char* out, std::size_t count) {
+        if (filePosition != position) {
+            if (std::fseek(file, position, SEEK_SET) != 0) return 0;
+            filePosition = position;
+        }
+        const std::size_t got = std::fread(out, 1, count, file);
+        filePosition += static_cast<long>(got);
+        position += static_cast<long>(got);
+        return got;
+    }
+
+    std::size_t Read(unsigned char* out, std::size_t count) {
+        std::size_t done = 0;
+        while (done < count) {
+            const long offset = position - windowStart;
+            if (offset >= 0 && static_cast<std::size_t>(offset) < windowLength) {
+                const std::size_t n =
+                    std::min(count - done, windowLength - static_cast<std::size_t>(offset));
+                std::memcpy(out + done, window + offset, n);
+                done += n;
+                position += static_cast<long>(n);
+                continue;
+            }
+            if (position >= size) break;
+            if (count - done >= kWindow) {  // large reads bypass the window
+                const std::size_t got = ReadFromFile(out + done, count - done);
+                done += got;
+                break;
+            }
+            windowStart = position;
+            windowLength = 0;
+            const std::size_t got = ReadFromFile(window, kWindow);
+            position = windowStart;  // the window holds the bytes; the stream has not moved yet
+            windowLength = got;
+            if (got == 0) break;
+        }
+        return done;
+    }
 };
 
 struct plat::FindObject {
@@ -251,9 +305,18 @@ HFILESTREAM FileOpen(const char16_t* path, const char* mode) {
     if (!r.exists || !fs::is_regular_file(r.host, ec)) return nullptr;
     std::FILE* file = std::fopen(r.host.c_str(), "rb");
     if (file == nullptr) return nullptr;
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        return nullptr;
+    }
     Files& f = TheFiles();
     std::lock_guard<std::mutex> lock(f.mutex);
-    auto* stream = new FileStreamObject{file};
+    auto* stream = new FileStreamObject;
+    stream->file = file;
+    stream->size = size;
     f.streams.insert(stream);
     return stream;
 }
@@ -261,31 +324,47 @@ HFILESTREAM FileOpen(const char16_t* path, const char* mode) {
 std::size_t FileRead(void* buffer, std::size_t size, std::size_t count, HFILESTREAM stream) {
     Files& f = TheFiles();
     std::lock_guard<std::mutex> lock(f.mutex);
-    if (buffer == nullptr || f.streams.count(stream) == 0) return 0;
-    return std::fread(buffer, size, count, stream->file);
+    if (buffer == nullptr || f.streams.count(stream) == 0 || size == 0 || count == 0) return 0;
+    if (count > static_cast<std::size_t>(-1) / size) return 0;
+    // Like fread: the position moves by every byte read; the result counts whole elements.
+    return stream->Read(static_cast<unsigned char*>(buffer), size * count) / size;
 }
 
 int FileSeek(HFILESTREAM stream, long offset, int origin) {
     Files& f = TheFiles();
     std::lock_guard<std::mutex> lock(f.mutex);
     if (f.streams.count(stream) == 0) return -1;
+    long base;
     switch (origin) {
         case FILE_SEEK_SET:
-            return std::fseek(stream->file, offset, SEEK_SET) == 0 ? 0 : -1;
+            base = 0;
+            break;
         case FILE_SEEK_CUR:
-            return std::fseek(stream->file, offset, SEEK_CUR) == 0 ? 0 : -1;
+            base = stream->position;
+            break;
         case FILE_SEEK_END:
-            return std::fseek(stream->file, offset, SEEK_END) == 0 ? 0 : -1;
+            base = stream->size;
+            break;
         default:
             return -1;  // the position stays
     }
+    // As with the C library, a position before the start fails and leaves the position; one
+    // past the end is allowed (reads there deliver nothing).
+    if ((offset < 0 && base < std::numeric_limits<long>::min() - offset) ||
+        (offset > 0 && base > std::numeric_limits<long>::max() - offset)) {
+        return -1;
+    }
+    const long target = base + offset;
+    if (target < 0) return -1;
+    stream->position = target;
+    return 0;
 }
 
 long FileTell(HFILESTREAM stream) {
     Files& f = TheFiles();
     std::lock_guard<std::mutex> lock(f.mutex);
     if (f.streams.count(stream) == 0) return -1;
-    return std::ftell(stream->file);
+    return stream->position;
 }
 
 int FileClose(HFILESTREAM stream) {

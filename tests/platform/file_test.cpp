@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/sim/device.h"
 
@@ -154,6 +155,38 @@ TEST_F(FileTest, StreamsReadSeekAndTellLikeTheCLibrary) {
     EXPECT_NE(plat::FileSeek(f, 1, 3), 0);
     EXPECT_NE(plat::FileSeek(f, -1, plat::FILE_SEEK_SET), 0);
     EXPECT_EQ(plat::FileTell(f), 10);
+    EXPECT_EQ(plat::FileClose(f), 0);
+}
+
+// Streams keep a read window of their own so that a decoder's many short skips cost no system
+// call; wherever the window starts and ends, every read must deliver the file's bytes.
+TEST_F(FileTest, ReadsAndShortSkipsAcrossTheReadWindowDeliverTheFilesBytes) {
+    std::string bytes(200000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    Write(root_ / "Windows" / "big.bin", bytes);
+    plat::HFILESTREAM f = plat::FileOpen(u"\\Windows\\big.bin", "rb");
+    ASSERT_NE(f, nullptr);
+    std::vector<char> buffer(150000);
+    long position = 0;
+    unsigned step = 1;
+    while (position < static_cast<long>(bytes.size())) {
+        const std::size_t want = step % 5 == 0 ? 70000 : 1 + step % 300;  // some bypass the window
+        const std::size_t got = plat::FileRead(buffer.data(), 1, want, f);
+        const std::size_t expected = std::min<std::size_t>(want, bytes.size() - position);
+        ASSERT_EQ(got, expected) << "at " << position;
+        ASSERT_EQ(std::string(buffer.data(), got), bytes.substr(position, got))
+            << "at " << position;
+        position += static_cast<long>(got);
+        const long skip = static_cast<long>(step * 37 % 700) - 100;  // back and forth
+        if (position + skip >= 0) {
+            ASSERT_EQ(plat::FileSeek(f, skip, plat::FILE_SEEK_CUR), 0);
+            position += skip;
+        }
+        ASSERT_EQ(plat::FileTell(f), position);
+        ++step;
+    }
+    EXPECT_EQ(plat::FileRead(buffer.data(), 1, 10, f), 0u);
     EXPECT_EQ(plat::FileClose(f), 0);
 }
 
