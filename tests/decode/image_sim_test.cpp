@@ -4,8 +4,8 @@
 #include "decode/error.h"
 #include "decode/image.h"
 #include "platform/sim/device.h"
-#include "tests/decode/image_fixture.h"
 #include "test_support.h"
+#include "tests/decode/image_fixture.h"
 
 namespace br {
 namespace {

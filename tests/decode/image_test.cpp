@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "decode/error.h"
-#include "tests/decode/image_fixture.h"
 #include "test_support.h"
+#include "tests/decode/image_fixture.h"
 
 namespace br {
 namespace {

@@ -26,9 +26,9 @@ int LiveGdiObjects() {
 }
 std::string LiveObjects() {
     const plat::sim::Counts live = plat::sim::Live();
-    return "threads " + std::to_string(live.threads) + ", handles " +
-           std::to_string(live.handles) + ", drawing objects " + std::to_string(live.gdiObjects) +
-           ", contexts " + std::to_string(live.deviceContexts) + ", bitmap bytes " +
+    return "threads " + std::to_string(live.threads) + ", handles " + std::to_string(live.handles) +
+           ", drawing objects " + std::to_string(live.gdiObjects) + ", contexts " +
+           std::to_string(live.deviceContexts) + ", bitmap bytes " +
            std::to_string(live.bitmapBytes);
 }
 

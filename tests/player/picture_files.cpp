@@ -172,8 +172,8 @@ DeviceFolder::DeviceFolder() {
     std::random_device random;
     const auto base = std::filesystem::temp_directory_path();
     for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
-        const auto candidate = base / ("bootreel-show-" + std::to_string(random()) + "-" +
-                                       std::to_string(counter++));
+        const auto candidate =
+            base / ("bootreel-show-" + std::to_string(random()) + "-" + std::to_string(counter++));
         if (std::filesystem::create_directory(candidate)) root_ = candidate.string();
     }
     if (root_.empty()) throw std::runtime_error("no temporary folder");

@@ -117,14 +117,13 @@ TEST_F(Player, OneFramePictureIsNeverPlayed) {
     player.Destroy();
 }
 
-
 // A player on a window that is on the screen, with the messages taken as a host takes them: the
-// frames reach the window in turn and the last one stays. (Top-most, so that windows of tests
+// composed frames reach the window, centred, and the last picture stays when the animation ends. (Top-most, so that windows of tests
 // running at the same time cannot cover it; see CMakeLists.txt.)
 class PlayerOnScreen : public Player {
   protected:
     void SetUp() override {
-        style_ = 0x10000000;   // visible
+        style_ = 0x10000000;    // visible
         exStyle_ = 0x00000008;  // top-most
         Player::SetUp();
     }
@@ -164,7 +163,8 @@ class PlayerOnScreen : public Player {
 TEST_F(PlayerOnScreen, FramesReachTheWindowCentredAndTheLastOneStays) {
     // A 4 x 2 picture in the 8 x 6 window: green, then blue over its right half.
     const std::u16string path = folder_->Put(
-        "shown.gif", MakeGif(4, 2, {SolidFrame(0, 0, 4, 2, 'G', 2), SolidFrame(2, 0, 2, 2, 'B', 2)}));
+        "shown.gif",
+        MakeGif(4, 2, {SolidFrame(0, 0, 4, 2, 'G', 2), SolidFrame(2, 0, 2, 2, 'B', 2)}));
     AnimationPlayer player;
     ASSERT_TRUE(player.AttachWindow(window_));
     player.SetBackgroundColour(0x00FFFFFF);
