@@ -118,8 +118,9 @@ TEST_F(Player, OneFramePictureIsNeverPlayed) {
 }
 
 // A player on a window that is on the screen, with the messages taken as a host takes them: the
-// composed frames reach the window, centred, and the last picture stays when the animation ends. (Top-most, so that windows of tests
-// running at the same time cannot cover it; see CMakeLists.txt.)
+// composed frames reach the window, centred, and the last picture stays when the animation ends.
+// (Top-most, so that windows of tests running at the same time cannot cover it; see
+// CMakeLists.txt.)
 class PlayerOnScreen : public Player {
   protected:
     void SetUp() override {
