@@ -244,17 +244,19 @@ findings() {
 
 - No run found a crash, a sanitizer report, a hang or a leaked heap block, and no fuzz target
   found a crash. Every one of the shows returned.
-- One show left something behind: in the truncation run, the sample cut to 4,589 bytes
-  (twelve frames, the last one cut short; a show that ends by its last frame after about
-  1.3 s of device time) returned with the window class "StartUpAnimation" still registered,
-  and nothing else left (no window, thread, handle, GDI object, device context, bitmap or
-  timer). With the class registered, every later show of a process returns at once without
-  showing anything, so in that run the remaining 10,650 prefixes of the sample exercised
-  nothing but that early return. The same cut picture ran 600 more times on its own, and its
-  601 neighbouring prefixes (4,300 to 4,900 bytes) three more times, without a recurrence: it
-  depends on the timing of the show's threads, and its cause is not found yet. The runner now
-  reports such a leftover and unregisters the class so that later shows are tested again;
-  the sample's prefixes were then run again on their own (below).
+- Twice a show left something behind, the same thing both times: the window class
+  "StartUpAnimation" was still registered after the entry point had returned, with nothing
+  else left (no window, thread, handle, GDI object, device context, bitmap or timer). It
+  happened in the truncation run with the sample cut to 4,589 bytes, and in the second run
+  over the sample's prefixes with the sample cut to 7,742 bytes; both cut pictures end inside a
+  frame's image data and play to their last frame (about 1.3 s and 2.2 s of device time).
+  About one show in 20,000; the 4,589-byte picture ran 600 more times on its own, and its 601
+  neighbouring prefixes three more times, without a recurrence, so it depends on the timing
+  of the show's threads. Its cause is not found yet. With the class registered, every later
+  show of a process returns at once without showing anything: in the first run the remaining
+  10,650 prefixes of the sample therefore exercised nothing but that early return, which is
+  why the sample's prefixes were run again on their own (below) after the runner learned to
+  report such a leftover and unregister the class, so that later shows are tested again.
 - `beforeTheWindow` is rare in the boot-timing tally because the window exists within
   microseconds of the call; actions meant for "while decoding" land in `whileLoading`.
 - The fuzz targets' coverage counts cover every instrumented library of the fuzz build (the
@@ -263,12 +265,13 @@ DOC
     rerun
 }
 
-# A run made by hand after the runner learned to unregister a class left behind: the sample's
-# prefixes alone (`bootreel-reliability truncation --corpus samples`, AddressSanitizer build).
+# The second truncation run (step truncation-sample): the generated GIFs and the sample.
 rerun() {
     [ -f "$results/truncation-sample.txt" ] || return 0
     echo
-    echo "Every prefix of the sample again, on its own:"
+    echo "Every prefix of the generated GIFs and the sample again (\`scripts/reliability.sh"
+    echo "truncation-sample\`), a run with the runner that unregisters a class left behind (its"
+    echo "one failing show shows as failures=2: that runner counted each line of a leftover):"
     echo '```'
     cat "$results/truncation-sample.txt"
     echo '```'

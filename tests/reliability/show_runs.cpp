@@ -161,6 +161,43 @@ private:
     std::thread thread_;
 };
 
+// The messages that the last show's window received (runs of one message folded), with their
+// device time from `sinceMs` and whether they were sent (s) or posted (p): the report of a
+// show that left something behind.
+std::string DescribeMessages(std::uint64_t sinceMs) {
+    const std::vector<plat::sim::MessageRecord> all = plat::sim::DeliveredMessages();
+    std::size_t first = all.size();
+    for (std::size_t i = all.size(); i-- > 0;) {
+        if (all[i].message == 1 && all[i].windowClass == kShowClass) {
+            first = i;
+            break;
+        }
+    }
+    if (first == all.size()) return "no show window was created";
+    std::ostringstream out;
+    out << "its window's messages:";
+    std::uint32_t last = 0;
+    int run = 0;
+    auto flush = [&] {
+        if (run > 1) out << " x" << run;
+    };
+    for (std::size_t i = first; i < all.size(); ++i) {
+        const auto& m = all[i];
+        if (m.window != all[first].window) continue;
+        if (run > 0 && m.message == last) {
+            ++run;
+            continue;
+        }
+        flush();
+        out << " 0x" << std::hex << m.message << std::dec << "@"
+            << (m.timeMs >= sinceMs ? m.timeMs - sinceMs : 0) << (m.sent ? "s" : "p");
+        last = m.message;
+        run = 1;
+    }
+    flush();
+    return out.str();
+}
+
 std::string TempFolder() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/bootreel-rel-XXXXXX";
@@ -325,6 +362,7 @@ ShowOutcome ShowBench::Run(const ShowPlan& plan) {
         outcome.leftovers.push_back("the show's window is still there");
     }
     if (!outcome.leftovers.empty()) {
+        outcome.leftovers.push_back(DescribeMessages(start));
         // A class left registered would make every later show return at once without
         // showing anything; take it away so that the run goes on testing shows. Anything else
         // left is reported once and becomes the new baseline.
@@ -364,7 +402,10 @@ namespace {
 
 void Record(RunSummary& summary, const ShowOutcome& outcome, const std::string& what) {
     ++summary.shows;
-    for (const std::string& leftover : outcome.leftovers) summary.Fail(what + ": " + leftover);
+    if (outcome.leftovers.empty()) return;
+    std::string all = what;
+    for (const std::string& leftover : outcome.leftovers) all += "; " + leftover;
+    summary.Fail(all);
 }
 
 // The screen of the truncation and corruption runs: small, so that the many thousand shows
