@@ -138,7 +138,8 @@ step_report() {
 # Reliability
 
 Written by \`scripts/reliability.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC') at commit
-$(git rev-parse --short HEAD), ${cpu:-unknown CPU}, $(nproc) cores. Every figure below is the
+$(git rev-parse --short HEAD), ${cpu:-unknown CPU}, $(nproc) cores, from the results of its
+steps (each made earlier with the commands committed at the time). Every figure below is the
 output of the committed command; run \`scripts/reliability.sh\` to repeat all of it, or name
 steps (\`scripts/reliability.sh truncation load report\`). CI runs short versions of the show
 runs with the test suite (label \`reliability\`, plain and sanitizer builds).
@@ -178,7 +179,7 @@ $(result corruption)
 ## Fuzzing
 
 libFuzzer with AddressSanitizer + UndefinedBehaviorSanitizer, \`-fork=1 -ignore_crashes=1\` so
-that a crash is recorded and fuzzing goes on. \`fuzz_gif\` runs the GIF decoder's public
+that a crash is recorded and fuzzing goes on. \`gif_fuzz\` runs the GIF decoder's public
 operations over arbitrary bytes; \`fuzz_compose\` runs the compositor over random pixel buffers
 (palette, colour with and without a mask or key) and random placements, orientations and
 clips that describe memory that exists, and fails if any byte outside the destination
