@@ -130,10 +130,22 @@ std::uint16_t RegisterClass(const WNDCLASS* windowClass) {
     const std::u16string name(windowClass->lpszClassName);
     const std::u16string key = Fold(name);
     if (s.classes.count(key)) return 0;
+    // Class atoms lie in 0xC000..0xFFFF and are reused once their class is gone, as the
+    // platform's are: a process that registers and unregisters a class over and over (one show
+    // after another) must never be handed 0, which callers read as failure.
+    std::uint16_t atom = s.nextAtom;
+    for (int tries = 0;; ++tries) {
+        if (tries == 0x4000) return 0;  // every atom in use
+        bool used = false;
+        for (const auto& entry : s.classes) used = used || entry.second->atom == atom;
+        if (!used) break;
+        atom = atom == 0xFFFF ? 0xC000 : static_cast<std::uint16_t>(atom + 1);
+    }
+    s.nextAtom = atom == 0xFFFF ? 0xC000 : static_cast<std::uint16_t>(atom + 1);
     auto cls = std::make_shared<WindowClass>();
     cls->name = name;
     cls->procedure = windowClass->lpfnWndProc;
-    cls->atom = s.nextAtom++;
+    cls->atom = atom;
     s.classes[key] = cls;
     return cls->atom;
 }

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "platform/window.h"
 #include "show_runs.h"
 
 namespace {
@@ -59,6 +60,32 @@ TEST(Reliability, CallerSignallingAtRandomMomentsAlwaysGetsItsCallBack) {
     // The moments are spread over the show's life.
     EXPECT_GT(Tally(summary, "betweenFrames"), 0) << summary.Line();
     EXPECT_GT(Tally(summary, "beforeTheCall"), 0) << summary.Line();
+}
+
+plat::LRESULT PLAT_CALLBACK IdleProcedure(plat::HWND window, std::uint32_t message,
+                                          plat::WPARAM wParam, plat::LPARAM lParam) {
+    return plat::DefWindowProc(window, message, wParam, lParam);
+}
+
+// Found by the long truncation run: the 16,385th class registration of a process was handed
+// atom 0, which a show reads as "the class is taken"; that show returned at once and left its
+// class registered, and every show after it returned at once too.
+TEST(Reliability, ShowsGoOnPlayingAfterSixteenThousandClassRegistrations) {
+    reliability::ShowBench bench(48, 40);
+    plat::WNDCLASS churn{};
+    churn.lpfnWndProc = IdleProcedure;
+    churn.lpszClassName = u"Churn";
+    for (int i = 0; i < 0x4000; ++i) {
+        ASSERT_NE(plat::RegisterClass(&churn), 0) << "registration " << i;
+        ASSERT_TRUE(plat::UnregisterClass(u"Churn", nullptr));
+    }
+    for (int show = 0; show < 3; ++show) {
+        reliability::ShowPlan plan;
+        plan.picture = reliability::ShortAnimation(32, 24, 3, 4, 1);
+        const reliability::ShowOutcome outcome = bench.Run(plan);
+        EXPECT_GT(outcome.copies, 0) << "show " << show << " showed nothing";
+        EXPECT_TRUE(outcome.leftovers.empty()) << "show " << show << ": " << outcome.leftovers[0];
+    }
 }
 
 }  // namespace
