@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -264,8 +265,20 @@ ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAf
 
     // The boot sequence's side: the end request at its time, and watchers that note when the
     // show's events are signalled. They are device threads so that virtual time waits for them.
+    // Each helper counts itself in once it is a device thread; the show starts only after all
+    // of them have, or virtual time could run past their deadlines while a helper is still
+    // starting up (a starting std::thread is no device thread yet).
+    std::mutex readyMutex;
+    std::condition_variable readyChanged;
+    int ready = 0;
+    auto countIn = [&] {
+        std::lock_guard<std::mutex> guard(readyMutex);
+        ++ready;
+        readyChanged.notify_all();
+    };
     std::thread ender([&] {
         plat::sim::DeviceThreadScope scope;
+        countIn();
         const std::uint32_t at = endAfterMs ? *endAfterMs : kNothingShownMs;
         const std::uint64_t now = plat::sim::Now() - start;
         const std::uint32_t wait = now >= at ? 0 : static_cast<std::uint32_t>(at - now);
@@ -282,12 +295,14 @@ ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAf
     std::uint64_t doneWokeAt = 0, shutdownWokeAt = 0;
     std::thread doneWatcher([&] {
         plat::sim::DeviceThreadScope scope;
+        countIn();
         plat::WaitForSingleObject(done, plat::INFINITE);
         doneWokeAt = plat::sim::Now();
     });
     std::thread shutdownWatcher([&] {
         if (!shutdownDone) return;
         plat::sim::DeviceThreadScope scope;
+        countIn();
         plat::WaitForSingleObject(shutdownDone, plat::INFINITE);
         shutdownWokeAt = plat::sim::Now();
     });
@@ -306,6 +321,11 @@ ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAf
         }
     });
 
+    {
+        const int helpers = shutdownDone ? 3 : 2;
+        std::unique_lock<std::mutex> lock(readyMutex);
+        readyChanged.wait(lock, [&] { return ready == helpers; });
+    }
     if (options.mode == "shutdown") {
         DoShutdownAnimation(nullptr, endRequest, done);
     } else {
