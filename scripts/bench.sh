@@ -71,15 +71,13 @@ $(cat "$log/show.txt")
 
 ### What limits these figures
 
-- Time to first frame on large pictures is bound by reading the file, not by LZW. Loading
-  reads the picture twice, as the player is built to (once for its description, once to decode
-  every frame), and each pass first indexes the stream: every 255-byte data sub-block is
-  skipped with a relative seek. On the simulated device a file is a C stdio stream, where each
-  such seek is an \`lseek\` system call that also throws the read buffer away, so the next
-  size byte refills it. \`strace -c\` of one \`bench_show 1\` run counted 607,922 \`lseek\`
-  calls and 58,667 \`read\` calls for about 75 MB of pictures decoded. giflib's reference
-  reads from memory in one pass. A small picture (the sample) is dominated by fixed costs
-  instead, and there our whole path is faster than giflib's bare decode.
+- Time to first frame: loading reads the picture twice, as the player is built to (once for
+  its description, once to decode every frame), and each pass first indexes the stream by
+  skipping every 255-byte data sub-block with a relative seek. The simulated device's file
+  streams keep a 64 KiB read window of their own, so such a skip costs no system call (with
+  the C library's streams, which drop their buffer on every seek, \`strace -c\` counted
+  607,922 \`lseek\` calls in one run and the large pictures took 1.8 times giflib's decode).
+  What remains is decoding every frame before the first is shown.
 - Memory above the frames is the two 24-bit surfaces the render thread keeps (the window's
   size and the visible picture's size, 3 bytes per pixel each): for a 240 x 320 screen that is
   460 KB whatever the picture. Against the 1.15 MB of frame rectangles of the 40-frame sample
