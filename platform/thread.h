@@ -44,4 +44,16 @@ bool CloseHandle(HANDLE handle);
 std::uint32_t GetTickCount();
 void Sleep(std::uint32_t ms);
 
+constexpr std::uint32_t TIMERR_NOERROR = 0;
+constexpr std::uint32_t TIMERR_NOCANDO = 97;
+
+// Asks that sleeps, waits and timers of the process resolve to `periodMs` (1 for the finest)
+// until the matching timeEndPeriod with the same period; requests nest. A device's own timer
+// already resolves to about 1 ms; a desktop's default of 15.6 ms would stretch a 20 ms sleep
+// to about 31 ms. TIMERR_NOERROR, or TIMERR_NOCANDO for a period the platform cannot give.
+std::uint32_t timeBeginPeriod(std::uint32_t periodMs);
+// Ends one timeBeginPeriod request of the same period. Ending one that was never begun is the
+// caller's fault (the simulated device answers TIMERR_NOCANDO to it).
+std::uint32_t timeEndPeriod(std::uint32_t periodMs);
+
 }  // namespace plat

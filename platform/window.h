@@ -72,6 +72,13 @@ LRESULT DefWindowProc(HWND window, std::uint32_t message, WPARAM wParam, LPARAM 
 // Client area of the window, origin (0, 0). False for an unknown window.
 bool GetClientRect(HWND window, RECT* rect);
 
+// Moves a top-level window to (x, y) on the screen and gives it the size width x height
+// (negative sizes count as 0); its client area has the new size when this returns. A window may
+// change size at any time (a device turning its screen does this), so nothing that holds
+// memory sized by a window's client area may assume it stays. `repaint` asks the window system
+// to redraw what the move uncovered. False for an unknown window.
+bool MoveWindow(HWND window, int x, int y, int width, int height, bool repaint);
+
 int GetSystemMetrics(int index);
 
 // Queues the message for the window's thread and returns at once. False when the window does

@@ -173,6 +173,7 @@ struct State {
     int failThreadCreations = 0;
     int failWindowCreations = 0;
     int terminateCalls = 0;
+    std::map<std::uint32_t, int> timerPeriods;  // open timeBeginPeriod requests by period
     std::uint32_t nextThreadId = 0x100;
 
     // Windows.

@@ -135,6 +135,7 @@ struct SoundRecord {
                                 // short when a later sound starts before it ends
     bool defaultSound = false;  // the file could not be played and the device's default sound
                                 // played in its place (SND_NODEFAULT clear)
+    std::string problem;        // why the file did not play ("" when it played)
 };
 std::vector<SoundRecord> Sounds();
 // Called when a sound starts playing (for audible output in the previewer).
@@ -178,5 +179,7 @@ struct ThreadInfo {
 std::vector<ThreadInfo> Threads();
 // How often TerminateThread was asked for (the simulated device cannot do it and refuses).
 int TerminateThreadCalls();
+// timeBeginPeriod requests not yet ended by timeEndPeriod.
+int OpenTimerPeriods();
 
 }  // namespace plat::sim

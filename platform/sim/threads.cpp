@@ -233,6 +233,24 @@ void Sleep(std::uint32_t ms) {
     BlockUntil(lock, *self, nullptr, deadline, "Sleep");
 }
 
+// The device's clock resolves to the millisecond whatever is asked; the requests are only
+// counted, so that tests can see that every one is ended.
+std::uint32_t timeBeginPeriod(std::uint32_t periodMs) {
+    if (periodMs == 0) return TIMERR_NOCANDO;
+    Lock lock(Dev().mutex);
+    ++S().timerPeriods[periodMs];
+    return TIMERR_NOERROR;
+}
+
+std::uint32_t timeEndPeriod(std::uint32_t periodMs) {
+    Lock lock(Dev().mutex);
+    auto& open = S().timerPeriods;
+    auto it = open.find(periodMs);
+    if (it == open.end()) return TIMERR_NOCANDO;
+    if (--it->second == 0) open.erase(it);
+    return TIMERR_NOERROR;
+}
+
 }  // namespace plat
 
 namespace plat::sim {
@@ -272,6 +290,13 @@ std::vector<ThreadInfo> Threads() {
 int TerminateThreadCalls() {
     Lock lock(Dev().mutex);
     return S().terminateCalls;
+}
+
+int OpenTimerPeriods() {
+    Lock lock(Dev().mutex);
+    int open = 0;
+    for (const auto& period : S().timerPeriods) open += period.second;
+    return open;
 }
 
 }  // namespace plat::sim

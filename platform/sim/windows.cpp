@@ -244,6 +244,19 @@ bool GetClientRect(HWND handle, RECT* rect) {
     return true;
 }
 
+bool MoveWindow(HWND handle, int x, int y, int width, int height, bool /*repaint*/) {
+    // Any thread may move any window; the device sends no messages about it (callers rely on
+    // none), and the next copy to the window shows it in its new place.
+    Lock lock(Dev().mutex);
+    auto window = FindWindowLocked(HandleValue(handle));
+    if (!window) return false;
+    window->x = x;
+    window->y = y;
+    window->width = std::max(width, 0);
+    window->height = std::max(height, 0);
+    return true;
+}
+
 int GetSystemMetrics(int index) {
     Lock lock(Dev().mutex);
     switch (index) {

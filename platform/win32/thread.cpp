@@ -100,4 +100,8 @@ std::uint32_t GetTickCount() {
 
 void Sleep(std::uint32_t ms) { ::Sleep(ms); }
 
+std::uint32_t timeBeginPeriod(std::uint32_t periodMs) { return ::timeBeginPeriod(periodMs); }
+
+std::uint32_t timeEndPeriod(std::uint32_t periodMs) { return ::timeEndPeriod(periodMs); }
+
 }  // namespace plat

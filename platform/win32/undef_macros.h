@@ -23,6 +23,10 @@ constexpr int kPriorityIdle = THREAD_PRIORITY_IDLE;
 constexpr int kPriorityErrorReturn = THREAD_PRIORITY_ERROR_RETURN;
 }  // namespace win
 
+// Timer results of winmm: the platform names the same numbers.
+#undef TIMERR_NOERROR
+#undef TIMERR_NOCANDO
+
 // Functions that <windows.h> maps to their A or W form.
 #undef RegisterClass
 #undef UnregisterClass

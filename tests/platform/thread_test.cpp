@@ -149,5 +149,16 @@ TEST_F(ThreadTest, TheTickCounterCountsSleptTime) {
     }
 }
 
+TEST_F(ThreadTest, FineTimerPeriodsNestAndSleepsStillLastAtLeastTheirTime) {
+    ASSERT_EQ(plat::timeBeginPeriod(1), plat::TIMERR_NOERROR);
+    ASSERT_EQ(plat::timeBeginPeriod(1), plat::TIMERR_NOERROR);
+    const std::uint32_t before = plat::GetTickCount();
+    plat::Sleep(20);
+    EXPECT_GE(plat::GetTickCount() - before, 20u);
+    EXPECT_EQ(plat::timeEndPeriod(1), plat::TIMERR_NOERROR);
+    EXPECT_EQ(plat::timeEndPeriod(1), plat::TIMERR_NOERROR);
+    EXPECT_EQ(plat::timeBeginPeriod(0), plat::TIMERR_NOCANDO);
+}
+
 }  // namespace
 }  // namespace platform_test

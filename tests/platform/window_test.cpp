@@ -115,5 +115,21 @@ TEST_F(WindowTest, AFullScreenWindowsClientAreaIsTheScreen) {
     EXPECT_FALSE(plat::GetClientRect(nullptr, &client));
 }
 
+TEST_F(WindowTest, AMovedWindowsClientAreaHasTheNewSizeAtOnce) {
+    HWND window = MakeWindow(u"moved", 40, 30);
+    // Growing (past the screen, as a turned screen does), shrinking, and a negative size.
+    const int sizes[][2] = {{ScreenWidth() + 40, ScreenHeight() + 30}, {12, 7}, {-5, 9}};
+    for (const auto& size : sizes) {
+        ASSERT_TRUE(plat::MoveWindow(window, 3, 4, size[0], size[1], true));
+        plat::RECT client{-1, -1, -1, -1};
+        ASSERT_TRUE(plat::GetClientRect(window, &client));
+        EXPECT_EQ(client.right - client.left, size[0] < 0 ? 0 : size[0]);
+        EXPECT_EQ(client.bottom - client.top, size[1]);
+    }
+    plat::DestroyWindow(window);
+    EXPECT_FALSE(plat::MoveWindow(window, 0, 0, 10, 10, false));
+    EXPECT_FALSE(plat::MoveWindow(nullptr, 0, 0, 10, 10, false));
+}
+
 }  // namespace
 }  // namespace platform_test
