@@ -62,11 +62,13 @@ struct AnimationPlayer {
     // The part of the window's client area that shows the picture: centred when the picture is
     // smaller than the window, the whole client area along a side where it is larger.
     Rect DestinationRect() const;
-    // Draws frame `frameIndex` into a drawing surface. `destination` is the surface pixel of
-    // DestinationRect()'s top-left; `rowSkip` counts the pixels from the end of one picture row
-    // to the start of the next. Runs on the render thread.
-    void ComposeFrame(std::uint8_t* destination, std::int32_t rowSkip,
-                      std::int32_t frameIndex) const;
+    // Draws frame `frameIndex` into a drawing surface. `visible` is the part of the scaled
+    // picture that the surface holds (DestinationRect() moved by the offsets, as it was when the
+    // surface was made: the window may have changed size since); `destination` is the surface
+    // pixel of its top-left; `rowSkip` counts the pixels from the end of one picture row to the
+    // start of the next. Runs on the render thread.
+    void ComposeFrame(std::uint8_t* destination, std::int32_t rowSkip, std::int32_t frameIndex,
+                      const Rect& visible) const;
 
     FrameList frames;  // one layer per frame of `info`, owned; none when nothing is loaded
     bool playing;

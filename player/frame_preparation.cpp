@@ -211,14 +211,12 @@ Rect AnimationPlayer::DestinationRect() const {
 }
 
 void AnimationPlayer::ComposeFrame(std::uint8_t* destination, std::int32_t rowSkip,
-                                   std::int32_t frameIndex) const {
+                                   std::int32_t frameIndex, const Rect& visible) const {
     if (frameIndex < 0 || frameIndex >= info.frameCount || frames == nullptr ||
         frames[frameIndex] == nullptr) {
         return;
     }
     const CImgLayer& layer = *frames[frameIndex];
-    Rect visible = DestinationRect();
-    visible.Offset(offsetX, offsetY);
 
     Size pictureSize(info.width, info.height);
     const Rect displayFrame = layer.frameRect;  // display space: the picture at full size

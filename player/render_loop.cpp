@@ -39,7 +39,9 @@ void ComposeNextFrame(RenderLoop& loop, const AnimationPlayer& player, std::int3
     if (layer != nullptr) {
         frameArea = layer->frameRect;
     }
-    player.ComposeFrame(loop.destinationOrigin, loop.rowSkip, index);
+    // The picture area fixed with the surface, never the window's present one: a window that
+    // grew since would have the frame written past the surface.
+    player.ComposeFrame(loop.destinationOrigin, loop.rowSkip, index, visible);
 
     Rect area;
     if (area.Intersect(frameArea, visible)) {
@@ -99,6 +101,7 @@ void ResetRenderLoop(RenderLoop& loop) {
     loop.thread = nullptr;
     loop.ended.store(0);
     loop.endMessage.store(0);
+    loop.loopLeft.store(0);
 }
 
 void ReleaseRenderLoop(RenderLoop& loop) {
@@ -123,6 +126,10 @@ void ReleaseRenderLoop(RenderLoop& loop) {
 bool RenderThreadRunning(const RenderLoop& loop) {
     return loop.thread != nullptr &&
            plat::WaitForSingleObject(loop.thread, 0) == plat::WAIT_TIMEOUT;
+}
+
+bool RenderLoopLeft(const RenderLoop& loop) {
+    return loop.thread != nullptr && loop.loopLeft.load() != 0;
 }
 
 bool StartRenderLoop(AnimationPlayer& player) {
@@ -204,6 +211,7 @@ bool StartRenderLoop(AnimationPlayer& player) {
 
     loop.endMessage.store(MSG_ANIMATION_ENDED);
     loop.ended.store(0);
+    loop.loopLeft.store(0);
 
     if (player.raisePriority) {
         loop.thread =
@@ -276,6 +284,7 @@ std::uint32_t PLAT_CALLBACK RenderLoopMain(void* record) {
         plat::Sleep(kRenderPassMs);
     }
 
+    loop.loopLeft.store(1);
     const std::uint32_t message = loop.endMessage.load();
     if (message != 0) {
         plat::PostMessage(loop.window, message, 0, 0);

@@ -65,6 +65,9 @@ struct RenderLoop {
     std::atomic<std::uint8_t> ended;
     // MSG_ANIMATION_ENDED from the start; 0 once StopRenderLoop asked for a silent end.
     std::atomic<std::uint32_t> endMessage;
+    // Set by the render thread when it has left its loop for good: it then only posts its end
+    // message and returns, so stopping it cannot have to wait for the window's thread.
+    std::atomic<std::uint8_t> loopLeft;
 };
 
 // Every field to 0 / none / empty except `owner`; `scale` 1.0.
@@ -95,6 +98,10 @@ bool StopRenderLoop(AnimationPlayer& player);
 
 // True while the loop holds a thread that has not been seen to end.
 bool RenderThreadRunning(const RenderLoop& loop);
+
+// True when the loop holds a thread that has left its frame loop (after the last frame or an
+// end request): the end message in the window's queue, if any, is that thread's own.
+bool RenderLoopLeft(const RenderLoop& loop);
 
 // The thread procedure; `record` is the RenderLoop. Returns 0.
 std::uint32_t PLAT_CALLBACK RenderLoopMain(void* record);

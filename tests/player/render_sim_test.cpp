@@ -3,6 +3,8 @@
 // a reduced size when bitmap memory is short.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "host/bootreel.h"
 #include "show_testkit.h"
 
@@ -143,6 +145,40 @@ TEST_F(Render, PictureThatOnlyFitsAtAQuarterPlaysWithFramesInTheirPlaces) {
     for (int y = 4; y < 8; ++y) third[y] = "BBBBBBBBRRRRRRRR";
     EXPECT_EQ(shown, (std::vector<Rows>{first, second, third}));
     EXPECT_EQ(plat::sim::Live().bitmapBytes, 0u);
+}
+
+TEST_F(Render, WindowChangingSizeDuringTheShowChangesNothingDrawn) {
+    // The window grows past the surface the show made for it (a device turning its screen), or
+    // shrinks, between two frames. The show goes on composing into the surface it started with,
+    // within its bounds, so the part of the screen the window covers shows what it would have.
+    const std::vector<std::uint8_t> picture =
+        MakeGif(8, 4,
+                {SolidFrame(0, 0, 8, 4, 'K'), GifFrame{0, 0, {"KKKKKKKK", "KKRGBYKK", "KKCMRGKK"}},
+                 GifFrame{1, 1, {"BBBBBB", "YCMRGB"}}, GifFrame{2, 2, {"WWWWWW", "WWWWWW"}}});
+    BootScreen(4, 2);
+    const std::vector<Rows> unmoved = Play(picture);
+    ASSERT_EQ(unmoved.size(), 4u);
+    const int sizes[][2] = {{8, 4}, {64, 32}, {2, 1}, {3, 5}};
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(::testing::Message() << size[0] << " x " << size[1]);
+        BootScreen(4, 2);
+        // Frames come at 0, 20, 40 and 60 ms; the window changes between the second and third.
+        At(30, [&size] {
+            plat::MoveWindow(plat::FindWindow(u"StartUpAnimation", nullptr), 0, 0, size[0],
+                             size[1], false);
+        });
+        InstallPicture(u"Startup", picture);
+        DoStartupAnimation(nullptr, endRequest_, done_);
+        const int width = std::min(size[0], 4);
+        const int height = std::min(size[1], 2);
+        std::vector<Rows> expected;
+        for (const Rows& rows : unmoved) {
+            Rows part;
+            for (int y = 0; y < height; ++y) part.push_back(rows[y].substr(0, width));
+            if (expected.empty() || expected.back() != part) expected.push_back(part);
+        }
+        EXPECT_EQ(ScreensShown(0, 0, width, height), expected);
+    }
 }
 
 }  // namespace
