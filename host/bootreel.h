@@ -22,6 +22,11 @@ extern "C" {
 // doneEvent are events that the caller created: signal endRequestEvent to ask for the end of
 // the show (seen within 3 s); doneEvent is signalled when the show's window closes, and the
 // caller may signal it to end the show.
+//
+// Both events must be manual-reset events. The show tests them with zero-time waits while it
+// runs; such a wait on an auto-reset event takes the signal away, so a caller waiting on an
+// auto-reset doneEvent would never see the end of the show, and an auto-reset
+// endRequestEvent would be cleared by the show's own test of it.
 BOOTREEL_EXPORT void DoStartupAnimation(plat::HWND ownerWindow, plat::HANDLE endRequestEvent,
                                         plat::HANDLE doneEvent);
 // As DoStartupAnimation with the shut-down configuration; also closes the media player's

@@ -47,6 +47,8 @@ constexpr std::uint32_t kEndRequestTimerMs = 3000;
 constexpr std::uint32_t kAnimationWindowExStyle = 0x60000008;  // top-most + two platform bits
 constexpr std::uint32_t kAnimationWindowStyle = 0x10000000;    // visible only
 constexpr std::uint32_t kSoundWaitSliceMs = 100;
+// Timer resolution asked for while the animation plays.
+constexpr std::uint32_t kShowTimerPeriodMs = 1;
 
 // Runs one show; returns when it is over (see host.cpp for every way a show ends).
 void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent, plat::HANDLE doneEvent,

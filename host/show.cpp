@@ -11,9 +11,10 @@
 // Close stops the timer, signals doneEvent and posts quit; its default processing destroys
 // the window. Whichever way the loop ended, EndShow then destroys the window if it is still
 // there (so that a render thread waiting in its synchronous MSG_FRAME_SHOWN is released at
-// once), stops the render thread and frees the player, and unregisters the class, so that the
-// next show of the process starts afresh. A shut-down show then waits for its sound thread;
-// both its handles are closed before the entry point returns.
+// once), stops the render thread and frees the player. A shut-down show then waits for its
+// sound thread; both its handles are closed. Last of all the class is unregistered, so that the
+// next show of the process starts afresh, but none can start while this one still uses the
+// host's state.
 #include <new>
 
 #include "host/host.h"
@@ -101,7 +102,6 @@ void RunMessageLoop() {
 }
 
 void EndShow(plat::HWND window) {
-    HostState& host = Host();
     if (plat::IsWindow(window)) {
         plat::KillTimer(window, kEndRequestTimerId);
         plat::DestroyWindow(window);
@@ -119,7 +119,6 @@ void EndShow(plat::HWND window) {
         plat::TranslateMessage(&message);
         plat::DispatchMessage(&message);
     }
-    plat::UnregisterClass(kAnimationClassName, host.moduleInstance);
 }
 
 }  // namespace
@@ -165,8 +164,14 @@ plat::LRESULT PLAT_CALLBACK AnimationWindowProc(plat::HWND window, std::uint32_t
             }
             break;
         case MSG_ANIMATION_ENDED:
-            EndPlayer();
-            plat::PostMessage(window, plat::WM_CLOSE, 0, 0);
+            // Only the render thread's own end message ends the show. One that anybody else
+            // posts while the thread still draws is ignored: stopping the player then would
+            // wait for a thread that itself waits for this one (its sent MSG_FRAME_SHOWN), and
+            // end it by force.
+            if (host.player != nullptr && RenderLoopLeft(host.player->renderLoop)) {
+                EndPlayer();
+                plat::PostMessage(window, plat::WM_CLOSE, 0, 0);
+            }
             break;
         default:
             break;
@@ -208,6 +213,9 @@ void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent, plat
 
     plat::HANDLE soundThread = nullptr;
     if (window != nullptr) {
+        // The render thread's 20 ms passes need a timer of about 1 ms; where the platform's
+        // default is coarser they would stretch by half. Only while the animation plays.
+        const bool fineTimer = plat::timeBeginPeriod(kShowTimerPeriodMs) == plat::TIMERR_NOERROR;
         try {
             StartShow(window, mode, soundThread);
             RunMessageLoop();
@@ -215,10 +223,11 @@ void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent, plat
             // Nothing here throws by design; should anything, the show still ends cleanly.
         }
         EndShow(window);
-    } else {
-        // Without a window there is no timer and no close: nothing would end the loop.
-        plat::UnregisterClass(kAnimationClassName, host.moduleInstance);
+        if (fineTimer) {
+            plat::timeEndPeriod(kShowTimerPeriodMs);
+        }
     }
+    // (Without a window there is no timer and no close: nothing would end the loop.)
 
     if (soundThread != nullptr) {
         while (plat::WaitForSingleObject(soundThread, kSoundWaitSliceMs) == plat::WAIT_TIMEOUT) {
@@ -229,6 +238,9 @@ void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent, plat
         plat::CloseHandle(host.shutdownDoneEvent);
         host.shutdownDoneEvent = nullptr;
     }
+    // The lock goes last: until here the sound thread reads soundPath and shutdownDoneEvent,
+    // which a show started meanwhile would overwrite.
+    plat::UnregisterClass(kAnimationClassName, host.moduleInstance);
 }
 
 }  // namespace br

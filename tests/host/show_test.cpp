@@ -3,6 +3,8 @@
 // played, and that nothing of the show is left when the entry point returns.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "host/bootreel.h"
 #include "show_testkit.h"
 
@@ -59,6 +61,7 @@ class Show : public showtest::ShowFixture {
     void ExpectNothingLeft() {
         JoinActions();
         showtest::ExpectSameLiveObjects(start_, plat::sim::Live());
+        EXPECT_EQ(plat::sim::OpenTimerPeriods(), 0);
         for (const auto& thread : plat::sim::Threads()) {
             EXPECT_TRUE(thread.finished) << "thread " << thread.threadId;
         }
@@ -70,9 +73,12 @@ class Show : public showtest::ShowFixture {
 TEST_F(Show, EndsAfterTheLastFrameWithTheWindowClosingItself) {
     InstallPicture(u"Startup", RedThenGreen());
     const std::u16string sound = InstallSound(u"Startup", 5000);
+    int timerPeriodsDuringTheShow = 0;
+    At(100, [&] { timerPeriodsDuringTheShow = plat::sim::OpenTimerPeriods(); });
 
     RunStartup();
     const std::uint64_t returned = plat::sim::Now();
+    EXPECT_EQ(timerPeriodsDuringTheShow, 1);  // fine timing while it plays, ended after
 
     // Frame 0 at once, frame 1 on the first pass at or after 500 ms, shown for one pass, then
     // the end message; the window stops the player and closes.
@@ -149,6 +155,31 @@ TEST_F(Show, DoneSignalledByTheCallerEndsTheLoopAfterTheNextMessage) {
     ExpectNothingLeft();
 }
 
+TEST_F(Show, EndMessageFromElsewhereWhileTheRenderThreadWaitsForTheWindowIsIgnored) {
+    InstallPicture(u"Startup", RedThenGreen());
+    // Posted by somebody else after the first copy, and taken by the window before the render
+    // thread sends its frame-shown message, for which it then waits.
+    bool posted = false;
+    plat::sim::SetScreenCopyObserver([this, &posted](const plat::sim::ScreenShot&) {
+        if (posted) return;
+        posted = true;
+        plat::PostMessage(plat::FindWindow(u"StartUpAnimation", nullptr), kEnded, 0, 0);
+        while (FirstDelivery(kEnded) == UINT64_MAX) std::this_thread::yield();
+    });
+
+    RunStartup();
+
+    // The animation plays to its end as if nothing had come; nothing waited or was forced.
+    EXPECT_TRUE(posted);
+    const std::uint64_t closedAt = FirstDelivery(kClose);
+    EXPECT_GE(closedAt, 520u);
+    EXPECT_LE(closedAt, 560u);
+    EXPECT_EQ(plat::sim::Now(), closedAt);
+    EXPECT_EQ(plat::sim::TerminateThreadCalls(), 0);
+    EXPECT_TRUE(DoneSignalled());
+    ExpectNothingLeft();
+}
+
 TEST_F(Show, PictureThatCannotBeShownClosesTheWindowAtOnceWithoutSound) {
     struct Case {
         const char* what;
@@ -219,6 +250,51 @@ TEST_F(Show, WindowThatCannotBeCreatedEndsTheShowAtOnceAndFreesTheClass) {
     RunStartup();
     EXPECT_TRUE(DoneSignalled());
     ExpectNothingLeft();
+}
+
+TEST_F(Show, CallerWaitingOnAManualResetDoneEventSeesItAfterEveryEnd) {
+    // A thread of the caller's waits on doneEvent while the show runs, as a boot sequence does;
+    // the show's own tests of the event between messages must not take the signal from it.
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> gif;
+        std::function<void()> during;
+    };
+    const auto post = [](std::uint32_t message) {
+        plat::PostMessage(plat::FindWindow(u"StartUpAnimation", nullptr), message, 0, 0);
+    };
+    const std::vector<Case> cases = {
+        {"last frame", RedThenGreen(), [] {}},
+        {"end request", RedThenGreen(1000, 1000),
+         [this] { At(500, [this] { plat::SetEvent(endRequest_); }); }},
+        {"close from elsewhere", RedThenGreen(1000, 1000),
+         [this, post] { At(200, [post] { post(kClose); }); }},
+        {"end message from elsewhere", RedThenGreen(),
+         [this, post] { At(100, [post] { post(kEnded); }); }},
+        {"done signalled by the caller", RedThenGreen(1000, 1000),
+         [this] { At(200, [this] { plat::SetEvent(done_); }); }},
+        {"picture that cannot be loaded", {'G', 'I', 'F'}, [] {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        InstallPicture(u"Startup", c.gif);
+        std::uint64_t seenAt = UINT64_MAX;
+        At(0, [this, &seenAt] {
+            if (plat::WaitForSingleObject(done_, 20000) == plat::WAIT_OBJECT_0) {
+                seenAt = plat::sim::Now();
+            }
+        });
+        c.during();
+
+        RunStartup();
+        const std::uint64_t returned = plat::sim::Now();
+        JoinActions();
+
+        EXPECT_LE(seenAt, returned);
+        EXPECT_TRUE(DoneSignalled());
+        ExpectNothingLeft();
+    }
 }
 
 // ---- The window ------------------------------------------------------------------------
@@ -403,6 +479,42 @@ TEST_F(ShutdownShow, RunsWithoutTheMediaPlayerOrTheNamedEvent) {
     EXPECT_EQ(plat::sim::Now(), 1000u);
     EXPECT_EQ(plat::sim::Sounds().size(), 1u);
     ExpectNothingLeft();
+}
+
+TEST_F(ShutdownShow, AShowStartedWhileTheSoundPlaysOnReturnsAtOnceAndTouchesNothing) {
+    // The animation ends at about 0.5 s, the sound at 2 s; another show is called at 1 s, while
+    // the first still waits for its sound thread, which has yet to signal the named event.
+    for (const bool secondIsShutdown : {false, true}) {
+        SCOPED_TRACE(secondIsShutdown ? "second show shuts down" : "second show starts up");
+        SetUp();
+        signalledAt_ = UINT64_MAX;
+        for (const char16_t* mode : {u"Startup", u"Shutdown"}) {
+            InstallPicture(mode, RedThenGreen());
+            InstallSound(mode, 2000);
+        }
+        WatchShutdownEvent();
+        plat::HANDLE otherEnd = NewEvent();
+        plat::HANDLE otherDone = NewEvent();
+        std::uint64_t otherReturned = UINT64_MAX;
+        At(1000, [&] {
+            if (secondIsShutdown) {
+                DoShutdownAnimation(nullptr, otherEnd, otherDone);
+            } else {
+                DoStartupAnimation(nullptr, otherEnd, otherDone);
+            }
+            otherReturned = plat::sim::Now();
+        });
+
+        RunShutdown();
+        JoinActions();
+
+        EXPECT_EQ(otherReturned, 1000u);
+        EXPECT_EQ(signalledAt_, 2000u);  // by the first show's sound, when it ended
+        EXPECT_EQ(plat::sim::Sounds().size(), 1u);
+        plat::CloseHandle(otherEnd);
+        plat::CloseHandle(otherDone);
+        ExpectNothingLeft();
+    }
 }
 
 // ---- Many shows in one process ---------------------------------------------------------
