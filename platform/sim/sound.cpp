@@ -72,12 +72,16 @@ bool Play(const char16_t* sound, std::uint32_t flags, bool byFileName) {
         StopPlaying(s, sim::Now());
         return true;
     }
-    sim::SoundRecord record{sound, {}, flags, false, 0, 0, false};
+    sim::SoundRecord record{sound, {}, flags, false, 0, 0, false, {}};
     std::vector<std::uint8_t> bytes;
     sim::detail::WavFormat format;
-    if (byFileName && ReadDeviceFile(sound, &bytes)) {
+    if (!byFileName) {
+        record.problem = "the device has no system sound of that name";
+    } else if (!ReadDeviceFile(sound, &bytes)) {
+        record.problem = "the file cannot be found or read";
+    } else {
         record.hostPath = sim::HostPath(sound);
-        record.played = sim::detail::ParseWav(bytes, &format, nullptr);
+        record.played = sim::detail::ParseWav(bytes, &format, &record.problem);
     }
     const std::vector<std::uint8_t>* wav = record.played ? &bytes : nullptr;
     if (!record.played && (flags & SND_NODEFAULT) == 0) {
