@@ -2,21 +2,25 @@
 // can be run for real under Windows (or Wine) and observed from outside.
 //
 //   bootreel-run.exe [--dll PATH] [--mode startup|shutdown] [--shows N] [--end-after MS]
-//                    [--limit MS] [--named-event] [--media-window] [--probe X,Y ...]
+//                    [--done-after MS] [--close-after MS] [--limit MS] [--named-event]
+//                    [--media-window] [--probe X,Y ...]
 //   bootreel-run.exe --tunelet PATH [--limit MS]
 //
 // Show mode: creates the two events, loads the library with LoadLibrary, and runs N shows one
 // after the other, each by calling the export on a thread of its own. It can signal
-// endRequestEvent MS after the call, create the named event "SHUTDOWN_ANIMATION_DONE" (which
+// endRequestEvent or doneEvent, or post close to the show's window, MS after the call, create
+// the named event "SHUTDOWN_ANIMATION_DONE" (which
 // the library only opens) and a window of the media player's class (which a shut-down show
 // asks to close). A hook on the show's thread reads the window's pixels at the probe points
 // every time the render thread reports a frame shown (message 0x466), so the report tells which
 // pictures the window went through. One line per show, "key=value" fields:
 //
 //   show=1 returned=yes call_ms=1520 done_event=signalled named_event=signalled named_ms=1490
-//       media_window_closed=yes first_frame_ms=230 last_frame_ms=900
-//       frames=FF0000.FFFFFF,00FF00.FFFFFF
-//       windows_left=0 threads_left=0
+//       media_window_closed=yes window_ms=12 first_frame_ms=230 last_frame_ms=900
+//       pass_ms=20.4 frames=FF0000.FFFFFF,00FF00.FFFFFF windows_left=0 threads_left=0
+//
+// window_ms is when the show's window was created (its timer starts then), pass_ms the median
+// time between two frame-shown messages (the render thread's pass), both -1 when not seen.
 //
 // "first_frame" is also printed (and flushed) as soon as the first frame is on screen, so that
 // a script can take a screenshot in the middle of the show. Exit code 0 when every call
@@ -27,6 +31,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +52,8 @@ struct Options {
     std::string mode = "startup";
     int shows = 1;
     long endAfterMs = -1;
+    long doneAfterMs = -1;
+    long closeAfterMs = -1;
     DWORD limitMs = 30000;
     bool namedEvent = false;
     bool mediaWindow = false;
@@ -61,6 +68,8 @@ struct FrameLog {
     DWORD firstFrameMs = 0;
     DWORD lastFrameMs = 0;
     bool sawFrame = false;
+    long windowMs = -1;
+    std::vector<double> shownAtMs;  // every frame-shown message, on the performance counter
     std::vector<POINT> probes;
     std::vector<std::vector<COLORREF>> pictures;  // distinct consecutive probe readings
 };
@@ -73,7 +82,16 @@ std::string Hex(COLORREF colour) {
     return text;
 }
 
+double PreciseMs() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 void ReadProbes(HWND window) {
+    g_log.shownAtMs.push_back(PreciseMs());
     std::vector<COLORREF> reading;
     HDC dc = GetDC(window);
     for (const POINT& p : g_log.probes) reading.push_back(GetPixel(dc, p.x, p.y) & 0xFFFFFF);
@@ -101,6 +119,8 @@ LRESULT CALLBACK CallWndHook(int code, WPARAM wParam, LPARAM lParam) {
         const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
         if (sent->message == kFrameShownMessage && IsShowWindow(sent->hwnd)) {
             ReadProbes(sent->hwnd);
+        } else if (sent->message == WM_CREATE && g_log.windowMs < 0 && IsShowWindow(sent->hwnd)) {
+            g_log.windowMs = static_cast<long>(GetTickCount() - g_log.start);
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -187,18 +207,25 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
     g_log.start = GetTickCount();
     ResumeThread(thread);
 
-    // Wait for the call to return, signalling the end request on the way when asked to, and
-    // note when the named event is signalled.
+    // Wait for the call to return, ending the show on the way when asked to, and note when the
+    // named event is signalled.
     DWORD namedMs = 0;
     bool namedSeen = false;
     bool endSignalled = false;
+    bool doneSignalled = false;
+    bool closePosted = false;
     bool returned = false;
+    const auto due = [](long afterMs, DWORD elapsed, bool* done) {
+        if (*done || afterMs < 0 || elapsed < static_cast<DWORD>(afterMs)) return false;
+        *done = true;
+        return true;
+    };
     for (;;) {
         const DWORD elapsed = GetTickCount() - g_log.start;
-        if (!endSignalled && options.endAfterMs >= 0 &&
-            elapsed >= static_cast<DWORD>(options.endAfterMs)) {
-            SetEvent(endRequest);
-            endSignalled = true;
+        if (due(options.endAfterMs, elapsed, &endSignalled)) SetEvent(endRequest);
+        if (due(options.doneAfterMs, elapsed, &doneSignalled)) SetEvent(done);
+        if (due(options.closeAfterMs, elapsed, &closePosted)) {
+            PostMessageW(FindWindowW(kShowClass, nullptr), WM_CLOSE, 0, 0);
         }
         if (namedEvent != nullptr && !namedSeen &&
             WaitForSingleObject(namedEvent, 0) == WAIT_OBJECT_0) {
@@ -229,6 +256,17 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
         }
     }
 
+    // The render thread's pass: the median time between two frame-shown messages.
+    double passMs = -1;
+    std::vector<double> passes;
+    for (std::size_t i = 1; i < g_log.shownAtMs.size(); ++i) {
+        passes.push_back(g_log.shownAtMs[i] - g_log.shownAtMs[i - 1]);
+    }
+    if (!passes.empty()) {
+        std::sort(passes.begin(), passes.end());
+        passMs = passes[passes.size() / 2];
+    }
+
     std::string frames;
     for (const std::vector<COLORREF>& picture : g_log.pictures) {
         if (!frames.empty()) frames += ",";
@@ -239,14 +277,14 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
     }
     std::printf(
         "show=%d returned=%s call_ms=%lu done_event=%s named_event=%s named_ms=%lu "
-        "media_window_closed=%s first_frame_ms=%ld last_frame_ms=%ld frames=%s windows_left=%d "
-        "threads_left=%d\n",
+        "media_window_closed=%s window_ms=%ld first_frame_ms=%ld last_frame_ms=%ld pass_ms=%.1f "
+        "frames=%s windows_left=%d threads_left=%d\n",
         index, returned ? "yes" : "no", callMs,
         WaitForSingleObject(done, 0) == WAIT_OBJECT_0 ? "signalled" : "clear",
         namedEvent == nullptr ? "none" : (namedSeen ? "signalled" : "clear"), namedMs,
-        options.mediaWindow ? (g_media.closed ? "yes" : "no") : "none",
+        options.mediaWindow ? (g_media.closed ? "yes" : "no") : "none", g_log.windowMs,
         g_log.sawFrame ? static_cast<long>(g_log.firstFrameMs) : -1L,
-        g_log.sawFrame ? static_cast<long>(g_log.lastFrameMs) : -1L,
+        g_log.sawFrame ? static_cast<long>(g_log.lastFrameMs) : -1L, passMs,
         frames.empty() ? "-" : frames.c_str(), FindWindowW(kShowClass, nullptr) ? 1 : 0,
         threadsLeft < 0 ? 0 : threadsLeft);
     std::fflush(stdout);
@@ -392,7 +430,8 @@ int RunTunelet(const Options& options) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: bootreel-run [--dll PATH] [--mode startup|shutdown] [--shows N]\n"
-                 "                    [--end-after MS] [--limit MS] [--named-event]\n"
+                 "                    [--end-after MS] [--done-after MS] [--close-after MS]\n"
+                 "                    [--limit MS] [--named-event]\n"
                  "                    [--media-window] [--probe X,Y ...]\n"
                  "       bootreel-run --tunelet PATH [--limit MS]\n");
     return 1;
@@ -420,6 +459,10 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
             if (options->shows < 1) return false;
         } else if (arg == L"--end-after") {
             options->endAfterMs = _wtol(argv[++i]);
+        } else if (arg == L"--done-after") {
+            options->doneAfterMs = _wtol(argv[++i]);
+        } else if (arg == L"--close-after") {
+            options->closeAfterMs = _wtol(argv[++i]);
         } else if (arg == L"--limit") {
             options->limitMs = static_cast<DWORD>(_wtol(argv[++i]));
         } else if (arg == L"--probe") {

@@ -5,8 +5,8 @@
 #
 #   e2e.sh SCENARIO RUN_EXE MEDIA_EXE DLL TUNELET_EXE
 #
-# SCENARIO: colours | shutdown | shutdown-silent | end-request | twice | tunelet-present |
-#           tunelet-missing
+# SCENARIO: colours | shutdown | shutdown-silent | end-request | done-event | close-outside |
+#           twice | tunelet-present | tunelet-missing
 # Needs DISPLAY (an X server such as the Xvfb that scripts/wine-test.sh starts); exits 77
 # (skipped) without one. Each scenario has a device folder of its own (BOOTREEL_DEVICE_ROOT)
 # and writes the registry it needs.
@@ -37,6 +37,28 @@ expect_range() {
         fail "$1 is '$2', expected $3..$4"
     fi
 }
+# The render thread's pass: 20 ms of sleep plus the copy and the message exchange. With the
+# desktop's default 15.6 ms timer a 20 ms sleep lasts about 31 ms; the show asks for a 1 ms one.
+pass_low=19 pass_high=26
+# expect_pass LINE: the median pass of a show lies in that window.
+expect_pass() {
+    local pass
+    pass=$(field "$1" pass_ms)
+    expect_range pass_ms "${pass%.*}" "$pass_low" "$pass_high"
+}
+# Timer 1 ticks 3000 ms after the window was created; the show then ends within one pass of the
+# render thread and the teardown. A render thread that had to be waited for (15 x 100 ms) or
+# forced to end would take far longer.
+end_low=2990 end_high=3200
+# expect_ends_at_tick LINE: the call returned at the first tick of timer 1.
+expect_ends_at_tick() {
+    local call window
+    call=$(field "$1" call_ms)
+    window=$(field "$1" window_ms)
+    expect_range "window_ms" "$window" 0 2000
+    expect_range "call_ms - window_ms" "$(( ${call:-0} - ${window:-0} ))" "$end_low" "$end_high"
+}
+
 # field LINE KEY: the value of key=value in a report line.
 field() { printf '%s\n' "$1" | tr ' ' '\n' | sed -n "s/^$2=//p" | head -n1; }
 
@@ -120,6 +142,7 @@ scenario_colours() {
     expect done_event "$(field "$line" done_event)" signalled
     expect windows_left "$(field "$line" windows_left)" 0
     expect_range call_ms "$(field "$line" call_ms)" 2900 10000
+    expect_pass "$line"
     # Every frame in turn: red, then green with the red shining through the transparent half,
     # then blue, which is on screen when the show ends.
     expect frames "$(field "$line" frames)" \
@@ -194,7 +217,37 @@ scenario_end_request() {
     expect returned "$(field "$line" returned)" yes
     expect done_event "$(field "$line" done_event)" signalled
     # Seen at the first tick of the 3 s timer, long before the 10 s frame ends.
-    expect_range call_ms "$(field "$line" call_ms)" 2500 7000
+    expect_ends_at_tick "$line"
+    expect_pass "$line"
+    expect frames "$(field "$line" frames)" FF0000
+    expect windows_left "$(field "$line" windows_left)" 0
+    expect threads_left "$(field "$line" threads_left)" 0
+}
+
+scenario_done_event() {
+    make_media && registry '\long.gif' '\sound.wav' 0 || return
+    screen_size || { fail "cannot read the screen"; return; }
+    run_show --mode startup --done-after 500 --probe "$left,$top"
+    local line
+    line=$(show_line 1)
+    expect returned "$(field "$line" returned)" yes
+    # The loop sees the event only between posted messages: the first tick of the timer.
+    expect_ends_at_tick "$line"
+    expect frames "$(field "$line" frames)" FF0000
+    expect windows_left "$(field "$line" windows_left)" 0
+    expect threads_left "$(field "$line" threads_left)" 0
+}
+
+scenario_close_outside() {
+    make_media && registry '\long.gif' '\sound.wav' 0 || return
+    screen_size || { fail "cannot read the screen"; return; }
+    run_show --mode startup --close-after 800 --probe "$left,$top"
+    local line
+    line=$(show_line 1)
+    expect returned "$(field "$line" returned)" yes
+    expect done_event "$(field "$line" done_event)" signalled
+    # Close ends the show at once: within one pass of the render thread and the teardown.
+    expect_range call_ms "$(field "$line" call_ms)" 800 1000
     expect frames "$(field "$line" frames)" FF0000
     expect windows_left "$(field "$line" windows_left)" 0
     expect threads_left "$(field "$line" threads_left)" 0
@@ -251,6 +304,8 @@ case $scenario in
     shutdown) scenario_shutdown ;;
     shutdown-silent) scenario_shutdown_silent ;;
     end-request) scenario_end_request ;;
+    done-event) scenario_done_event ;;
+    close-outside) scenario_close_outside ;;
     twice) scenario_twice ;;
     tunelet-present) scenario_tunelet_present ;;
     tunelet-missing) scenario_tunelet_missing ;;
