@@ -2,7 +2,8 @@
 //
 // How a show ends, and what is left afterwards:
 //  1. The animation reaches its last frame: the render thread posts MSG_ANIMATION_ENDED; the
-//     window stops, destroys and frees the player and posts close.
+//     window stops, destroys and frees the player and posts close. (The same message from
+//     anybody else while the render thread still draws is ignored.)
 //  2. The caller signals endRequestEvent: at the next tick of timer 1 the window posts close
 //     to itself.
 //  3. The picture is missing or cannot be loaded: close is posted at once.
@@ -227,7 +228,7 @@ void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent, plat
             plat::timeEndPeriod(kShowTimerPeriodMs);
         }
     }
-    // (Without a window there is no timer and no close: nothing would end the loop.)
+    // (Without a window the loop is not entered: no timer and no close would ever end it.)
 
     if (soundThread != nullptr) {
         while (plat::WaitForSingleObject(soundThread, kSoundWaitSliceMs) == plat::WAIT_TIMEOUT) {
