@@ -8,7 +8,8 @@
 //
 // Show mode: creates the two events, loads the library with LoadLibrary, and runs N shows one
 // after the other, each by calling the export on a thread of its own. It can signal
-// endRequestEvent or doneEvent, or post close to the show's window, MS after the call, create
+// endRequestEvent MS after the call, signal doneEvent or post close to the show's window MS
+// after the window was created (action_ms in the report says when it did), create
 // the named event "SHUTDOWN_ANIMATION_DONE" (which
 // the library only opens) and a window of the media player's class (which a shut-down show
 // asks to close). A hook on the show's thread reads the window's pixels at the probe points
@@ -16,11 +17,14 @@
 // pictures the window went through. One line per show, "key=value" fields:
 //
 //   show=1 returned=yes call_ms=1520 done_event=signalled named_event=signalled named_ms=1490
-//       media_window_closed=yes window_ms=12 first_frame_ms=230 last_frame_ms=900
-//       pass_ms=20.4 frames=FF0000.FFFFFF,00FF00.FFFFFF windows_left=0 threads_left=0
+//       media_window_closed=yes action_ms=-1 window_ms=12 first_frame_ms=230 last_frame_ms=900
+//       pass_ms=20.4 pass_median_ms=21.0 frames=FF0000.FFFFFF,00FF00.FFFFFF windows_left=0
+//       threads_left=0
 //
-// window_ms is when the show's window was created (its timer starts then), pass_ms the median
-// time between two frame-shown messages (the render thread's pass), both -1 when not seen.
+// window_ms is when the show's window was created (its timer starts then); pass_ms and
+// pass_median_ms are the shortest and the median time between two frame-shown messages (the
+// render thread's pass: the shortest is what its sleep lasts when nothing else delays it); -1
+// when not seen.
 //
 // "first_frame" is also printed (and flushed) as soon as the first frame is on screen, so that
 // a script can take a screenshot in the middle of the show. Exit code 0 when every call
@@ -68,7 +72,7 @@ struct FrameLog {
     DWORD firstFrameMs = 0;
     DWORD lastFrameMs = 0;
     bool sawFrame = false;
-    long windowMs = -1;
+    volatile LONG windowMs = -1;  // written on the show's thread, read by the caller's
     std::vector<double> shownAtMs;  // every frame-shown message, on the performance counter
     std::vector<POINT> probes;
     std::vector<std::vector<COLORREF>> pictures;  // distinct consecutive probe readings
@@ -120,7 +124,7 @@ LRESULT CALLBACK CallWndHook(int code, WPARAM wParam, LPARAM lParam) {
         if (sent->message == kFrameShownMessage && IsShowWindow(sent->hwnd)) {
             ReadProbes(sent->hwnd);
         } else if (sent->message == WM_CREATE && g_log.windowMs < 0 && IsShowWindow(sent->hwnd)) {
-            g_log.windowMs = static_cast<long>(GetTickCount() - g_log.start);
+            InterlockedExchange(&g_log.windowMs, static_cast<LONG>(GetTickCount() - g_log.start));
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -215,16 +219,22 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
     bool doneSignalled = false;
     bool closePosted = false;
     bool returned = false;
-    const auto due = [](long afterMs, DWORD elapsed, bool* done) {
-        if (*done || afterMs < 0 || elapsed < static_cast<DWORD>(afterMs)) return false;
+    long actionMs = -1;
+    // Whether an action is due `afterMs` after `from` (a time since the call; negative: not yet).
+    const auto due = [&actionMs](long afterMs, long from, DWORD elapsed, bool* done) {
+        if (*done || afterMs < 0 || from < 0 || static_cast<long>(elapsed) < from + afterMs) {
+            return false;
+        }
         *done = true;
+        actionMs = static_cast<long>(elapsed);
         return true;
     };
     for (;;) {
         const DWORD elapsed = GetTickCount() - g_log.start;
-        if (due(options.endAfterMs, elapsed, &endSignalled)) SetEvent(endRequest);
-        if (due(options.doneAfterMs, elapsed, &doneSignalled)) SetEvent(done);
-        if (due(options.closeAfterMs, elapsed, &closePosted)) {
+        const long windowMs = InterlockedCompareExchange(&g_log.windowMs, -1, -1);
+        if (due(options.endAfterMs, 0, elapsed, &endSignalled)) SetEvent(endRequest);
+        if (due(options.doneAfterMs, windowMs, elapsed, &doneSignalled)) SetEvent(done);
+        if (due(options.closeAfterMs, windowMs, elapsed, &closePosted)) {
             PostMessageW(FindWindowW(kShowClass, nullptr), WM_CLOSE, 0, 0);
         }
         if (namedEvent != nullptr && !namedSeen &&
@@ -256,15 +266,17 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
         }
     }
 
-    // The render thread's pass: the median time between two frame-shown messages.
+    // The render thread's passes: times between two frame-shown messages.
     double passMs = -1;
+    double passMedianMs = -1;
     std::vector<double> passes;
     for (std::size_t i = 1; i < g_log.shownAtMs.size(); ++i) {
         passes.push_back(g_log.shownAtMs[i] - g_log.shownAtMs[i - 1]);
     }
     if (!passes.empty()) {
         std::sort(passes.begin(), passes.end());
-        passMs = passes[passes.size() / 2];
+        passMs = passes.front();
+        passMedianMs = passes[passes.size() / 2];
     }
 
     std::string frames;
@@ -277,14 +289,15 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
     }
     std::printf(
         "show=%d returned=%s call_ms=%lu done_event=%s named_event=%s named_ms=%lu "
-        "media_window_closed=%s window_ms=%ld first_frame_ms=%ld last_frame_ms=%ld pass_ms=%.1f "
-        "frames=%s windows_left=%d threads_left=%d\n",
+        "media_window_closed=%s action_ms=%ld window_ms=%ld first_frame_ms=%ld last_frame_ms=%ld pass_ms=%.1f "
+        "pass_median_ms=%.1f frames=%s windows_left=%d threads_left=%d\n",
         index, returned ? "yes" : "no", callMs,
         WaitForSingleObject(done, 0) == WAIT_OBJECT_0 ? "signalled" : "clear",
         namedEvent == nullptr ? "none" : (namedSeen ? "signalled" : "clear"), namedMs,
-        options.mediaWindow ? (g_media.closed ? "yes" : "no") : "none", g_log.windowMs,
+        options.mediaWindow ? (g_media.closed ? "yes" : "no") : "none", actionMs,
+        static_cast<long>(g_log.windowMs),
         g_log.sawFrame ? static_cast<long>(g_log.firstFrameMs) : -1L,
-        g_log.sawFrame ? static_cast<long>(g_log.lastFrameMs) : -1L, passMs,
+        g_log.sawFrame ? static_cast<long>(g_log.lastFrameMs) : -1L, passMs, passMedianMs,
         frames.empty() ? "-" : frames.c_str(), FindWindowW(kShowClass, nullptr) ? 1 : 0,
         threadsLeft < 0 ? 0 : threadsLeft);
     std::fflush(stdout);

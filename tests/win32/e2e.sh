@@ -39,17 +39,18 @@ expect_range() {
 }
 # The render thread's pass: 20 ms of sleep plus the copy and the message exchange. With the
 # desktop's default 15.6 ms timer a 20 ms sleep lasts about 31 ms; the show asks for a 1 ms one.
+# The shortest pass is checked: a loaded machine delays some passes, but not every one.
 pass_low=19 pass_high=26
-# expect_pass LINE: the median pass of a show lies in that window.
+# expect_pass LINE: the shortest pass of a show lies in that window.
 expect_pass() {
     local pass
     pass=$(field "$1" pass_ms)
     expect_range pass_ms "${pass%.*}" "$pass_low" "$pass_high"
 }
 # Timer 1 ticks 3000 ms after the window was created; the show then ends within one pass of the
-# render thread and the teardown. A render thread that had to be waited for (15 x 100 ms) or
-# forced to end would take far longer.
-end_low=2990 end_high=3200
+# render thread and the teardown, which a loaded machine may stretch to a few hundred ms. A
+# render thread that had to be waited for (15 x 100 ms) or forced to end would take far longer.
+end_low=2990 end_high=3300
 # expect_ends_at_tick LINE: the call returned at the first tick of timer 1.
 expect_ends_at_tick() {
     local call window
@@ -241,13 +242,17 @@ scenario_done_event() {
 scenario_close_outside() {
     make_media && registry '\long.gif' '\sound.wav' 0 || return
     screen_size || { fail "cannot read the screen"; return; }
-    run_show --mode startup --close-after 800 --probe "$left,$top"
+    run_show --mode startup --close-after 500 --probe "$left,$top"
     local line
     line=$(show_line 1)
     expect returned "$(field "$line" returned)" yes
     expect done_event "$(field "$line" done_event)" signalled
     # Close ends the show at once: within one pass of the render thread and the teardown.
-    expect_range call_ms "$(field "$line" call_ms)" 800 1000
+    local call action
+    call=$(field "$line" call_ms)
+    action=$(field "$line" action_ms)
+    expect_range "close posted, window_ms + 500" "$action" 500 2500
+    expect_range "call_ms - close posted" "$(( ${call:-0} - ${action:-0} ))" 0 "$((end_high - 3000))"
     expect frames "$(field "$line" frames)" FF0000
     expect windows_left "$(field "$line" windows_left)" 0
     expect threads_left "$(field "$line" threads_left)" 0
