@@ -179,8 +179,8 @@ bool ParseWav(const std::vector<std::uint8_t>& bytes, WavFormat* format, std::st
         std::uint64_t chunkSize = U32(bytes, at + 4);
         const std::size_t body = at + 8;
         const bool data = Tag(bytes, at, "data");
-        if (data && streamed && (chunkSize == 0 || chunkSize == 0xFFFFFFFF ||
-                                 body + chunkSize > riffEnd)) {
+        if (data && streamed &&
+            (chunkSize == 0 || chunkSize == 0xFFFFFFFF || body + chunkSize > riffEnd)) {
             chunkSize = riffEnd - body;
         }
         if (body + chunkSize > riffEnd) {
@@ -210,8 +210,9 @@ bool ParseWav(const std::vector<std::uint8_t>& bytes, WavFormat* format, std::st
         // chunk out; the next chunk's name then starts one byte earlier.
         const std::size_t next = static_cast<std::size_t>(body + chunkSize);
         at = next + (chunkSize & 1);
-        if ((chunkSize & 1) != 0 && ChunkId(bytes, next) &&
-            (!ChunkId(bytes, next + 1) || (KnownChunk(bytes, next) && !KnownChunk(bytes, next + 1)))) {
+        const bool padMissing =
+            !ChunkId(bytes, next + 1) || (KnownChunk(bytes, next) && !KnownChunk(bytes, next + 1));
+        if ((chunkSize & 1) != 0 && ChunkId(bytes, next) && padMissing) {
             at = next;
         }
     }

@@ -94,8 +94,8 @@ bool GetClientRect(HWND window, RECT* rect) {
 }
 
 bool MoveWindow(HWND window, int x, int y, int width, int height, bool repaint) {
-    return ::MoveWindow(Handle<::HWND>(window), x, y, width < 0 ? 0 : width, height < 0 ? 0 : height,
-                        repaint ? TRUE : FALSE) != FALSE;
+    return ::MoveWindow(Handle<::HWND>(window), x, y, width < 0 ? 0 : width,
+                        height < 0 ? 0 : height, repaint ? TRUE : FALSE) != FALSE;
 }
 
 int GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }

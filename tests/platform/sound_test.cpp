@@ -176,8 +176,8 @@ std::string Chunk(const std::string& id, const std::string& body, bool pad = tru
     return s;
 }
 // A format chunk; `extra` follows its size word when not empty.
-std::string Fmt(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
-                std::uint16_t align, std::uint16_t bits, const std::string& extra = "") {
+std::string Fmt(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t align,
+                std::uint16_t bits, const std::string& extra = "") {
     std::string body = Le(tag, 2) + Le(channels, 2) + Le(rate, 4) + Le(rate * align, 4) +
                        Le(align, 2) + Le(bits, 2);
     if (!extra.empty()) body += Le(static_cast<std::uint32_t>(extra.size()), 2) + extra;
@@ -202,7 +202,7 @@ std::string MsCoefficients(int pairs) {
 TEST_F(SoundTest, PlaysWhatTheDevicesDriverPlaysAndSaysWhyItRefusesTheRest) {
     const std::string pcm = Fmt(1, 1, 8000, 1, 8);
     const std::string samples(4000, '\x80');  // 500 ms of 8-bit mono at 8000 per second
-    const std::string ima = Fmt(0x11, 1, 8000, 256, 4, Le(505, 2));   // 505 samples a block
+    const std::string ima = Fmt(0x11, 1, 8000, 256, 4, Le(505, 2));  // 505 samples a block
     const std::string ms = Fmt(2, 2, 8000, 512, 4, Le(500, 2) + MsCoefficients(7));
     const std::string blocks(8 * 256, '\0');
     const struct {
@@ -232,8 +232,9 @@ TEST_F(SoundTest, PlaysWhatTheDevicesDriverPlaysAndSaysWhyItRefusesTheRest) {
              return Riff(chunks, static_cast<std::int64_t>(4 + chunks.size() + 1));
          }(),
          501, ""},
-        {"extensible floating point", Riff(Fmt(0xFFFE, 1, 8000, 4, 32, Extensible(32, 3)) +
-                                           Chunk("data", std::string(400, '\0'))),
+        {"extensible floating point",
+         Riff(Fmt(0xFFFE, 1, 8000, 4, 32, Extensible(32, 3)) +
+              Chunk("data", std::string(400, '\0'))),
          0, "not PCM"},
         {"MPEG layer 3", Riff(Fmt(0x55, 1, 8000, 1, 0) + Chunk("data", samples)), 0,
          "format 0x0055"},

@@ -164,8 +164,8 @@ TEST_F(Render, WindowChangingSizeDuringTheShowChangesNothingDrawn) {
         BootScreen(4, 2);
         // Frames come at 0, 20, 40 and 60 ms; the window changes between the second and third.
         At(30, [&size] {
-            plat::MoveWindow(plat::FindWindow(u"StartUpAnimation", nullptr), 0, 0, size[0],
-                             size[1], false);
+            plat::MoveWindow(plat::FindWindow(u"StartUpAnimation", nullptr), 0, 0, size[0], size[1],
+                             false);
         });
         InstallPicture(u"Startup", picture);
         DoStartupAnimation(nullptr, endRequest_, done_);

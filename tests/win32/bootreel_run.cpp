@@ -72,7 +72,7 @@ struct FrameLog {
     DWORD firstFrameMs = 0;
     DWORD lastFrameMs = 0;
     bool sawFrame = false;
-    volatile LONG windowMs = -1;  // written on the show's thread, read by the caller's
+    volatile LONG windowMs = -1;    // written on the show's thread, read by the caller's
     std::vector<double> shownAtMs;  // every frame-shown message, on the performance counter
     std::vector<POINT> probes;
     std::vector<std::vector<COLORREF>> pictures;  // distinct consecutive probe readings
@@ -289,8 +289,8 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
     }
     std::printf(
         "show=%d returned=%s call_ms=%lu done_event=%s named_event=%s named_ms=%lu "
-        "media_window_closed=%s action_ms=%ld window_ms=%ld first_frame_ms=%ld last_frame_ms=%ld pass_ms=%.1f "
-        "pass_median_ms=%.1f frames=%s windows_left=%d threads_left=%d\n",
+        "media_window_closed=%s action_ms=%ld window_ms=%ld first_frame_ms=%ld last_frame_ms=%ld "
+        "pass_ms=%.1f pass_median_ms=%.1f frames=%s windows_left=%d threads_left=%d\n",
         index, returned ? "yes" : "no", callMs,
         WaitForSingleObject(done, 0) == WAIT_OBJECT_0 ? "signalled" : "clear",
         namedEvent == nullptr ? "none" : (namedSeen ? "signalled" : "clear"), namedMs,
