@@ -31,7 +31,7 @@ class ReducedShow : public showtest::ShowFixture {
     // pictures the screen showed in the picture's place. `decoded` receives the scale the
     // player chose.
     std::vector<Rows> Show(const std::vector<std::uint8_t>& gif, int width, int height,
-                           double scale, double* decoded) {
+                           double scale, double* decoded, const br::Rect* shown = nullptr) {
         plat::sim::DeviceConfig config;
         config.screenWidth = kScreen;
         config.screenHeight = kScreen;
@@ -71,6 +71,9 @@ class ReducedShow : public showtest::ShowFixture {
         player.Destroy();
         plat::DestroyWindow(window);
         plat::UnregisterClass(u"ReducedShow", nullptr);
+        if (shown != nullptr) {
+            return ScreensShown(shown->left, shown->top, shown->Width(), shown->Height());
+        }
         return ScreensShown((kScreen - width) / 2, (kScreen - height) / 2, width, height);
     }
 };
@@ -176,6 +179,23 @@ TEST_F(ReducedShow, FramesBetweenGridPixelsAndDisposalOfAReducedFrame) {
         EXPECT_EQ(decoded, c.scale);
         EXPECT_EQ(shown, c.expected);
     }
+}
+
+TEST_F(ReducedShow, APictureShownSmallerThanItsSizeDrawsEachFrameWhereItsPixelsAre) {
+    // 12000 x 2 on the 100 x 100 screen is shown at 100 / 120 of its size: display column x
+    // shows picture column x * 6 / 5, and the screen shows display columns 4950..5049 on row
+    // 49. A frame at picture columns 6000..6011 shows on display columns 5000..5009.
+    const std::vector<std::uint8_t> gif =
+        MakeGif(12000, 2, {SolidFrame(0, 0, 12000, 2, 'R', 0, 1),
+                           SolidFrame(6000, 0, 12, 2, 'G', 0, 1)});
+    double decoded = 0;
+    const br::Rect row(0, 49, kScreen, 50);
+    const std::vector<Rows> shown = Show(gif, 12000, 2, 1.0, &decoded, &row);
+    const std::vector<Rows> expected = {
+        {std::string(100, 'R')},
+        {std::string(50, 'R') + std::string(10, 'G') + std::string(40, 'R')},
+    };
+    EXPECT_EQ(shown, expected);
 }
 
 }  // namespace
