@@ -62,6 +62,11 @@ struct AnimationPlayer {
     // The part of the window's client area that shows the picture: centred when the picture is
     // smaller than the window, the whole client area along a side where it is larger.
     Rect DestinationRect() const;
+    // The part of the scaled picture (display coordinates) that frame `frameIndex` draws and
+    // whose state its disposal method decides: the display pixels that show a picture pixel of
+    // the frame, through the reduced picture when the frames were decoded smaller. Empty for a
+    // frame with nothing to show.
+    Rect FrameDisplayRect(std::int32_t frameIndex) const;
     // Draws frame `frameIndex` into a drawing surface. `visible` is the part of the scaled
     // picture that the surface holds (DestinationRect() moved by the offsets, as it was when the
     // surface was made: the window may have changed size since); `destination` is the surface

@@ -35,10 +35,7 @@ void ComposeNextFrame(RenderLoop& loop, const AnimationPlayer& player, std::int3
                     rowBytes);
     }
 
-    Rect frameArea(0, 0, 0, 0);
-    if (layer != nullptr) {
-        frameArea = layer->frameRect;
-    }
+    const Rect frameArea = player.FrameDisplayRect(index);
     // The picture area fixed with the surface, never the window's present one: a window that
     // grew since would have the frame written past the surface.
     player.ComposeFrame(loop.destinationOrigin, loop.rowSkip, index, visible);

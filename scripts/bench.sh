@@ -24,6 +24,7 @@ run() {  # name, command...
     nice "$@" | tee "$log/$name.txt"
 }
 run gif_decode "$build/bench/bench_gif_decode" "$repeats"
+run gif_decode_half "$build/bench/bench_gif_decode" "$repeats" "" half
 run compose "$build/bench/bench_compose"
 run show "$build/bench/bench_show" "$repeats"
 
@@ -50,6 +51,7 @@ this file). Each program can also be run on its own from \`build/bench/bench/\`.
 | Peak memory of a whole show (heap and bitmap sections) against the decoded frames' bytes | $(summary 'show memory vs decoded' | sed 's/.*: //') (worst picture) | at most 1.15 |
 | Frame lateness on the device's real clock, 200-frame show | $(summary '^frame timing' | sed 's/.*frames: //') | median under 20 ms, none over 40 ms |
 | GIF decoding against giflib (throughput ratio, higher is better) | $(summary 'decode speed vs giflib' | sed 's/.*: //') | at least 2.0 |
+| Decoding for a half-size picture against full size (time ratio, higher is better) | $(summary 'half-size decode speed' | sed 's/.*: //') | at least 1.0 |
 | Composing a frame 1:1 against \`memcpy\` of the same bytes (time ratio) | $(summary 'compose 1:1 time vs memcpy' | sed 's/.*: //') | at most 3.0 |
 
 ## Whole show (\`bench_show\`)
@@ -98,6 +100,16 @@ $(cat "$log/show.txt")
 
 \`\`\`
 $(cat "$log/gif_decode.txt")
+\`\`\`
+
+Decoding for a half-size picture (what the device does when bitmap memory is short) against
+full size, both as the player decodes (\`bench_gif_decode N "" half\`; ratio = full-size time /
+half-size time, above 1: half size is faster). Every row up to the last one shown is still
+decompressed; only the writing of rows and columns that no pixel of the reduced picture shows
+is skipped, and an interlaced frame stops after the last stored row it needs.
+
+\`\`\`
+$(cat "$log/gif_decode_half.txt")
 \`\`\`
 
 ## Compositor (\`bench_compose\`)
