@@ -21,6 +21,10 @@ namespace preview {
 namespace {
 
 const char kProgram[] = "bootreel-preview";
+#ifndef BOOTREEL_VERSION
+#define BOOTREEL_VERSION "unknown"
+#endif
+const char kVersion[] = BOOTREEL_VERSION;
 
 int BadInput(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
@@ -95,7 +99,7 @@ bool WriteOutputs(OutputFolder& folder, const ShowRecord& record, const ShowResu
         }
     }
     std::FILE* f = std::fopen(folder.PathOf("timeline.json").c_str(), "wb");
-    const std::string text = timeline.Dump(2);
+    const std::string text = DumpJson(timeline);
     const bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
     if (f && std::fclose(f) != 0) {
         *error = "cannot write timeline.json";
@@ -122,7 +126,7 @@ int RunInfo(const Options& options) {
     PictureReport report = AnalysePicture(options.infoFile, bytes, options.screenWidth,
                                           options.screenHeight, options.memoryLimit);
     if (options.json) {
-        std::fputs(ReportToJson(report).Dump(2).c_str(), stdout);
+        std::fputs(DumpJson(ReportToJson(report)).c_str(), stdout);
     } else {
         std::fputs(FormatReportText(report).c_str(), stdout);
     }
@@ -209,6 +213,9 @@ int RunPreview(int argc, char** argv) {
     switch (options.command) {
         case Command::Help:
             std::fputs(UsageText().c_str(), stdout);
+            return kExitShown;
+        case Command::Version:
+            std::printf("%s %s\n", kProgram, kVersion);
             return kExitShown;
         case Command::Info:
             return RunInfo(options);
