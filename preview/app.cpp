@@ -17,8 +17,8 @@
 #include "preview/output_folder.h"
 #include "preview/picture_report.h"
 #include "preview/progress.h"
-#include "preview/sound_report.h"
 #include "preview/show.h"
+#include "preview/sound_report.h"
 #include "preview/text.h"
 
 namespace preview {
@@ -280,8 +280,8 @@ int RunPreview(int argc, char** argv) {
     } catch (const std::filesystem::filesystem_error& e) {
         // The host's file system refused something the checks did not foresee; what was
         // staged is removed on the way out.
-        return BadInput(std::string("the file system refused an operation: ") +
-                        e.code().message() + (e.path1().empty() ? "" : " (" + e.path1().string() + ")"));
+        return BadInput(std::string("the file system refused an operation: ") + e.code().message() +
+                        (e.path1().empty() ? "" : " (" + e.path1().string() + ")"));
     } catch (const std::bad_alloc&) {
         return BadInput("out of memory");
     }
