@@ -117,7 +117,7 @@ GifScan ScanGif(const std::vector<std::uint8_t>& bytes) {
                                    (std::memcmp(first.data(), "NETSCAPE2.0", 11) == 0 ||
                                     std::memcmp(first.data(), "ANIMEXTS1.0", 11) == 0);
             if (pendingControl && label != 0xF9) {
-                separatedBy = loopBlock        ? "the loop extension"
+                separatedBy = loopBlock       ? "the loop extension"
                               : label == 0xFE ? "a comment extension"
                               : label == 0x01 ? "a plain text extension"
                                               : "an application extension";
