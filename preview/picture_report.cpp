@@ -198,9 +198,20 @@ std::string DecoderErrorText(br::CIAException* error) {
     for (char& c : message) {
         if (c == '\n' || c == '\r') c = ' ';
     }
+    // The library's text ends in the four location numbers; they are given once, named.
+    std::ostringstream numbers;
+    numbers << error->componentId << ":" << error->routineId << ":" << error->siteId << ":"
+            << error->detail;
+    const std::string location = numbers.str();
+    while (!message.empty() && message.back() == ' ') message.pop_back();
+    if (message.size() >= location.size() &&
+        message.compare(message.size() - location.size(), location.size(), location) == 0) {
+        message.erase(message.size() - location.size());
+        while (!message.empty() && message.back() == ' ') message.pop_back();
+    }
+    if (!message.empty() && message.back() == '.') message.pop_back();
     std::ostringstream out;
-    out << message << " (message " << error->code << ", numbers " << error->componentId << ":"
-        << error->routineId << ":" << error->siteId << ":" << error->detail << ")";
+    out << message << " (message " << error->code << ", location " << location << ")";
     return out.str();
 }
 
@@ -573,7 +584,7 @@ std::string FormatReportText(const PictureReport& r) {
         out << " (no memory limit given)";
     }
     out << "\n";
-    if (!r.decodable && !r.errorText.empty()) out << "  decoder: " << r.errorText << "\n";
+    // The decoder's message is in the "undecodable" warning below, said once.
     if (r.warnings.empty()) out << "no warnings\n";
     for (const Warning& w : r.warnings) out << "warning: " << w.text << "\n";
     return out.str();

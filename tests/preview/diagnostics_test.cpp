@@ -144,6 +144,17 @@ TEST(Diagnostics, InfoChecksSoundsAndNamesASeparatedControlBlock) {
         << r.out;
     EXPECT_EQ(r.out.find("no graphic control extension"), std::string::npos) << r.out;
 
+    // Damaged image data: the decoder's location numbers are given once.
+    Bytes damaged = GifBuilder(16, 16).Build();
+    damaged.insert(damaged.end(), {0x2C, 0, 0, 0, 0, 16, 0, 16, 0, 0, 2, 2, 0xFF, 0xFF, 0, 0x3B});
+    dir.Write("damaged.gif", damaged);
+    r = RunPreviewProgram({"info", "damaged.gif"}, dir.path());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const std::size_t at = r.out.find("location ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const std::string location = r.out.substr(at + 9, r.out.find(')', at) - at - 9);
+    EXPECT_EQ(r.out.find(location), r.out.rfind(location)) << r.out;
+
     r = RunPreviewProgram({"info", kSampleWav}, dir.path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("400 ms"), std::string::npos) << r.out;
