@@ -13,7 +13,9 @@
 #include "preview/output_folder.h"
 #include "preview/picture_report.h"
 #include "preview/progress.h"
+#include "preview/recording.h"
 #include "preview/show.h"
+#include "preview/show_files.h"
 #include "preview/text.h"
 
 namespace preview {
@@ -44,65 +46,6 @@ std::unique_ptr<PictureReport> AnalyseDevicePicture(const Options& options,
                        options.memoryLimit));
     plat::sim::SetBitmapMemoryLimit(static_cast<std::size_t>(options.memoryLimit));
     return report;
-}
-
-std::string FrameFileName(std::size_t i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame-%04zu.png", i);
-    return name;
-}
-
-bool WriteOutputs(OutputFolder& folder, const ShowRecord& record, const ShowResult& result,
-                  const Json& timeline, std::string* error) {
-    ProgressLine line;
-    std::vector<const RgbImage*> images;
-    for (const ComposedFrame& f : result.frames) {
-        images.push_back(&record.images[static_cast<std::size_t>(
-            record.copies[static_cast<std::size_t>(f.copy)].image)]);
-    }
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        line.Update("writing " + FrameFileName(i) + " of " + std::to_string(images.size()));
-        if (!WritePng(folder.PathOf(FrameFileName(i)), *images[i], error)) return false;
-    }
-    if (!images.empty()) {
-        std::vector<SheetEntry> entries;
-        for (std::size_t i = 0; i < images.size(); ++i) {
-            entries.push_back({images[i], result.frames[i].index,
-                               static_cast<std::uint32_t>(result.frames[i].composedAtMs)});
-        }
-        line.Update("writing contact-sheet.png");
-        if (!WritePng(folder.PathOf("contact-sheet.png"), MakeContactSheet(entries), error)) {
-            return false;
-        }
-        // Each frame stays until the next one is composed; the last one until the window
-        // closed (or the show returned).
-        std::uint64_t endMs = record.returnedAtMs - record.calledAtMs;
-        if (result.windowClosedAtMs) endMs = *result.windowClosedAtMs - record.calledAtMs;
-        std::vector<TimedImage> timed;
-        for (std::size_t i = 0; i < images.size(); ++i) {
-            const std::uint64_t from = result.frames[i].composedAtMs;
-            const std::uint64_t to =
-                i + 1 < images.size() ? result.frames[i + 1].composedAtMs : std::max(endMs, from);
-            timed.push_back({images[i], static_cast<std::uint32_t>(
-                                            std::max<std::uint64_t>(to - from, kPassMs))});
-        }
-        if (!WriteAnimatedWebp(
-                folder.PathOf("recording.webp"), timed, error, [&line](int done, int total) {
-                    line.Update("writing recording.webp: frame " + std::to_string(done) + " of " +
-                                std::to_string(total));
-                })) {
-            return false;
-        }
-    }
-    std::FILE* f = std::fopen(folder.PathOf("timeline.json").c_str(), "wb");
-    const std::string text = timeline.Dump(2);
-    const bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (f && std::fclose(f) != 0) {
-        *error = "cannot write timeline.json";
-        return false;
-    }
-    if (!ok) *error = "cannot write timeline.json";
-    return ok;
 }
 
 }  // namespace
@@ -151,47 +94,34 @@ int RunShow(const Options& options) {
     }
 
     std::optional<std::uint32_t> endAfter = options.endAfterMs;
-    ShowRecord record = RecordShow(options, endAfter);
+    ShowWriter writer(folder, options.screenWidth, options.screenHeight,
+                      picture ? picture->frames.size() : 0);
+    ShowRecord record = RecordShow(options, endAfter, picture.get(), &writer);
     ShowResult result = AnalyseShow(record, setup, picture.get());
     Json timeline = MakeTimeline(options, setup, record, result, picture.get());
+    // The sounds are read again for the clip, so the device's files stay until it is written.
+    const bool written = FinishShowFiles(folder, options, setup, record, result, picture.get(),
+                                         &writer, timeline.Dump(2), &error);
     CleanUpDevice(&setup);
-
-    if (!WriteOutputs(folder, record, result, timeline, &error) || !folder.Commit(&error)) {
+    if (!written || !folder.Commit(&error)) {
         std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
         return kExitBadInput;
     }
 
-    const std::uint64_t returned = record.returnedAtMs - record.calledAtMs;
-    if (result.showedPicture) {
-        std::printf("the device showed %zu frames from %llu ms to %llu ms\n", result.frames.size(),
-                    static_cast<unsigned long long>(result.frames.front().composedAtMs),
-                    static_cast<unsigned long long>(result.frames.back().composedAtMs));
-    } else {
-        std::printf("the device would show nothing: %s\n", result.reason.c_str());
-        if (record.endRequestBecauseNothingShown) {
-            std::printf(
-                "(the preview signalled the end request after %u ms of show time, as the "
-                "boot sequence would)\n",
-                kNothingShownMs);
-        }
+    for (const std::string& line : ShowSummary(options, setup, record, result)) {
+        std::printf("%s\n", line.c_str());
     }
-    for (const auto& s : record.sounds) {
-        std::printf("sound %s: %s from %llu ms to %llu ms\n", Utf8(s.path).c_str(),
-                    s.played ? "played" : "failed",
-                    static_cast<unsigned long long>(s.startedAtMs - record.calledAtMs),
-                    static_cast<unsigned long long>(s.endedAtMs - record.calledAtMs));
-    }
-    std::printf("the show ended (%s) and the entry point returned at %llu ms\n",
-                result.endHow.c_str(), static_cast<unsigned long long>(returned));
     if (result.unexpectedChanges != 0) {
         std::printf(
             "note: %d screen copies changed the picture between frames; the frame files "
             "may not match the device's timing\n",
             result.unexpectedChanges);
     }
-    std::printf("wrote %s/: %zu frame pictures, timeline.json%s\n", options.outDir.c_str(),
-                result.frames.size(),
-                result.frames.empty() ? "" : ", contact-sheet.png, recording.webp");
+    std::printf("wrote %s/: %zu frame pictures, timeline.json, report.html%s\n",
+                options.outDir.c_str(), result.frames.size(),
+                result.frames.empty()
+                    ? ""
+                    : ", contact-sheet.png, recording.webp, recording.mp4");
     if (!result.showedPicture) {
         std::fprintf(stderr, "%s: the device could not show the picture: %s\n", kProgram,
                      result.reason.c_str());

@@ -11,7 +11,8 @@ namespace preview {
 namespace fs = std::filesystem;
 
 bool IsPreviewFileName(const std::string& name) {
-    if (name == "timeline.json" || name == "contact-sheet.png" || name == "recording.webp") {
+    if (name == "timeline.json" || name == "contact-sheet.png" || name == "recording.webp" ||
+        name == "recording.mp4" || name == "report.html") {
         return true;
     }
     return name.size() == 14 && name.rfind("frame-", 0) == 0 && name.compare(10, 4, ".png") == 0 &&
