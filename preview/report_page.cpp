@@ -79,7 +79,8 @@ void Timeline(const ReportPage& page, std::ostream& out) {
     auto X = [&](std::uint64_t ms) { return left + ms * k; };
 
     out << "<div class=\"timeline\"><svg xmlns=\"http://www.w3.org/2000/svg\" id=\"timeline\" "
-           "width=\"" << width << "\" height=\"" << height << "\">\n";
+           "width=\"" << width << "\" height=\"" << height << "\" data-left=\"" << left
+        << "\" data-px-per-ms=\"" << k << "\">\n";
     // The device's 20 ms passes, when they are wide enough to see.
     if (20 * k >= 3) {
         out << "<defs><pattern id=\"passes\" x=\"" << left << "\" width=\"" << 20 * k
@@ -110,7 +111,8 @@ void Timeline(const ReportPage& page, std::ostream& out) {
                                       ? result.frames[i + 1].composedAtMs
                                       : std::max(result.screenEndMs, f.composedAtMs);
         const std::uint64_t passes = (end - f.composedAtMs + 19) / 20;
-        out << "<rect class=\"frame-bar\" data-frame=\"" << f.index << "\" x=\"" << X(f.composedAtMs)
+        out << "<rect class=\"frame-bar\" data-frame=\"" << f.index << "\" data-start-ms=\""
+            << f.composedAtMs << "\" x=\"" << X(f.composedAtMs)
             << "\" y=\"" << frameY << "\" width=\"" << std::max(0.5, (end - f.composedAtMs) * k)
             << "\" height=\"" << frameH << "\" fill=\"" << (i % 2 ? "#7aa7e6" : "#2f6fc8")
             << "\" stroke=\"#fff\" stroke-width=\"0.5\"><title>frame " << f.index << ": "
@@ -153,8 +155,35 @@ void Timeline(const ReportPage& page, std::ostream& out) {
         }
         out << "<path class=\"sound-envelope\" d=\"" << shape.str() << "Z\" fill=\"#c98a1b\"/>\n";
     }
-    out << "</svg></div>\n";
+    out << "<path id=\"playhead\" d=\"M" << left << " 17V" << height
+        << "\" stroke=\"#d02020\" stroke-width=\"2\"/>\n</svg></div>\n";
 }
+
+// Moves the timeline's play head with the recording, and a click on a frame's bar shows that
+// frame in the recording. The recording notes its length once the browser has read it.
+const char kScript[] = R"(
+(function () {
+  var video = document.getElementById("recording");
+  var svg = document.getElementById("timeline");
+  if (!video || !svg) return;
+  var head = document.getElementById("playhead");
+  var left = parseFloat(svg.dataset.left), k = parseFloat(svg.dataset.pxPerMs);
+  function place() {
+    var x = left + video.currentTime * 1000 * k;
+    head.setAttribute("d", "M" + x + " 17V" + svg.getAttribute("height"));
+    if (!video.paused) requestAnimationFrame(place);
+  }
+  video.addEventListener("loadedmetadata", function () {
+    video.dataset.durationMs = Math.round(video.duration * 1000);
+  });
+  video.addEventListener("play", place);
+  video.addEventListener("seeked", place);
+  svg.addEventListener("click", function (e) {
+    var start = e.target.dataset && e.target.dataset.startMs;
+    if (start !== undefined) { video.currentTime = start / 1000 + 0.001; video.pause(); }
+  });
+})();
+)";
 
 void Warnings(const ReportPage& page, std::ostream& out) {
     out << "<h2>Warnings</h2>\n";
@@ -224,7 +253,7 @@ bool WriteReportPage(const std::string& path, const ReportPage& page, std::strin
         out << "<p class=\"summary\">" << HtmlEscape(s) << "</p>\n";
     }
     if (!page.clipPath.empty()) {
-        out << "<h2>Recording</h2>\n<video id=\"recording\" controls preload=\"metadata\" "
+        out << "<h2>Recording</h2>\n<video id=\"recording\" controls preload=\"auto\" "
                "src=\"data:video/mp4;base64,";
         if (!Base64File(page.clipPath, out)) {
             *error = "cannot read " + page.clipPath + " for " + path;
@@ -243,7 +272,7 @@ bool WriteReportPage(const std::string& path, const ReportPage& page, std::strin
     const double used = page.picture && page.record ? ObservedDecodeScale(*page.record, *page.picture)
                                                     : 0;
     Memory(page, used, out);
-    out << "</body></html>\n";
+    out << "<script>" << kScript << "</script>\n</body></html>\n";
     out.flush();
     if (!out) {
         *error = "cannot write " + path;
