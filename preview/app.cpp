@@ -23,6 +23,10 @@ namespace preview {
 namespace {
 
 const char kProgram[] = "bootreel-preview";
+#ifndef BOOTREEL_VERSION
+#define BOOTREEL_VERSION "unknown"
+#endif
+const char kVersion[] = BOOTREEL_VERSION;
 
 int BadInput(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
@@ -65,7 +69,7 @@ int RunInfo(const Options& options) {
     PictureReport report = AnalysePicture(options.infoFile, bytes, options.screenWidth,
                                           options.screenHeight, options.memoryLimit);
     if (options.json) {
-        std::fputs(ReportToJson(report).Dump(2).c_str(), stdout);
+        std::fputs(DumpJson(ReportToJson(report)).c_str(), stdout);
     } else {
         std::fputs(FormatReportText(report).c_str(), stdout);
     }
@@ -101,7 +105,7 @@ int RunShow(const Options& options) {
     Json timeline = MakeTimeline(options, setup, record, result, picture.get());
     // The sounds are read again for the clip, so the device's files stay until it is written.
     const bool written = FinishShowFiles(folder, options, setup, record, result, picture.get(),
-                                         &writer, timeline.Dump(2), &error);
+                                         &writer, DumpJson(timeline), &error);
     CleanUpDevice(&setup);
     if (!written || !folder.Commit(&error)) {
         std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
@@ -139,6 +143,9 @@ int RunPreview(int argc, char** argv) {
     switch (options.command) {
         case Command::Help:
             std::fputs(UsageText().c_str(), stdout);
+            return kExitShown;
+        case Command::Version:
+            std::printf("%s %s\n", kProgram, kVersion);
             return kExitShown;
         case Command::Info:
             return RunInfo(options);

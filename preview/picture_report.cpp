@@ -548,69 +548,69 @@ std::string FormatReportText(const PictureReport& r) {
 }
 
 Json ReportToJson(const PictureReport& r) {
-    Json j = Json::Object();
-    j.Set("path", r.path);
-    j.Set("fileBytes", r.fileBytes);
-    j.Set("format", r.formatName);
-    j.Set("isGif", r.isGif);
-    j.Set("decodable", r.decodable);
-    if (!r.errorText.empty()) j.Set("error", r.errorText);
-    Json screen = Json::Object();
-    screen.Set("width", r.screenWidth);
-    screen.Set("height", r.screenHeight);
-    j.Set("screen", screen);
+    Json j = Json::object();
+    j["path"] = r.path;
+    j["fileBytes"] = r.fileBytes;
+    j["format"] = r.formatName;
+    j["isGif"] = r.isGif;
+    j["decodable"] = r.decodable;
+    if (!r.errorText.empty()) j["error"] = r.errorText;
+    Json screen = Json::object();
+    screen["width"] = r.screenWidth;
+    screen["height"] = r.screenHeight;
+    j["screen"] = screen;
     if (r.parsed) {
-        Json picture = Json::Object();
-        picture.Set("width", r.width);
-        picture.Set("height", r.height);
-        picture.Set("globalColours", r.globalColours);
-        picture.Set("loopCount", r.loopCount >= 0 ? Json(r.loopCount) : Json());
-        picture.Set("hasTrailer", r.hasTrailer);
-        j.Set("picture", picture);
-        j.Set("displayScale", r.displayScale);
-        Json frames = Json::Array();
+        Json picture = Json::object();
+        picture["width"] = r.width;
+        picture["height"] = r.height;
+        picture["globalColours"] = r.globalColours;
+        picture["loopCount"] = r.loopCount >= 0 ? Json(r.loopCount) : Json();
+        picture["hasTrailer"] = r.hasTrailer;
+        j["picture"] = picture;
+        j["displayScale"] = r.displayScale;
+        Json frames = Json::array();
         for (const FrameReport& f : r.frames) {
-            Json fj = Json::Object();
-            fj.Set("index", f.index);
-            Json rect = Json::Object();
-            rect.Set("left", f.left);
-            rect.Set("top", f.top);
-            rect.Set("width", f.width);
-            rect.Set("height", f.height);
-            fj.Set("rect", rect);
-            fj.Set("delayCs", f.delayCs);
-            fj.Set("disposal", f.disposal);
-            fj.Set("transparentIndex", f.transparentIndex >= 0 ? Json(f.transparentIndex) : Json());
-            fj.Set("interlaced", f.interlaced);
-            fj.Set("controlExtension", f.hasControlExtension);
-            fj.Set("composedAtMs", f.composedAtMs);
-            frames.Push(fj);
+            Json fj = Json::object();
+            fj["index"] = f.index;
+            Json rect = Json::object();
+            rect["left"] = f.left;
+            rect["top"] = f.top;
+            rect["width"] = f.width;
+            rect["height"] = f.height;
+            fj["rect"] = rect;
+            fj["delayCs"] = f.delayCs;
+            fj["disposal"] = f.disposal;
+            fj["transparentIndex"] = f.transparentIndex >= 0 ? Json(f.transparentIndex) : Json();
+            fj["interlaced"] = f.interlaced;
+            fj["controlExtension"] = f.hasControlExtension;
+            fj["composedAtMs"] = f.composedAtMs;
+            frames.push_back(fj);
         }
-        j.Set("frames", frames);
-        j.Set("delaySumMs", r.delaySumMs);
-        j.Set("animationMs", r.frames.size() >= 2 ? Json(r.animationMs) : Json());
-        Json memory = Json::Array();
+        j["frames"] = frames;
+        j["delaySumMs"] = r.delaySumMs;
+        j["animationMs"] = r.frames.size() >= 2 ? Json(r.animationMs) : Json();
+        Json memory = Json::array();
         for (const ScaleMemory& m : r.memory) {
-            Json mj = Json::Object();
-            mj.Set("scale", m.scale);
-            mj.Set("width", m.targetWidth);
-            mj.Set("height", m.targetHeight);
-            mj.Set("frameBytes", m.frameBytes);
-            memory.Push(mj);
+            Json mj = Json::object();
+            mj["scale"] = m.scale;
+            mj["width"] = m.targetWidth;
+            mj["height"] = m.targetHeight;
+            mj["frameBytes"] = m.frameBytes;
+            memory.push_back(mj);
         }
-        j.Set("memory", memory);
-        j.Set("surfaceBytes", r.surfaceBytes);
-        j.Set("memoryLimit", r.memoryLimit ? Json(r.memoryLimit) : Json());
-        j.Set("decodeScale", r.decodeScale > 0 ? Json(r.decodeScale) : Json());
+        j["memory"] = memory;
+        j["surfaceBytes"] = r.surfaceBytes;
+        j["memoryLimit"] = r.memoryLimit ? Json(r.memoryLimit) : Json();
+        j["decodeScale"] = r.decodeScale > 0 ? Json(r.decodeScale) : Json();
     }
-    Json warnings = Json::Array();
+    Json warnings = Json::array();
     for (const Warning& w : r.warnings) {
-        Json wj = Json::Object();
-        wj.Set("id", w.id);
-        wj.Set("text", w.text);
-        warnings.Push(wj);
+        Json wj = Json::object();
+        wj["id"] = w.id;
+        wj["text"] = w.text;
+        warnings.push_back(wj);
     }
-    j.Set("warnings", warnings);
+    j["warnings"] = warnings;
     return j;
 }
 

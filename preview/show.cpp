@@ -520,72 +520,72 @@ Json OptionalMs(const std::optional<std::uint64_t>& t, std::uint64_t base) {
 Json MakeTimeline(const Options& options, const DeviceSetup& setup, const ShowRecord& record,
                   const ShowResult& result, const PictureReport* picture) {
     const std::uint64_t base = record.calledAtMs;
-    Json t = Json::Object();
-    Json screen = Json::Object();
-    screen.Set("width", options.screenWidth);
-    screen.Set("height", options.screenHeight);
-    t.Set("screen", screen);
-    t.Set("mode", options.mode);
-    t.Set("imagePath", Utf8(setup.imagePath));
-    t.Set("soundPath", Utf8(setup.soundPath));
-    if (!setup.usingSample.empty()) t.Set("sample", true);
+    Json t = Json::object();
+    Json screen = Json::object();
+    screen["width"] = options.screenWidth;
+    screen["height"] = options.screenHeight;
+    t["screen"] = screen;
+    t["mode"] = options.mode;
+    t["imagePath"] = Utf8(setup.imagePath);
+    t["soundPath"] = Utf8(setup.soundPath);
+    if (!setup.usingSample.empty()) t["sample"] = true;
     // The scale read off the device's bitmap memory; failing that, the one the memory limit
     // predicts.
     double scale = picture ? ObservedDecodeScale(record, *picture) : 0;
     const bool observed = scale > 0;
     if (scale == 0 && picture) scale = picture->decodeScale;
-    t.Set("decodeScale", result.showedPicture && scale > 0 ? Json(scale) : Json());
-    t.Set("decodeScaleObserved", observed);
-    t.Set("memoryLimit", options.memoryLimit ? Json(options.memoryLimit) : Json());
-    Json frames = Json::Array();
+    t["decodeScale"] = result.showedPicture && scale > 0 ? Json(scale) : Json();
+    t["decodeScaleObserved"] = observed;
+    t["memoryLimit"] = options.memoryLimit ? Json(options.memoryLimit) : Json();
+    Json frames = Json::array();
     for (std::size_t i = 0; i < result.frames.size(); ++i) {
         const ComposedFrame& f = result.frames[i];
-        Json fj = Json::Object();
-        fj.Set("index", f.index);
-        fj.Set("composedAtMs", f.composedAtMs);
+        Json fj = Json::object();
+        fj["index"] = f.index;
+        fj["composedAtMs"] = f.composedAtMs;
         if (picture && f.index < static_cast<int>(picture->frames.size())) {
             const FrameReport& r = picture->frames[static_cast<std::size_t>(f.index)];
-            fj.Set("delayCs", r.delayCs);
-            fj.Set("disposal", r.disposal);
+            fj["delayCs"] = r.delayCs;
+            fj["disposal"] = r.disposal;
         }
         char name[32];
         std::snprintf(name, sizeof name, "frame-%04zu.png", i);
-        fj.Set("file", name);
-        frames.Push(fj);
+        fj["file"] = name;
+        frames.push_back(fj);
     }
-    t.Set("frames", frames);
+    t["frames"] = frames;
 
     Json sound;
     for (const auto& s : record.sounds) {
-        sound = Json::Object();
-        sound.Set("path", Utf8(s.path));
-        sound.Set("played", s.played);
-        sound.Set("startedAtMs", s.startedAtMs - base);
-        sound.Set("endedAtMs", s.endedAtMs - base);
-        sound.Set("synchronous", (s.flags & plat::SND_ASYNC) == 0);
+        sound = Json::object();
+        sound["path"] = Utf8(s.path);
+        sound["played"] = s.played;
+        sound["startedAtMs"] = s.startedAtMs - base;
+        sound["endedAtMs"] = s.endedAtMs - base;
+        sound["synchronous"] = (s.flags & plat::SND_ASYNC) == 0;
         break;  // a show plays at most one sound
     }
-    t.Set("sound", sound);
+    t["sound"] = sound;
 
-    Json end = Json::Object();
-    end.Set("how", result.endHow);
-    end.Set("doneEventAtMs", OptionalMs(record.doneEventAtMs, base));
-    end.Set("returnedAtMs", record.returnedAtMs - base);
-    end.Set("shutdownEventAtMs", OptionalMs(record.shutdownEventAtMs, base));
-    end.Set("endRequestAtMs", OptionalMs(record.endRequestAtMs, base));
-    end.Set("animationEndedAtMs", OptionalMs(result.animationEndedAtMs, base));
-    end.Set("windowClosedAtMs", OptionalMs(result.windowClosedAtMs, base));
-    end.Set("deviceShowedNothing", !result.showedPicture);
-    if (!result.showedPicture) end.Set("reason", result.reason);
-    t.Set("end", end);
+    Json end = Json::object();
+    end["how"] = result.endHow;
+    end["doneEventAtMs"] = OptionalMs(record.doneEventAtMs, base);
+    end["returnedAtMs"] = record.returnedAtMs - base;
+    end["shutdownEventAtMs"] = OptionalMs(record.shutdownEventAtMs, base);
+    end["endRequestAtMs"] = OptionalMs(record.endRequestAtMs, base);
+    end["animationEndedAtMs"] = OptionalMs(result.animationEndedAtMs, base);
+    end["windowClosedAtMs"] = OptionalMs(result.windowClosedAtMs, base);
+    end["deviceShowedNothing"] = !result.showedPicture;
+    if (!result.showedPicture) end["reason"] = result.reason;
+    t["end"] = end;
 
-    t.Set("screenCopies", record.copyCount);
-    t.Set("recordingConsistent", result.unexpectedChanges == 0);
-    Json warnings = Json::Array();
+    t["screenCopies"] = record.copyCount;
+    t["recordingConsistent"] = result.unexpectedChanges == 0;
+    Json warnings = Json::array();
     if (picture) {
-        for (const Warning& w : picture->warnings) warnings.Push(w.text);
+        for (const Warning& w : picture->warnings) warnings.push_back(w.text);
     }
-    t.Set("warnings", warnings);
+    t["warnings"] = warnings;
     return t;
 }
 

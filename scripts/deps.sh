@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    libgif-dev libpng-dev libwebp-dev libsdl2-dev
+    libgif-dev libpng-dev libwebp-dev libsdl2-dev nlohmann-json3-dev libcli11-dev
     xvfb x11-apps gdk-pixbuf-tests pkg-config
     "$@"
 )
