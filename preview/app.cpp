@@ -2,6 +2,7 @@
 #include "preview/app.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "preview/picture_report.h"
 #include "preview/progress.h"
 #include "preview/recording.h"
+#include "preview/report_page.h"
 #include "preview/show.h"
 #include "preview/show_files.h"
 #include "preview/text.h"
@@ -76,16 +78,26 @@ int RunInfo(const Options& options) {
     return report.DeviceShowsAnimation() ? kExitShown : kExitNotShown;
 }
 
-int RunShow(const Options& options) {
-    if (options.live) return RunLive(options);
+namespace {
 
-    OutputFolder folder(options.outDir);
-    std::string error;
-    if (!folder.Begin(&error)) return BadInput(error);
+// What one show of a run came to, for the summary printed once everything is written.
+struct ShowOutcome {
+    std::string mode;
+    std::vector<std::string> lines;
+    std::size_t frames = 0;
+    bool showed = false;
+    std::string reason;
+};
+
+// Runs one show into the folder `dir`. False with *error when its files cannot be written
+// (bad input is refused before anything runs, with exit code 2 in *exitCode).
+bool RunOneShow(const Options& options, const std::string& dir, ShowOutcome* outcome,
+                int* exitCode, std::string* error) {
     DeviceSetup setup;
-    if (!PrepareDevice(options, plat::sim::ClockMode::Virtual, &setup, &error)) {
+    if (!PrepareDevice(options, plat::sim::ClockMode::Virtual, &setup, error)) {
         CleanUpDevice(&setup);
-        return BadInput(error);
+        *exitCode = kExitBadInput;
+        return false;
     }
     std::unique_ptr<PictureReport> picture = AnalyseDevicePicture(options, setup);
 
@@ -96,42 +108,112 @@ int RunShow(const Options& options) {
     if (picture) {
         for (const Warning& w : picture->warnings) std::printf("warning: %s\n", w.text.c_str());
     }
+    std::fflush(stdout);
 
-    std::optional<std::uint32_t> endAfter = options.endAfterMs;
-    ShowWriter writer(folder, options.screenWidth, options.screenHeight,
+    ShowWriter writer(dir, options.screenWidth, options.screenHeight,
                       picture ? picture->frames.size() : 0);
-    ShowRecord record = RecordShow(options, endAfter, picture.get(), &writer);
+    ShowRecord record = RecordShow(options, options.endAfterMs, picture.get(), &writer);
     ShowResult result = AnalyseShow(record, setup, picture.get());
     Json timeline = MakeTimeline(options, setup, record, result, picture.get());
     // The sounds are read again for the clip, so the device's files stay until it is written.
-    const bool written = FinishShowFiles(folder, options, setup, record, result, picture.get(),
-                                         &writer, DumpJson(timeline), &error);
+    const bool written = FinishShowFiles(dir, options, setup, record, result, picture.get(),
+                                         &writer, DumpJson(timeline), error);
     CleanUpDevice(&setup);
-    if (!written || !folder.Commit(&error)) {
+    if (!written) {
+        *exitCode = kExitBadInput;
+        return false;
+    }
+    outcome->mode = options.mode;
+    outcome->lines = ShowSummary(options, setup, record, result);
+    if (result.unexpectedChanges != 0) {
+        outcome->lines.push_back(
+            "note: " + std::to_string(result.unexpectedChanges) +
+            " screen copies changed the picture between frames; the frame files may not match "
+            "the device's timing");
+    }
+    outcome->frames = result.frames.size();
+    outcome->showed = result.showedPicture;
+    outcome->reason = result.reason;
+    return true;
+}
+
+std::string Folder(const OutputFolder& folder, const std::string& name) {
+    std::string path = folder.PathOf(name);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+}  // namespace
+
+int RunShow(const Options& options) {
+    if (options.live) return RunLive(options);
+
+    OutputFolder folder(options.outDir);
+    std::string error;
+    if (!folder.Begin(&error)) return BadInput(error);
+    // --mode both: the start-up show, then the shut-down show, each into its own folder.
+    std::vector<std::string> modes = {options.mode};
+    if (options.mode == "both") modes = {"startup", "shutdown"};
+    std::vector<ShowOutcome> outcomes;
+    for (const std::string& mode : modes) {
+        Options one = options;
+        one.mode = mode;
+        std::string dir = Folder(folder, "");
+        if (modes.size() > 1) {
+            dir = Folder(folder, mode);
+            std::error_code ec;
+            std::filesystem::create_directories(dir, ec);
+            if (ec) {
+                std::fprintf(stderr, "%s: cannot create %s/%s: %s\n", kProgram,
+                             options.outDir.c_str(), mode.c_str(), ec.message().c_str());
+                return kExitBadInput;
+            }
+        }
+        ShowOutcome outcome;
+        int exitCode = kExitBadInput;
+        if (!RunOneShow(one, dir, &outcome, &exitCode, &error)) {
+            std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+            return exitCode;
+        }
+        outcomes.push_back(std::move(outcome));
+    }
+    if (modes.size() > 1 && !WriteBothShowsPage(Folder(folder, "report.html"), outcomes.front().lines,
+                                                outcomes.back().lines, &error)) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+        return kExitBadInput;
+    }
+    if (!folder.Commit(&error)) {
         std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
         return kExitBadInput;
     }
 
-    for (const std::string& line : ShowSummary(options, setup, record, result)) {
-        std::printf("%s\n", line.c_str());
+    int exitCode = kExitShown;
+    for (const ShowOutcome& o : outcomes) {
+        if (modes.size() > 1) std::printf("%s show:\n", ModeWords(o.mode).c_str());
+        for (const std::string& line : o.lines) {
+            std::printf("%s%s\n", modes.size() > 1 ? "  " : "", line.c_str());
+        }
+        if (!o.showed) exitCode = kExitNotShown;
     }
-    if (result.unexpectedChanges != 0) {
-        std::printf(
-            "note: %d screen copies changed the picture between frames; the frame files "
-            "may not match the device's timing\n",
-            result.unexpectedChanges);
+    if (modes.size() > 1) {
+        std::printf("wrote %s/: startup/ and shutdown/ (each with its frame pictures, "
+                    "timeline.json, report.html and, when frames were shown, contact-sheet.png, "
+                    "recording.webp and recording.mp4) and report.html linking both\n",
+                    options.outDir.c_str());
+    } else {
+        std::printf("wrote %s/: %zu frame pictures, timeline.json, report.html%s\n",
+                    options.outDir.c_str(), outcomes[0].frames,
+                    outcomes[0].frames == 0
+                        ? ""
+                        : ", contact-sheet.png, recording.webp, recording.mp4");
     }
-    std::printf("wrote %s/: %zu frame pictures, timeline.json, report.html%s\n",
-                options.outDir.c_str(), result.frames.size(),
-                result.frames.empty()
-                    ? ""
-                    : ", contact-sheet.png, recording.webp, recording.mp4");
-    if (!result.showedPicture) {
-        std::fprintf(stderr, "%s: the device could not show the picture: %s\n", kProgram,
-                     result.reason.c_str());
-        return kExitNotShown;
+    std::fflush(stdout);
+    for (const ShowOutcome& o : outcomes) {
+        if (o.showed) continue;
+        std::fprintf(stderr, "%s: the device could not show the %s picture: %s\n", kProgram,
+                     ModeWords(o.mode).c_str(), o.reason.c_str());
     }
-    return kExitShown;
+    return exitCode;
 }
 
 int RunPreview(int argc, char** argv) {

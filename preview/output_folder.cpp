@@ -21,12 +21,17 @@ bool IsPreviewFileName(const std::string& name) {
 
 namespace {
 
-bool HoldsOnlyPreviewFiles(const fs::path& folder) {
+// A preview of both shows holds the two shows' folders.
+bool HoldsOnlyPreviewFiles(const fs::path& folder, bool top = true) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec)) {
-        if (!entry.is_regular_file() || !IsPreviewFileName(entry.path().filename().string())) {
-            return false;
+        const std::string name = entry.path().filename().string();
+        if (top && entry.is_directory() && !entry.is_symlink() &&
+            (name == "startup" || name == "shutdown")) {
+            if (!HoldsOnlyPreviewFiles(entry.path(), false)) return false;
+            continue;
         }
+        if (!entry.is_regular_file() || !IsPreviewFileName(name)) return false;
     }
     return !ec;
 }

@@ -25,9 +25,8 @@ RgbImage ClosedWindowCard(int width, int height, const std::vector<std::string>&
     return card.ToRgb();
 }
 
-ShowWriter::ShowWriter(const OutputFolder& folder, int width, int height,
-                       std::size_t plannedFrames)
-    : folder_(folder), width_(width), height_(height), webp_(width, height) {
+ShowWriter::ShowWriter(std::string dir, int width, int height, std::size_t plannedFrames)
+    : dir_(std::move(dir)), width_(width), height_(height), webp_(width, height) {
     ThumbnailSize(plannedFrames ? plannedFrames : 1, width, height, &thumbWidth_, &thumbHeight_);
     stride_ = plannedFrames > kMaxThumbnails
                   ? (plannedFrames + kMaxThumbnails - 1) / kMaxThumbnails
@@ -39,7 +38,7 @@ ShowWriter::~ShowWriter() = default;
 bool ShowWriter::Emit(const RgbImage& picture, std::uint64_t startMs, std::uint64_t endMs) {
     if (!error_.empty()) return false;
     if (!clipOpen_) {
-        if (!clip_.Open(folder_.PathOf("recording.mp4"), width_, height_, &error_)) return false;
+        if (!clip_.Open(PathOf("recording.mp4"), width_, height_, &error_)) return false;
         clipOpen_ = true;
     }
     return webp_.Add(picture, static_cast<std::uint32_t>(startMs), &error_) &&
@@ -50,7 +49,7 @@ bool ShowWriter::Emit(const RgbImage& picture, std::uint64_t startMs, std::uint6
 void ShowWriter::Frame(const ComposedFrame& frame, const RgbImage& screen) {
     if (!error_.empty()) return;
     const std::size_t n = framesWritten_++;
-    if (!WritePng(folder_.PathOf(FrameFileName(n)), screen, &error_)) return;
+    if (!WritePng(PathOf(FrameFileName(n)), screen, &error_)) return;
 
     if (n % stride_ == 0) {
         thumbnails_.push_back({screen.width == thumbWidth_ && screen.height == thumbHeight_
@@ -93,7 +92,7 @@ bool ShowWriter::Finish(const ShowEnding& ending, std::string* error) {
             clip_.AddPicture(card, screenEnd, showEnd - screenEnd, &error_);
         }
         if (error_.empty()) {
-            webp_.Write(folder_.PathOf("recording.webp"),
+            webp_.Write(PathOf("recording.webp"),
                         static_cast<std::uint32_t>(std::max(showEnd, screenEnd + 1000)), &error_);
         }
         if (error_.empty()) clip_.Finish(ending.sounds, showEnd, &error_);
@@ -104,7 +103,7 @@ bool ShowWriter::Finish(const ShowEnding& ending, std::string* error) {
             entries.push_back(entry);
             entries.back().image = &image;
         }
-        WritePng(folder_.PathOf("contact-sheet.png"), MakeContactSheet(entries, ending.caption),
+        WritePng(PathOf("contact-sheet.png"), MakeContactSheet(entries, ending.caption),
                  &error_);
     }
     if (!error_.empty()) {

@@ -19,7 +19,6 @@
 #include "preview/clip_writer.h"
 #include "preview/contact_sheet.h"
 #include "preview/image_files.h"
-#include "preview/output_folder.h"
 #include "preview/show.h"
 
 namespace preview {
@@ -35,7 +34,8 @@ struct ShowEnding {
 class ShowWriter : public FrameSink {
   public:
     // `plannedFrames`: how many frames the picture has (0: not known), for the thumbnails' size.
-    ShowWriter(const OutputFolder& folder, int width, int height, std::size_t plannedFrames);
+    // Files go into the existing folder `dir`.
+    ShowWriter(std::string dir, int width, int height, std::size_t plannedFrames);
     ~ShowWriter() override;
 
     void Frame(const ComposedFrame& frame, const RgbImage& screen) override;
@@ -51,7 +51,9 @@ class ShowWriter : public FrameSink {
   private:
     bool Emit(const RgbImage& picture, std::uint64_t startMs, std::uint64_t endMs);
 
-    const OutputFolder& folder_;
+    std::string PathOf(const std::string& name) const { return dir_ + "/" + name; }
+
+    std::string dir_;
     int width_, height_;
     int thumbWidth_ = 1, thumbHeight_ = 1;
     std::size_t stride_ = 1;

@@ -281,4 +281,32 @@ bool WriteReportPage(const std::string& path, const ReportPage& page, std::strin
     return true;
 }
 
+bool WriteBothShowsPage(const std::string& path, const std::vector<std::string>& startup,
+                        const std::vector<std::string>& shutdown, std::string* error) {
+    std::ofstream out(path, std::ios::binary);
+    out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+           "<title>Start-up and shut-down shows</title>\n<style>"
+        << kStyle << "</style></head><body>\n<h1>Start-up and shut-down shows</h1>\n";
+    const struct {
+        const char* title;
+        const char* folder;
+        const std::vector<std::string>* lines;
+    } shows[] = {{"The start-up show", "startup", &startup},
+                 {"The shut-down show", "shutdown", &shutdown}};
+    for (const auto& show : shows) {
+        out << "<h2><a href=\"" << show.folder << "/report.html\">" << show.title << "</a></h2>\n";
+        for (const std::string& line : *show.lines) {
+            out << "<p class=\"summary\">" << HtmlEscape(line) << "</p>\n";
+        }
+    }
+    out << "<p class=\"muted\">Each show's page holds its recording, timeline, warnings and "
+           "memory table; keep the folders together for these links.</p>\n</body></html>\n";
+    out.flush();
+    if (!out) {
+        *error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace preview

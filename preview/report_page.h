@@ -32,6 +32,10 @@ struct ReportPage {
 
 bool WriteReportPage(const std::string& path, const ReportPage& page, std::string* error);
 
+// The page of a run with both shows: each show's summary and a link to its own page.
+bool WriteBothShowsPage(const std::string& path, const std::vector<std::string>& startup,
+                        const std::vector<std::string>& shutdown, std::string* error);
+
 // Text for HTML element content and attribute values.
 std::string HtmlEscape(const std::string& text);
 

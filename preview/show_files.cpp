@@ -90,6 +90,11 @@ std::vector<std::string> ShowSummary(const Options& options, const DeviceSetup& 
     }
     lines.push_back("the show ended (" + result.endHow + ") and the entry point returned at " +
                     Ms(result.showEndMs));
+    const std::uint64_t soundEnd = SoundEndMs(record);
+    if (soundEnd > result.showEndMs) {
+        lines.push_back("the sound plays on after the entry point has returned, until " +
+                        Ms(soundEnd) + " (the recordings end with the show)");
+    }
     if (record.shutdownEventAtMs) {
         lines.push_back("\"SHUTDOWN_ANIMATION_DONE\" was signalled at " +
                         Ms(*record.shutdownEventAtMs - base));
@@ -97,7 +102,7 @@ std::vector<std::string> ShowSummary(const Options& options, const DeviceSetup& 
     return lines;
 }
 
-bool FinishShowFiles(const OutputFolder& folder, const Options& options,
+bool FinishShowFiles(const std::string& dir, const Options& options,
                      const DeviceSetup& setup, const ShowRecord& record,
                      const ShowResult& result, const PictureReport* picture, ShowWriter* writer,
                      const std::string& timelineText, std::string* error) {
@@ -125,11 +130,14 @@ bool FinishShowFiles(const OutputFolder& folder, const Options& options,
     if (scale == 0 && picture) scale = picture->decodeScale;
     ending.caption.title = FileLabel(setup) + ", " + ModeWords(options.mode) + " show";
     std::string line = "screen " + std::to_string(options.screenWidth) + "\u00d7" +
-                       std::to_string(options.screenHeight) + "   decode scale " +
-                       (scale > 0 ? ScaleName(scale) : std::string("unknown")) + "   " +
-                       std::to_string(result.frames.size()) + " frames   on screen until " +
-                       Ms(result.screenEndMs);
-    if (result.showEndMs != result.screenEndMs) line += ", show ended at " + Ms(result.showEndMs);
+                       std::to_string(options.screenHeight) + "    decode scale " +
+                       (scale >= 1 ? std::string("1 (full size)")
+                                   : scale > 0 ? ScaleName(scale) : std::string("unknown")) +
+                       "    " + std::to_string(result.frames.size()) + " frames    length " +
+                       Ms(result.showEndMs);
+    if (result.showEndMs != result.screenEndMs) {
+        line += " (window closed at " + Ms(result.screenEndMs) + ")";
+    }
     ending.caption.lines.push_back(line);
     std::string warnings;
     if (picture) {
@@ -145,7 +153,7 @@ bool FinishShowFiles(const OutputFolder& folder, const Options& options,
     }
     if (!writer->Finish(ending, error)) return false;
 
-    std::FILE* f = std::fopen(folder.PathOf("timeline.json").c_str(), "wb");
+    std::FILE* f = std::fopen((dir + "/timeline.json").c_str(), "wb");
     const bool wrote =
         f && std::fwrite(timelineText.data(), 1, timelineText.size(), f) == timelineText.size();
     if ((f && std::fclose(f) != 0) || !wrote) {
@@ -156,14 +164,14 @@ bool FinishShowFiles(const OutputFolder& folder, const Options& options,
     ReportPage page;
     page.title = "The " + ModeWords(options.mode) + " show of " + FileLabel(setup);
     page.summary = ShowSummary(options, setup, record, result);
-    if (result.showedPicture) page.clipPath = folder.PathOf("recording.mp4");
+    if (result.showedPicture) page.clipPath = dir + "/recording.mp4";
     page.record = &record;
     page.result = &result;
     page.picture = picture;
     page.peaks = writer->Clip().Peaks();
     page.peakBucketMs = writer->Clip().PeakBucketMs();
     page.memoryLimit = options.memoryLimit;
-    return WriteReportPage(folder.PathOf("report.html"), page, error);
+    return WriteReportPage(dir + "/report.html", page, error);
 }
 
 }  // namespace preview

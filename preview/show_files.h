@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "preview/options.h"
-#include "preview/output_folder.h"
 #include "preview/picture_report.h"
 #include "preview/recording.h"
 #include "preview/show.h"
@@ -20,8 +19,8 @@ namespace preview {
 std::vector<std::string> ShowSummary(const Options& options, const DeviceSetup& setup,
                                      const ShowRecord& record, const ShowResult& result);
 
-// Completes the folder's files after the show. `timelineText` is timeline.json's content.
-bool FinishShowFiles(const OutputFolder& folder, const Options& options,
+// Completes the files in the folder `dir` after the show. `timelineText` is timeline.json's content.
+bool FinishShowFiles(const std::string& dir, const Options& options,
                      const DeviceSetup& setup, const ShowRecord& record,
                      const ShowResult& result, const PictureReport* picture, ShowWriter* writer,
                      const std::string& timelineText, std::string* error);

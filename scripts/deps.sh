@@ -6,6 +6,9 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libgif-dev libpng-dev libwebp-dev libsdl2-dev nlohmann-json3-dev libcli11-dev
+    libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libcairo2-dev
+    fonts-dejavu-core
+    chromium  # only for the test that opens the previewer's report.html
     xvfb x11-apps gdk-pixbuf-tests pkg-config
     "$@"
 )
