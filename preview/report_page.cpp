@@ -73,7 +73,7 @@ void Timeline(const ReportPage& page, std::ostream& out) {
     // About 5 pixels a pass, within what a page scrolls comfortably.
     const double k = std::max(std::min(0.25, 12000.0 / span), 600.0 / span);
     const int left = 70;
-    const int width = left + static_cast<int>(std::ceil(span * k)) + 20;
+    const int width = left + static_cast<int>(std::ceil(span * k)) + 50;  // room for the last label
     const int frameY = 24, frameH = 40, windowY = 74, windowH = 14, soundY = 98, soundH = 40;
     const int height = soundY + soundH + 8;
     auto X = [&](std::uint64_t ms) { return left + ms * k; };
