@@ -145,6 +145,7 @@ ParseResult ParseArguments(const std::vector<std::string>& input) {
     show->add_option("--live-close-after", closeAfter);
     show->add_option("--live-snapshot-at", snapshotAt);
     info->add_option("file", o.infoFile);
+    info->add_option("--sound", o.sound);
     info->add_flag("--json", o.json);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -181,7 +182,8 @@ ParseResult ParseArguments(const std::vector<std::string>& input) {
 
     for (const char* pathOption :
          {"--registry", "--device-root", "--image", "--sound", "--out", "--live-snapshot"}) {
-        if (show->count(pathOption) != 0 && show->get_option(pathOption)->as<std::string>().empty()) {
+        const CLI::Option* given = command->get_option_no_throw(pathOption);
+        if (given && given->count() != 0 && given->as<std::string>().empty()) {
             return fail(std::string("option ") + pathOption + " needs a path");
         }
     }
@@ -252,13 +254,14 @@ std::string UsageText() {
 Usage:
   bootreel-preview                      play the bundled sample start-up show into preview/
   bootreel-preview [show] [options]     run a show on the simulated device
-  bootreel-preview info FILE.gif [--screen WxH] [--memory-limit BYTES] [--json]
-  bootreel-preview --help
+  bootreel-preview info FILE.gif [--sound FILE.wav] [--screen WxH] [--memory-limit BYTES] [--json]
+  bootreel-preview info FILE.wav [--json]
+  bootreel-preview --help | --version
 
 Show options:
   --mode startup|shutdown|both
-                            which show to run (default startup); both: the two shows, one
-                            after the other, into OUT/startup/ and OUT/shutdown/
+                            which show to run (default startup; any case); both: the two
+                            shows, one after the other, into OUT/startup/ and OUT/shutdown/
   --registry FILE.reg       the device's registry as a .reg file (REGEDIT4 or version 5.00)
   --device-root DIR         the folder that stands for the device's root file system; device
                             paths such as \Storage\boot.gif resolve under it
@@ -267,17 +270,36 @@ Show options:
   --screen WxH              the device's screen (default 240x320)
   --end-after MS            signal the end request at this show time, as the boot sequence does
   --memory-limit BYTES      bitmap memory the device can give (suffixes K, M, G)
-  --out DIR                 output folder (default preview), replaced as a whole at the end
-  --live                    play in real time in a window, with sound
+  --out DIR                 output folder (default preview); an existing one is replaced only
+                            when an earlier preview wrote it
+  --live                    play in real time in a window, with sound (writes no files)
 
 Without --image or --registry the bundled sample is shown.
+
+The registry a show reads:
+  HKEY_LOCAL_MACHINE\Software\Korvel\Startup    (Shutdown for --mode shutdown)
+    "Image"    REG_SZ     the picture's full device path, at most 259 characters
+    "WAV"      REG_SZ     the sound's full device path, at most 259 characters
+  HKEY_CURRENT_USER\ControlPanel\SoundCategories\System
+    "InitVol"  REG_DWORD  the sound level: 0 or missing is silent, anything else plays
+  For example:
+    REGEDIT4
+
+    [HKEY_LOCAL_MACHINE\Software\Korvel\Startup]
+    "Image"="\\Storage\\boot.gif"
+    "WAV"="\\Storage\\boot.wav"
+
+    [HKEY_CURRENT_USER\ControlPanel\SoundCategories\System]
+    "InitVol"=dword:00000005
 
 Output (without --live): frame-NNNN.png (one per composed frame), timeline.json,
 report.html (one page to share: recording, timeline, warnings, memory), contact-sheet.png,
 recording.webp (no sound) and recording.mp4 (H.264 and AAC, with the sound).
 
 Exit codes: 0 the device showed the picture; 1 the device could not show it (the reason is
-printed); 2 bad arguments or unreadable input files.
+printed); 2 bad arguments or unreadable input files; 3 the results could not be written (the
+system's reason is printed, for example a full disk); 130 and 143 interrupted (SIGINT,
+SIGTERM), with nothing left behind.
 )";
 }
 

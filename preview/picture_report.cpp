@@ -28,6 +28,9 @@ namespace {
 struct ScannedFrame {
     bool hasControlExtension = false;
     bool hasLocalColourTable = false;
+    // A control block that precedes the frame but is parted from it by another extension
+    // (which one), so that the decoder ignores it.
+    std::string controlSeparatedBy;
 };
 
 struct GifScan {
@@ -92,6 +95,7 @@ GifScan ScanGif(const std::vector<std::uint8_t>& bytes) {
         return scan;
     }
     bool pendingControl = false;
+    std::string separatedBy;  // set when a control block was followed by another extension
     for (;;) {
         std::size_t at = r.Position();
         if (!r.Byte(&b)) {
@@ -109,10 +113,19 @@ GifScan ScanGif(const std::vector<std::uint8_t>& bytes) {
             }
             std::vector<std::uint8_t> first;
             bool ok = SkipSubBlocks(&r, label == 0xFF ? &first : nullptr);
+            const bool loopBlock = label == 0xFF && first.size() >= 11 &&
+                                   (std::memcmp(first.data(), "NETSCAPE2.0", 11) == 0 ||
+                                    std::memcmp(first.data(), "ANIMEXTS1.0", 11) == 0);
+            if (pendingControl && label != 0xF9) {
+                separatedBy = loopBlock        ? "the loop extension"
+                              : label == 0xFE ? "a comment extension"
+                              : label == 0x01 ? "a plain text extension"
+                                              : "an application extension";
+            } else if (label == 0xF9) {
+                separatedBy.clear();
+            }
             pendingControl = label == 0xF9;
-            if (label == 0xFF && first.size() >= 11 &&
-                (std::memcmp(first.data(), "NETSCAPE2.0", 11) == 0 ||
-                 std::memcmp(first.data(), "ANIMEXTS1.0", 11) == 0)) {
+            if (loopBlock) {
                 // The loop count is the second sub-block: 1, count low, count high.
                 std::size_t p = at + 2 + 1 + 11;
                 if (p + 4 <= bytes.size() && bytes[p] >= 3 && bytes[p + 1] == 1) {
@@ -128,7 +141,9 @@ GifScan ScanGif(const std::vector<std::uint8_t>& bytes) {
         if (b == 0x2C) {
             ScannedFrame frame;
             frame.hasControlExtension = pendingControl;
+            if (!pendingControl) frame.controlSeparatedBy = separatedBy;
             pendingControl = false;
+            separatedBy.clear();
             std::uint8_t fpacked = 0;
             bool ok = r.Skip(8) && r.Byte(&fpacked);
             frame.hasLocalColourTable = ok && (fpacked & 0x80);
@@ -312,6 +327,7 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         if (static_cast<std::size_t>(i) < scan.frames.size()) {
             f.hasControlExtension = scan.frames[static_cast<std::size_t>(i)].hasControlExtension;
             f.hasLocalColourTable = scan.frames[static_cast<std::size_t>(i)].hasLocalColourTable;
+            f.controlSeparatedBy = scan.frames[static_cast<std::size_t>(i)].controlSeparatedBy;
         }
         delays.push_back(f.delayCs);
         report.delaySumMs += static_cast<std::uint64_t>(f.delayCs) * 10;
@@ -443,9 +459,14 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         warn("unknownData", "Unknown data at byte " + std::to_string(scan.junkOffset) +
                                 ": the device stops reading there and shows the frames before it.");
     }
-    std::vector<int> noControl, zeroDelay, outside;
+    std::vector<int> noControl, zeroDelay, outside, separatedControl;
+    std::string separatedBy;
     for (const FrameReport& f : report.frames) {
-        if (!f.hasControlExtension) noControl.push_back(f.index);
+        if (!f.hasControlExtension && f.controlSeparatedBy.empty()) noControl.push_back(f.index);
+        if (!f.hasControlExtension && !f.controlSeparatedBy.empty()) {
+            separatedControl.push_back(f.index);
+            if (separatedBy.empty()) separatedBy = f.controlSeparatedBy;
+        }
         if (f.hasControlExtension && f.delayCs == 0) zeroDelay.push_back(f.index);
         if (f.left + f.width > info.width || f.top + f.height > info.height) {
             outside.push_back(f.index);
@@ -455,6 +476,17 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         warn("noControlExtension", Plural(noControl.size(), "frame has", "frames have") +
                                        " no graphic control extension (" + FrameList(noControl) +
                                        "): each is shown for 1 s.");
+    }
+    if (!separatedControl.empty() && n >= 2) {
+        const bool one = separatedControl.size() == 1;
+        warn("controlBlockSeparated",
+             std::string(one ? "Frame " : "Frames ") + FrameList(separatedControl) + ": " +
+                 (one ? "its" : "each") + " control block (delay, transparency, disposal) is " +
+                 "separated from the image by " + separatedBy +
+                 "; the device ignores a control block that does not come right before its " +
+                 "image, so " + (one ? "the frame is" : "these frames are") +
+                 " shown for 1 s, with no transparency and disposal 0. Re-save the picture " +
+                 "so that the loop block comes first (for example: gifsicle in.gif -o out.gif).");
     }
     if (!zeroDelay.empty() && n >= 2) {
         warn("zeroDelay", Plural(zeroDelay.size(), "frame has", "frames have") + " delay 0 (" +

@@ -30,6 +30,9 @@ struct FrameReport {
     bool userInput = false;
     bool hasControlExtension = false;
     bool hasLocalColourTable = false;
+    // The control block the decoder ignored because another extension parted it from the
+    // image ("the loop extension", ...); empty when there was none.
+    std::string controlSeparatedBy;
     std::uint32_t composedAtMs = 0;  // after the render thread's start, on an idle device
 };
 

@@ -46,7 +46,8 @@ std::string ModeWords(const std::string& mode) {
 }
 
 std::vector<std::string> ShowSummary(const Options& options, const DeviceSetup& setup,
-                                     const ShowRecord& record, const ShowResult& result) {
+                                     const ShowRecord& record, const ShowResult& result,
+                                     bool forTerminal) {
     (void)options;
     (void)setup;
     std::vector<std::string> lines;
@@ -65,7 +66,10 @@ std::vector<std::string> ShowSummary(const Options& options, const DeviceSetup& 
                             "returned at " + Ms(result.showEndMs) + " (the window stayed open)");
         }
     } else {
-        lines.push_back("the device would show nothing: " + result.reason);
+        lines.push_back(forTerminal
+                            ? "the device would show nothing (the reason follows on standard "
+                              "error)"
+                            : "the device would show nothing: " + result.reason);
         if (record.endRequestBecauseNothingShown) {
             lines.push_back("(the preview signalled the end request after " +
                             std::to_string(kNothingShownMs) +
@@ -73,7 +77,10 @@ std::vector<std::string> ShowSummary(const Options& options, const DeviceSetup& 
         }
     }
     for (const auto& s : record.sounds) {
-        lines.push_back("sound " + Utf8(s.path) + ": " + (s.played ? "played" : "failed") +
+        lines.push_back("sound " + Utf8(s.path) + ": " +
+                        (s.played         ? "played"
+                         : s.defaultSound ? "not playable, the device's default beep sounded"
+                                          : "failed") +
                         " from " + Ms(s.startedAtMs - base) + " to " + Ms(s.endedAtMs - base));
     }
     if (result.windowClosedAtMs && result.showEndMs > result.screenEndMs) {

@@ -17,7 +17,8 @@ namespace preview {
 // Sentences, in order of show time: the frames and how long the last stayed, the window, the
 // sound, the end and its events.
 std::vector<std::string> ShowSummary(const Options& options, const DeviceSetup& setup,
-                                     const ShowRecord& record, const ShowResult& result);
+                                     const ShowRecord& record, const ShowResult& result,
+                                     bool forTerminal = false);
 
 // Completes the files in the folder `dir` after the show. `timelineText` is timeline.json's content.
 bool FinishShowFiles(const std::string& dir, const Options& options,

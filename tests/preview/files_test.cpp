@@ -9,6 +9,8 @@
 #include "preview/image_files.h"
 #include "preview/json.h"
 #include "preview/output_folder.h"
+#include "preview/show.h"
+#include "preview/text.h"
 
 namespace preview {
 namespace {
@@ -146,9 +148,13 @@ TEST(Json, AnyTextIsWrittenAsValidJsonAndBadTextIsRefused) {
 TEST(OutputFolder, ResultsAppearOnlyOnCommitAndReplaceAnEarlierPreview) {
     TempDir dir;
     const std::string out = dir / "preview";
-    fs::create_directories(out);
-    std::ofstream(out + "/frame-0007.png") << "old";
     std::string error;
+    {
+        OutputFolder folder(out + "/");  // a trailing slash names the same folder
+        ASSERT_TRUE(folder.Begin(&error)) << error;
+        std::ofstream(folder.PathOf("frame-0007.png")) << "old";
+        ASSERT_TRUE(folder.Commit(&error)) << error;
+    }
     {
         OutputFolder folder(out);
         ASSERT_TRUE(folder.Begin(&error)) << error;
@@ -172,19 +178,73 @@ TEST(OutputFolder, ResultsAppearOnlyOnCommitAndReplaceAnEarlierPreview) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / ""), fs::directory_iterator()), 1);
 }
 
-TEST(OutputFolder, AFolderWithOtherFilesIsNeverReplaced) {
+TEST(OutputFolder, OnlyAFolderThePreviewerWroteIsReplaced) {
     TempDir dir;
-    const std::string out = dir / "mine";
-    fs::create_directories(out);
-    std::ofstream(out + "/thesis.txt") << "precious";
-    OutputFolder folder(out);
-    std::string error;
-    EXPECT_FALSE(folder.Begin(&error));
-    EXPECT_NE(error.find("not from a preview"), std::string::npos) << error;
-    EXPECT_TRUE(fs::exists(out + "/thesis.txt"));
-    EXPECT_TRUE(IsPreviewFileName("frame-0123.png"));
-    EXPECT_FALSE(IsPreviewFileName("frame-12.png"));
-    EXPECT_FALSE(IsPreviewFileName("frame-abcd.png"));
+    fs::create_directories(dir / "frames");
+    std::ofstream(dir / "frames/frame-0000.png") << "a frame exporter's output";
+    fs::create_directories(dir / "earlier");
+    std::ofstream(dir / "earlier/.bootreel-preview") << "bootreel-preview output folder\n";
+    fs::create_directories(dir / "empty");
+    fs::create_symlink(dir / "nowhere", dir / "dangling");
+    fs::create_symlink(dir / "earlier", dir / "link");
+    std::ofstream(dir / "file") << "x";
+    // Leftovers of a run whose process is gone (process ids stay below 2^22).
+    fs::create_directories(dir / ".earlier.partial-999999999");
+    std::ofstream(dir / ".earlier.partial-999999999/.bootreel-preview")
+        << "bootreel-preview output folder\n";
+
+    struct Case {
+        std::string out;
+        const char* refusal;  // nullptr: accepted
+    } const cases[] = {
+        {"frames", "not from a preview"},
+        {"earlier", nullptr},
+        {"empty", nullptr},
+        {"dangling", "does not exist"},
+        {"link", nullptr},  // written where the link points
+        {"file", "not a folder"},
+        {".", "current folder"},
+        {"..", "current folder"},
+        {"missing-parent/out", "does not exist"},
+    };
+    const fs::path here = fs::current_path();
+    fs::current_path(dir / "");
+    for (const Case& c : cases) {
+        OutputFolder folder(c.out);
+        std::string error;
+        const bool began = folder.Begin(&error);
+        EXPECT_EQ(began, c.refusal == nullptr) << c.out << ": " << error;
+        if (c.refusal) {
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+        }
+        if (began) {
+            EXPECT_TRUE(folder.Commit(&error)) << error;
+        }
+    }
+    fs::current_path(here);
+    EXPECT_TRUE(fs::exists(dir / "frames/frame-0000.png"));
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    EXPECT_TRUE(fs::exists(dir / "earlier/.bootreel-preview"));
+    EXPECT_FALSE(fs::exists(dir / ".earlier.partial-999999999")) << "stale staging removed";
+}
+
+TEST(DeviceNames, HostNamesBecomeNamesTheDeviceAccepts) {
+    std::string longName;
+    for (int i = 0; i < 130; ++i) longName += "\xC3\xA9";  // 130 x e-acute, 260 bytes
+    std::string kept;
+    for (int i = 0; i < 96; ++i) kept += "\xC3\xA9";
+    const std::pair<std::string, std::string> cases[] = {
+        {"boot.gif", "boot.gif"},
+        {"a:b.gif", "a_b.gif"},
+        {"q\"<>|*?.gif", "q______.gif"},
+        {"tab\t.gif", "tab_.gif"},
+        {"bad\xFF\xC3.gif", "bad__.gif"},
+        {"surrogate\xED\xA0\x80.gif", "surrogate___.gif"},
+        {longName + ".gif", kept + ".gif"},
+    };
+    for (const auto& [host, device] : cases) EXPECT_EQ(DeviceFileName(host), device) << host;
+    // Device text with a lone surrogate still becomes valid UTF-8.
+    EXPECT_EQ(Utf8(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a\xEF\xBF\xBD" "b");
 }
 
 }  // namespace
