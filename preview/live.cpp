@@ -296,7 +296,7 @@ int RunLive(const Options& options) {
         std::lock_guard<std::mutex> guard(mailbox.mutex);
         copies = mailbox.copies;
     }
-    for (int i = 0; i < copies; ++i) record.copies.push_back({calledAt, 0});
+    record.copyCount = static_cast<std::uint64_t>(copies);
     ShowResult result = AnalyseShow(record, setup, nullptr);
     result.showedPicture = copies > 0;
 

@@ -72,7 +72,7 @@ std::string Lower(std::string text) {
 std::string ValueDescription(const std::string& option) {
     if (option == "--screen") return "a size WxH";
     if (option == "--memory-limit") return "a number of bytes";
-    if (option == "--mode") return "startup or shutdown";
+    if (option == "--mode") return "startup, shutdown or both";
     if (option == "--end-after" || option == "--live-close-after" ||
         option == "--live-snapshot-at") {
         return "a number of milliseconds";
@@ -203,8 +203,8 @@ ParseResult ParseArguments(const std::vector<std::string>& input) {
     if (show->count("--mode") != 0) {
         // The device names its modes Startup and Shutdown; any case is accepted.
         const std::string lower = Lower(mode);
-        if (lower != "startup" && lower != "shutdown") {
-            return fail("--mode '" + mode + "' must be startup or shutdown");
+        if (lower != "startup" && lower != "shutdown" && lower != "both") {
+            return fail("--mode '" + mode + "' must be startup, shutdown or both");
         }
         o.mode = lower;
     }
@@ -236,6 +236,10 @@ ParseResult ParseArguments(const std::vector<std::string>& input) {
         return fail("--live-snapshot needs --live");
     }
     if (o.liveCloseAfterMs && !o.live) return fail("--live-close-after needs --live");
+    if (o.live && o.mode == "both") {
+        return fail("--mode both cannot be used with --live: a window plays one show (choose "
+                    "startup or shutdown)");
+    }
     if (o.live && show->count("--out") != 0) {
         return fail(
             "--out cannot be used with --live: a live show plays in a window and writes "
@@ -256,7 +260,9 @@ Usage:
   bootreel-preview --help | --version
 
 Show options:
-  --mode startup|shutdown   which show to run (default startup; any case)
+  --mode startup|shutdown|both
+                            which show to run (default startup; any case); both: the two
+                            shows, one after the other, into OUT/startup/ and OUT/shutdown/
   --registry FILE.reg       the device's registry as a .reg file (REGEDIT4 or version 5.00)
   --device-root DIR         the folder that stands for the device's root file system; device
                             paths such as \Storage\boot.gif resolve under it
@@ -288,7 +294,8 @@ The registry a show reads:
     "InitVol"=dword:00000005
 
 Output (without --live): frame-NNNN.png (one per composed frame), timeline.json,
-contact-sheet.png and recording.webp.
+report.html (one page to share: recording, timeline, warnings, memory), contact-sheet.png,
+recording.webp (no sound) and recording.mp4 (H.264 and AAC, with the sound).
 
 Exit codes: 0 the device showed the picture; 1 the device could not show it (the reason is
 printed); 2 bad arguments or unreadable input files; 3 the results could not be written (the

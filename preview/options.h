@@ -16,7 +16,7 @@ struct Options {
     bool noArguments = false;  // plain `bootreel-preview`: the bundled sample
 
     // show
-    std::string mode = "startup";  // "startup" or "shutdown"
+    std::string mode = "startup";  // "startup", "shutdown" or "both" (not with --live)
     std::string registryFile;
     std::string deviceRoot;
     std::string image;

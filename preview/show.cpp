@@ -482,32 +482,96 @@ std::string DeviceFileName(const std::string& hostName, std::size_t maxCharacter
     return name;
 }
 
-ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAfterMs) {
+
+namespace {
+
+// Tells composed frames from the render loop's other screen copies as the copies come (the
+// rule in show.h) and passes each composed frame on. It keeps only the last copy's pixels, for
+// the check that a copy without a composition leaves the screen as it was.
+class CopyClassifier {
+  public:
+    CopyClassifier(const PictureReport* picture, std::uint64_t calledAtMs, FrameSink* sink,
+                   ShowRecord* record)
+        : calledAtMs_(calledAtMs), sink_(sink), record_(record) {
+        if (picture && picture->parsed) {
+            for (const FrameReport& f : picture->frames) delaysCs_.push_back(f.delayCs);
+        }
+    }
+
+    void Copy(const plat::sim::ScreenShot& shot) {
+        const std::uint64_t k = record_->copyCount;
+        bool composed;
+        if (!delaysCs_.empty()) {
+            composed = next_ < delaysCs_.size() && (k == 0 || previousMs_ - firstMs_ >= due_);
+        } else {
+            composed = k == 0 || shot.bgr != previous_;
+        }
+        if (composed) {
+            const ComposedFrame frame{static_cast<int>(next_), shot.timeMs - calledAtMs_, k};
+            record_->frames.push_back(frame);
+            if (sink_) sink_->Frame(frame, FromBgr(shot.width, shot.height, shot.bgr));
+            if (!delaysCs_.empty()) {
+                due_ += static_cast<std::uint64_t>(static_cast<std::uint16_t>(delaysCs_[next_])) *
+                        10;
+            }
+            ++next_;
+        } else if (shot.bgr != previous_) {
+            ++record_->unexpectedChanges;
+        }
+        if (k == 0) firstMs_ = shot.timeMs;
+        previousMs_ = shot.timeMs;
+        previous_ = shot.bgr;
+        ++record_->copyCount;
+    }
+
+  private:
+    std::uint64_t calledAtMs_;
+    FrameSink* sink_;
+    ShowRecord* record_;
+    std::vector<int> delaysCs_;
+    std::size_t next_ = 0;
+    std::uint64_t due_ = 0;
+    std::uint64_t firstMs_ = 0, previousMs_ = 0;
+    std::vector<std::uint8_t> previous_;
+};
+
+}  // namespace
+
+ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAfterMs,
+                      const PictureReport* picture, FrameSink* sink) {
     ShowRecord record;
     std::mutex mutex;
-    std::vector<std::uint8_t> lastBgr;
     std::atomic<int> copies{0};
+    record.calledAtMs = plat::sim::Now();
+    CopyClassifier classifier(picture, record.calledAtMs, sink, &record);
 
     plat::sim::SetScreenCopyObserver([&](const plat::sim::ScreenShot& shot) {
         std::lock_guard<std::mutex> guard(mutex);
-        if (record.images.empty() || shot.bgr != lastBgr) {
-            record.images.push_back(FromBgr(shot.width, shot.height, shot.bgr));
-            lastBgr = shot.bgr;
-        }
-        record.copies.push_back({shot.timeMs, static_cast<int>(record.images.size()) - 1});
+        classifier.Copy(shot);
         if (!record.bitmapBytesAtFirstCopy) {
             // Observers run without the device's lock, so the device may be asked here.
             record.bitmapBytesAtFirstCopy = plat::sim::Live().bitmapBytes;
         }
         copies.fetch_add(1);
     });
+    // The samples of what is heard: the file's path is enough, except for the device's default
+    // sound, which has none.
+    plat::sim::SetSoundObserver(
+        [&](const plat::sim::SoundRecord& sound, const std::vector<std::uint8_t>& wav) {
+            std::lock_guard<std::mutex> guard(mutex);
+            PlayedSound played{sound, {}};
+            if (sound.hostPath.empty() || !sound.played) {
+                played.record.hostPath.clear();
+                played.wav = wav;
+            }
+            record.played.push_back(std::move(played));
+        });
 
     plat::HANDLE endRequest = plat::CreateEvent(nullptr, true, false, nullptr);
     plat::HANDLE done = plat::CreateEvent(nullptr, true, false, nullptr);
     plat::HANDLE stop = plat::CreateEvent(nullptr, true, false, nullptr);
     plat::HANDLE shutdownDone = CreateShutdownDoneEvent(options);
     std::atomic<bool> finished{false};
-    record.calledAtMs = plat::sim::Now();
     const std::uint64_t start = record.calledAtMs;
 
     // The boot sequence's side: the end request at its time, and watchers that note when the
@@ -604,6 +668,7 @@ ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAf
     if (doneByShow) record.doneEventAtMs = doneWokeAt;
     if (shutdownByShow) record.shutdownEventAtMs = shutdownWokeAt;
     plat::sim::SetScreenCopyObserver(nullptr);
+    plat::sim::SetSoundObserver(nullptr);
     for (plat::HANDLE h : {endRequest, done, stop, shutdownDone}) {
         if (h) plat::CloseHandle(h);
     }
@@ -633,34 +698,14 @@ ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
         }
     }
 
-    // Replay the render loop's rule on the copy times (see show.h).
-    const bool haveDelays = picture && picture->parsed && !picture->frames.empty();
-    const int frameCount = haveDelays ? static_cast<int>(picture->frames.size()) : 0;
-    std::uint64_t due = 0;
-    int next = 0;
-    const auto& copies = record.copies;
-    for (std::size_t k = 0; k < copies.size(); ++k) {
-        bool composed;
-        if (haveDelays) {
-            composed =
-                next < frameCount && (k == 0 || copies[k - 1].timeMs - copies[0].timeMs >= due);
-        } else {
-            composed = k == 0 || copies[k].image != copies[k - 1].image;
-        }
-        if (composed) {
-            result.frames.push_back(
-                {next, copies[k].timeMs - record.calledAtMs, static_cast<int>(k)});
-            if (haveDelays) {
-                due += static_cast<std::uint64_t>(
-                           static_cast<std::uint16_t>(picture->frames[next].delayCs)) *
-                       10;
-            }
-            ++next;
-        } else if (k > 0 && copies[k].image != copies[k - 1].image) {
-            ++result.unexpectedChanges;
-        }
-    }
+    result.frames = record.frames;
+    result.unexpectedChanges = record.unexpectedChanges;
     result.showedPicture = !result.frames.empty();
+    result.showEndMs = record.returnedAtMs - record.calledAtMs;
+    result.screenEndMs = result.windowClosedAtMs
+                             ? std::min(*result.windowClosedAtMs - record.calledAtMs,
+                                        result.showEndMs)
+                             : result.showEndMs;
 
     // A host file system that cannot answer (a name too long for it, no permission) means the
     // same as no such file: the device's lookup finds nothing either.
@@ -798,7 +843,7 @@ Json MakeTimeline(const Options& options, const DeviceSetup& setup, const ShowRe
     if (!result.showedPicture) end["reason"] = result.reason;
     t["end"] = end;
 
-    t["screenCopies"] = static_cast<std::uint64_t>(record.copies.size());
+    t["screenCopies"] = record.copyCount;
     t["recordingConsistent"] = result.unexpectedChanges == 0;
     Json warnings = Json::array();
     auto add = [&warnings](const Warning& w) {

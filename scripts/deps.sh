@@ -6,6 +6,8 @@ set -euo pipefail
 preview=(
     cmake ninja-build g++ pkg-config
     libpng-dev libwebp-dev libsdl2-dev nlohmann-json3-dev libcli11-dev
+    libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libcairo2-dev
+    fonts-dejavu-core
 )
 if [ "${1:-}" = --preview ]; then
     shift
@@ -15,6 +17,7 @@ else
         "${preview[@]}" clang libclang-rt-14-dev
         libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
         xvfb x11-apps gdk-pixbuf-tests
+        chromium  # the test that opens the previewer's report.html
         "$@"
     )
 fi

@@ -81,20 +81,20 @@ TEST(ImageFiles, TheRecordingIsAnAnimatedWebpThatPlaysOnce) {
     EXPECT_FALSE(WriteAnimatedWebp(dir / "e.webp", {}, &error));
 }
 
-TEST(ContactSheet, ThumbnailsSitInAGridWithTheirLabelsBelow) {
-    RgbImage red(240, 320, 255, 0, 0);
+TEST(ContactSheet, ThumbnailsSitInAGridUnderTheCaptionWithTheirLabelsBelow) {
+    int tw = 0, th = 0;
+    ThumbnailSize(10, 240, 320, &tw, &th);
+    EXPECT_EQ(tw, 120);
+    EXPECT_EQ(th, 160);
+    RgbImage red(tw, th, 255, 0, 0);
     std::vector<SheetEntry> entries;
     for (int i = 0; i < 10; ++i) entries.push_back({&red, i, static_cast<std::uint32_t>(i * 100)});
-    RgbImage sheet = MakeContactSheet(entries);
-    // 8 columns of 120x160 thumbnails; two rows.
+    RgbImage sheet = MakeContactSheet(entries, {"boot.gif, start-up show", {"warnings: none"}});
+    // 8 columns of 120x160 thumbnails; two rows under the caption.
     EXPECT_GT(sheet.width, 8 * 120);
     EXPECT_LT(sheet.width, 8 * 160);
-    EXPECT_GT(sheet.height, 2 * 160);
-    EXPECT_LT(sheet.height, 3 * 160);
-    const std::uint8_t* inside = sheet.At(8 + 1 + 60, 8 + 1 + 80);
-    EXPECT_EQ(inside[0], 255);
-    EXPECT_EQ(inside[1], 0);
-    // Dark label pixels under the first thumbnail, none under an empty slot of row two.
+    EXPECT_GT(sheet.height, 2 * 160 + 40);
+    EXPECT_LT(sheet.height, 3 * 160 + 40);
     auto darkPixels = [&sheet](int x0, int y0, int w, int h) {
         int n = 0;
         for (int y = y0; y < y0 + h; ++y) {
@@ -102,19 +102,24 @@ TEST(ContactSheet, ThumbnailsSitInAGridWithTheirLabelsBelow) {
         }
         return n;
     };
-    const int labelTop = 8 + 162 + 4;
-    EXPECT_GT(darkPixels(8, labelTop, 110, 30), 50);
-    const int cellW = (sheet.width - 8) / 8;
-    const int cellH = (sheet.height - 8) / 2;
-    EXPECT_EQ(darkPixels(8 + 5 * cellW, cellH + labelTop, 110, 30), 0);
-}
+    // The caption's text is drawn (anti-aliased font: many dark pixels) above the first row.
+    int firstRed = 0;
+    while (firstRed < sheet.height && sheet.At(sheet.width / 16, firstRed)[1] != 0) ++firstRed;
+    ASSERT_LT(firstRed, sheet.height / 2);
+    EXPECT_GT(darkPixels(0, 0, sheet.width / 2, firstRed), 200);
+    // Labels under the first thumbnail, none under an empty slot of row two.
+    const int labelTop = firstRed + th + 4;
+    const int cellW = (sheet.width - 4) / 8;
+    EXPECT_GT(darkPixels(10, labelTop, 100, 30), 50);
+    EXPECT_EQ(darkPixels(10 + 5 * cellW, labelTop + (th + 40), 100, 30), 0);
 
-TEST(ContactSheet, LongShowsGetSmallerThumbnails) {
-    RgbImage grey(240, 320, 128, 128, 128);
-    std::vector<SheetEntry> entries(400, SheetEntry{&grey, 0, 0});
-    RgbImage sheet = MakeContactSheet(entries);
-    EXPECT_LT(sheet.width, 4096);
-    EXPECT_LT(sheet.height, 8192);
+    // Long shows: smaller thumbnails, and never more than kMaxThumbnails of them.
+    ThumbnailSize(400, 240, 320, &tw, &th);
+    EXPECT_LT(tw, 60);
+    int tw2 = 0, th2 = 0;
+    ThumbnailSize(100000, 240, 320, &tw2, &th2);
+    EXPECT_EQ(tw2, 30);
+    EXPECT_EQ(th2, 40);
 }
 
 TEST(Json, AnyTextIsWrittenAsValidJsonAndBadTextIsRefused) {

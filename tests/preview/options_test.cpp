@@ -39,6 +39,7 @@ TEST(Options, ModesInAnyCaseVersionAndHelp) {
     };
     const Case cases[] = {
         {{"--mode", "Shutdown"}, Command::Show, "shutdown"},
+        {{"--mode", "Both"}, Command::Show, "both"},
         {{"show", "--mode=STARTUP", "--live"}, Command::Show, "startup"},
         {{"--version"}, Command::Version, "startup"},
         {{"help"}, Command::Help, "startup"},
@@ -78,6 +79,7 @@ TEST(Options, BadArgumentsAreRefusedWithAMessageNamingTheProblem) {
         {{"show", "--memory-limit", "99999999999999999999999"}, "--memory-limit"},
         {{"show", "--memory-limit", "lots"}, "--memory-limit 'lots'"},
         {{"show", "--mode", "reboot"}, "--mode 'reboot'"},
+        {{"--mode", "both", "--live"}, "--mode both cannot be used with --live"},
         {{"show", "--end-after", "-5"}, "--end-after '-5'"},
         {{"show", "--image"}, "option --image needs a path"},
         {{"show", "--out="}, "option --out needs a path"},
@@ -86,7 +88,7 @@ TEST(Options, BadArgumentsAreRefusedWithAMessageNamingTheProblem) {
         {{"info", "a.gif", "--live"}, "unknown option '--live'"},
         {{"show", "--live-snapshot", "x.png"}, "needs --live"},
         {{"--live", "--out", "o"}, "--out cannot be used with --live"},
-        {{"--mode"}, "option --mode needs startup or shutdown"},
+        {{"--mode"}, "option --mode needs startup, shutdown or both"},
     };
     for (const Case& c : cases) {
         ParseResult r = ParseArguments(c.args);
