@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "host/bootreel.h"
@@ -218,14 +219,28 @@ bool PlaceOnDevice(const std::string& file, const char* what, DeviceSetup* setup
         if (setup->tempRoot.empty()) {
             const fs::path temp = fs::temp_directory_path(ec);
             RemoveStaleDeviceRoots(temp);
-            std::string pattern =
-                (temp / (kTempRootPrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
-            if (ec || ::mkdtemp(pattern.data()) == nullptr) {
+            // The name is registered for removal before the folder exists, so that no
+            // moment of an interruption leaves it behind.
+            std::string pattern;
+            std::random_device random;
+            const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+            bool created = false;
+            std::error_code createError;
+            for (int attempt = 0; !ec && !created && attempt < 100; ++attempt) {
+                std::string suffix = "-";
+                for (int i = 0; i < 6; ++i) suffix += kLetters[random() % 52];
+                pattern = (temp / (kTempRootPrefix + std::to_string(::getpid()) + suffix))
+                              .string();
+                RemoveOnInterrupt(pattern);
+                created = fs::create_directory(pattern, createError);
+                if (!created) KeepOnInterrupt(pattern);
+            }
+            if (ec || !created) {
                 *error = "cannot create a temporary device folder in " + temp.string() + ": " +
-                         std::strerror(errno);
+                         (ec ? ec : createError).message();
                 return false;
             }
-            RemoveOnInterrupt(pattern);
+            fs::permissions(pattern, fs::perms::owner_all, fs::perm_options::replace, ec);
             setup->tempRoot = pattern;
             setup->deviceRoot = pattern;
             fs::create_directories(fs::path(pattern) / "Storage", ec);
