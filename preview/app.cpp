@@ -153,6 +153,17 @@ int RunShow(const Options& options) {
     std::optional<std::uint32_t> endAfter = options.endAfterMs;
     ShowRecord record = RecordShow(options, endAfter);
     ShowResult result = AnalyseShow(record, setup, picture.get());
+    if (options.mode == "shutdown" && !record.sounds.empty() && picture) {
+        // A shut-down that waits for its sound: say so when the wait is long.
+        const auto& sound = record.sounds.front();
+        const std::uint64_t closed =
+            result.windowClosedAtMs ? *result.windowClosedAtMs - record.calledAtMs : 0;
+        Warning w = ShutdownSoundWarning(sound.endedAtMs - sound.startedAtMs, closed);
+        if (!w.id.empty()) {
+            std::printf("warning: %s\n", w.text.c_str());
+            picture->warnings.push_back(std::move(w));
+        }
+    }
     Json timeline = MakeTimeline(options, setup, record, result, picture.get());
     CleanUpDevice(&setup);
 

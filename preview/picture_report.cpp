@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -278,14 +279,21 @@ bool ReadDescriptions(br::CImgDecoder2& decoder, br::CDataSource2* source,
     return ok;
 }
 
+// The largest frame the analysis decodes itself. Larger ones are left to the show: the
+// analysis reports what they need instead, so that `info` on a picture declaring huge frames
+// takes neither the host's memory nor its time.
+constexpr std::uint64_t kAnalysisFrameBytes = 64u << 20;
+
 // Decodes every frame at `scale` the way the device does, but one frame at a time, so that
-// only one frame's pixels are held at once. Counts the first frame's transparent pixels.
-// False with *error when the frame data cannot be decoded.
+// only one frame's pixels are held at once; frames above kAnalysisFrameBytes are skipped and
+// listed in *unchecked. Counts the first frame's transparent pixels. False with *error when
+// the frame data cannot be decoded.
 bool DecodeOneByOne(br::CImgDecoder2& decoder, br::CDataSource2* source,
                     const br::DecoderImageInfo& info,
                     const std::vector<br::DecoderFrameInfo>& frames, double scale,
-                    int* firstTransparent, std::string* error) {
+                    int* firstTransparent, std::vector<int>* unchecked, std::string* error) {
     *firstTransparent = 0;
+    unchecked->clear();
     if (info.width <= 0 || info.height <= 0) {
         // The device's frame decoding refuses an empty logical screen before it decodes
         // anything; let it say so in its own words.
@@ -314,6 +322,10 @@ bool DecodeOneByOne(br::CImgDecoder2& decoder, br::CDataSource2* source,
                                      frame.frameRect.Width(), frame.frameRect.Height(),
                                      info.width, info.height, scale);
                 if (size.width <= 0 || size.height <= 0) continue;
+                if (FrameBitmapBytes(size) > kAnalysisFrameBytes) {
+                    unchecked->push_back(static_cast<int>(i));
+                    continue;
+                }
                 br::CImgData image;
                 image.Create(size.width, size.height,
                              static_cast<std::uint8_t>(frame.bytesPerPixel), frame.withMask);
@@ -347,21 +359,26 @@ bool DecodeOneByOne(br::CImgDecoder2& decoder, br::CDataSource2* source,
     return ok;
 }
 
-// The bitmap-memory limits with which the device shows the animation, as a phrase.
+// The bitmap-memory limits with which the device shows the animation, as a phrase: the
+// smallest that works, and the full-size range when that is another one. (The memory table
+// lists every scale's range.)
 std::string WorkingLimits(const PictureReport& r) {
-    std::vector<std::string> ranges;
+    auto range = [](const ScaleMemory& m) {
+        return "with " + BytesText(m.minLimit) +
+               (m.maxLimit ? " to " + BytesText(m.maxLimit) : std::string(" or more")) +
+               " of bitmap memory the device shows the animation at " + SizeName(m.scale);
+    };
+    const ScaleMemory* smallest = nullptr;
     for (const ScaleMemory& m : r.memory) {
-        if (!m.works) continue;
-        std::string range = "at " + SizeName(m.scale) + " with " + BytesText(m.minLimit);
-        range += m.maxLimit ? " to " + BytesText(m.maxLimit) : " or more";
-        ranges.push_back(range);
+        if (m.works && (!smallest || m.minLimit < smallest->minLimit)) smallest = &m;
     }
-    if (ranges.empty()) return "";
-    std::string text = "The device shows the animation ";
-    for (std::size_t i = 0; i < ranges.size(); ++i) {
-        text += (i == 0 ? "" : i + 1 == ranges.size() ? " or " : ", ") + ranges[i];
-    }
-    return text + " of bitmap memory.";
+    if (!smallest) return "";
+    std::string text = range(*smallest);
+    const ScaleMemory& full = r.memory.front();
+    if (full.works && &full != smallest) text += "; " + range(full);
+    text += ".";
+    text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    return text;
 }
 
 // Why the device gives up the scale of row `m` with this limit.
@@ -609,10 +626,12 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
     const ScaleMemory* chosen = nullptr;
     std::string decodeError;
     int firstTransparent = 0;
+    std::vector<int> unchecked;
     for (const ScaleMemory& m : report.memory) {
         if (!fits(m)) continue;
         std::string e;
-        if (DecodeOneByOne(decoder, source, info, described, m.scale, &firstTransparent, &e)) {
+        if (DecodeOneByOne(decoder, source, info, described, m.scale, &firstTransparent,
+                           &unchecked, &e)) {
             chosen = &m;
             break;
         }
@@ -646,6 +665,12 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
                                                        "shows nothing") +
                                "; the frames' palette copies and records take another " +
                                BytesText(chosen->frameHeapBytes) + " of program memory";
+        if (!unchecked.empty()) {
+            report.memoryVerdict += "; not checked for damaged data: " +
+                                    Plural(unchecked.size(), "frame", "frames") + " (" +
+                                    FrameList(unchecked) + ") of more than " +
+                                    BytesText(kAnalysisFrameBytes) + " each, which only the show decodes";
+        }
     } else if (firstFitting) {
         report.memoryVerdict = limitText + ": the frames fit at " +
                                SizeName(firstFitting->scale) +
@@ -725,6 +750,12 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
                  "Use fewer frames: drop in-between frames and lengthen the delays of the rest.");
         }
     }
+    // What follows describes what the screen shows; when the device shows nothing, only the
+    // warnings about the file itself are kept, so that no message contradicts the verdict.
+    const bool shows = report.DeviceShowsAnimation();
+    auto warnShown = [&](const char* id, const std::string& text, const std::string& fix) {
+        if (shows) warn(id, text, fix);
+    };
     if (n == 1) {
         warn("singleFrame",
              "The picture has a single frame: the device shows nothing for it (only pictures "
@@ -759,7 +790,7 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
                                        "): each is shown for 1 s.");
     }
     if (!zeroDelay.empty() && n >= 2) {
-        warn("zeroDelay",
+        warnShown("zeroDelay",
              Plural(zeroDelay.size(), "frame has", "frames have") + " delay 0 (" +
                  FrameList(zeroDelay) + "): each is shown for one pass, about 20 ms.",
              "Give each frame the delay it should have (in hundredths of a second).");
@@ -790,7 +821,7 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         if (worst >= 0) {
             const int ms = worst * 10;
             const int lower = std::max(20, ms / 20 * 20), upper = (ms + 19) / 20 * 20;
-            warn("judder",
+            warnShown("judder",
                  "Frames with a delay of " + std::to_string(ms) + " ms are on the screen for " +
                      std::to_string(spread[worst].first) + " to " +
                      std::to_string(spread[worst].second) + " ms (frames " +
@@ -809,7 +840,7 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         const std::uint64_t actual = report.frames.back().composedAtMs;
         const std::uint64_t late = actual > intended + kPassMs ? actual - intended - kPassMs : 0;
         if (!underPass.empty() && late >= 100 && late * 10 > intended) {
-            warn("slowerThanDelays",
+            warnShown("slowerThanDelays",
                  "The device reaches the last frame at " + Grouped(actual) +
                      " ms where the delays add up to " + Grouped(intended) +
                      " ms: it composes at most one frame per 20 ms pass, so each of the " +
@@ -819,7 +850,7 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         }
         const FrameReport& last = report.frames.back();
         if (static_cast<std::uint32_t>(last.delayCs) * 10 > kPassMs) {
-            warn("lastFrameBarelySeen",
+            warnShown("lastFrameBarelySeen",
                  "The last frame (" + std::to_string(last.index) + ") is on the screen for " +
                      std::to_string(last.onScreenMs) +
                      " ms, one pass, before the window closes: its delay of " +
@@ -830,7 +861,7 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         }
     }
     if (info.width > screenWidth || info.height > screenHeight) {
-        warn("largerThanScreen",
+        warnShown("largerThanScreen",
              "The picture (" + std::to_string(info.width) + "x" + std::to_string(info.height) +
                  ") is larger than the screen (" + std::to_string(screenWidth) + "x" +
                  std::to_string(screenHeight) + "): the centre is shown and the edges are cut.",
@@ -841,7 +872,7 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         const FrameReport& f = report.frames[0];
         if (f.left > 0 || f.top > 0 || f.left + f.width < info.width ||
             f.top + f.height < info.height) {
-            warn("firstFrameNotCovering",
+            warnShown("firstFrameNotCovering",
                  "The first frame (" + std::to_string(f.width) + "x" + std::to_string(f.height) +
                      " at " + std::to_string(f.left) + "," + std::to_string(f.top) +
                      ") does not cover the picture: white shows through where it does not.",
@@ -849,7 +880,7 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         }
     }
     if (firstTransparent > 0) {
-        warn("firstFrameTransparent",
+        warnShown("firstFrameTransparent",
              "The first frame has " +
                  Plural(static_cast<std::size_t>(firstTransparent), "transparent pixel",
                         "transparent pixels") +
@@ -859,14 +890,14 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
              "Fill the first frame's transparent pixels with the colour they should show.");
     }
     if (!outside.empty()) {
-        warn("frameOutside",
+        warnShown("frameOutside",
              Plural(outside.size(), "frame reaches", "frames reach") +
                  " beyond the picture's edge (" + FrameList(outside) +
                  "): the part outside is not shown.",
              "Crop the frames to the picture's size.");
     }
     if (report.loopCount >= 0 && n >= 2) {
-        warn("loopIgnored",
+        warnShown("loopIgnored",
              "The picture asks to be repeated (loop count " + std::to_string(report.loopCount) +
                  "): the device plays it once.",
              "Nothing, if one play is meant; otherwise repeat the frames in the file.");
