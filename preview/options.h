@@ -9,7 +9,7 @@
 
 namespace preview {
 
-enum class Command { Show, Info, Help };
+enum class Command { Show, Info, Help, Version };
 
 struct Options {
     Command command = Command::Show;

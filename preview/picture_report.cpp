@@ -33,6 +33,9 @@ namespace {
 struct ScannedFrame {
     bool hasControlExtension = false;
     bool hasLocalColourTable = false;
+    // A control block that precedes the frame but is parted from it by another extension
+    // (which one), so that the decoder ignores it.
+    std::string controlSeparatedBy;
 };
 
 struct GifScan {
@@ -97,6 +100,7 @@ GifScan ScanGif(const std::vector<std::uint8_t>& bytes) {
         return scan;
     }
     bool pendingControl = false;
+    std::string separatedBy;  // set when a control block was followed by another extension
     for (;;) {
         std::size_t at = r.Position();
         if (!r.Byte(&b)) {
@@ -114,10 +118,19 @@ GifScan ScanGif(const std::vector<std::uint8_t>& bytes) {
             }
             std::vector<std::uint8_t> first;
             bool ok = SkipSubBlocks(&r, label == 0xFF ? &first : nullptr);
+            const bool loopBlock = label == 0xFF && first.size() >= 11 &&
+                                   (std::memcmp(first.data(), "NETSCAPE2.0", 11) == 0 ||
+                                    std::memcmp(first.data(), "ANIMEXTS1.0", 11) == 0);
+            if (pendingControl && label != 0xF9) {
+                separatedBy = loopBlock        ? "the loop extension"
+                              : label == 0xFE ? "a comment extension"
+                              : label == 0x01 ? "a plain text extension"
+                                              : "an application extension";
+            } else if (label == 0xF9) {
+                separatedBy.clear();
+            }
             pendingControl = label == 0xF9;
-            if (label == 0xFF && first.size() >= 11 &&
-                (std::memcmp(first.data(), "NETSCAPE2.0", 11) == 0 ||
-                 std::memcmp(first.data(), "ANIMEXTS1.0", 11) == 0)) {
+            if (loopBlock) {
                 // The loop count is the second sub-block: 1, count low, count high.
                 std::size_t p = at + 2 + 1 + 11;
                 if (p + 4 <= bytes.size() && bytes[p] >= 3 && bytes[p + 1] == 1) {
@@ -133,7 +146,9 @@ GifScan ScanGif(const std::vector<std::uint8_t>& bytes) {
         if (b == 0x2C) {
             ScannedFrame frame;
             frame.hasControlExtension = pendingControl;
+            if (!pendingControl) frame.controlSeparatedBy = separatedBy;
             pendingControl = false;
+            separatedBy.clear();
             std::uint8_t fpacked = 0;
             bool ok = r.Skip(8) && r.Byte(&fpacked);
             frame.hasLocalColourTable = ok && (fpacked & 0x80);
@@ -544,6 +559,7 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         if (i < scan.frames.size()) {
             f.hasControlExtension = scan.frames[i].hasControlExtension;
             f.hasLocalColourTable = scan.frames[i].hasLocalColourTable;
+            f.controlSeparatedBy = scan.frames[i].controlSeparatedBy;
         }
         delays.push_back(f.delayCs);
         report.delaySumMs += static_cast<std::uint64_t>(f.delayCs) * 10;
@@ -773,9 +789,14 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
                  ": the device stops reading there and shows the frames before it.",
              "Re-save the picture so that nothing follows its last frame.");
     }
-    std::vector<int> noControl, zeroDelay, outside, underPass;
+    std::vector<int> noControl, zeroDelay, outside, underPass, separatedControl;
+    std::string separatedBy;
     for (const FrameReport& f : report.frames) {
-        if (!f.hasControlExtension) noControl.push_back(f.index);
+        if (!f.hasControlExtension && f.controlSeparatedBy.empty()) noControl.push_back(f.index);
+        if (!f.hasControlExtension && !f.controlSeparatedBy.empty()) {
+            separatedControl.push_back(f.index);
+            if (separatedBy.empty()) separatedBy = f.controlSeparatedBy;
+        }
         if (f.hasControlExtension && f.delayCs == 0) zeroDelay.push_back(f.index);
         if (f.delayCs * 10 < static_cast<int>(kPassMs) && f.index + 1 < static_cast<int>(n)) {
             underPass.push_back(f.index);
@@ -788,6 +809,17 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         warn("noControlExtension", Plural(noControl.size(), "frame has", "frames have") +
                                        " no graphic control extension (" + FrameList(noControl) +
                                        "): each is shown for 1 s.");
+    }
+    if (!separatedControl.empty() && n >= 2) {
+        const bool one = separatedControl.size() == 1;
+        warn("controlBlockSeparated",
+             std::string(one ? "Frame " : "Frames ") + FrameList(separatedControl) + ": " +
+                 (one ? "its" : "each") + " control block (delay, transparency, disposal) is " +
+                 "separated from the image by " + separatedBy +
+                 "; the device ignores a control block that does not come right before its " +
+                 "image, so " + (one ? "the frame is" : "these frames are") +
+                 " shown for 1 s, with no transparency and disposal 0. Re-save the picture " +
+                 "so that the loop block comes first (for example: gifsicle in.gif -o out.gif).");
     }
     if (!zeroDelay.empty() && n >= 2) {
         warnShown("zeroDelay",
@@ -978,69 +1010,88 @@ std::string FormatReportText(const PictureReport& r) {
 }
 
 Json ReportToJson(const PictureReport& r) {
-    Json j = Json::Object();
-    j.Set("path", r.path);
-    j.Set("fileBytes", r.fileBytes);
-    j.Set("format", r.formatName);
-    j.Set("isGif", r.isGif);
-    j.Set("decodable", r.decodable);
-    if (!r.errorText.empty()) j.Set("error", r.errorText);
-    Json screen = Json::Object();
-    screen.Set("width", r.screenWidth);
-    screen.Set("height", r.screenHeight);
-    j.Set("screen", screen);
+    Json j = Json::object();
+    j["path"] = r.path;
+    j["fileBytes"] = r.fileBytes;
+    j["format"] = r.formatName;
+    j["isGif"] = r.isGif;
+    j["decodable"] = r.decodable;
+    if (!r.errorText.empty()) j["error"] = r.errorText;
+    Json screen = Json::object();
+    screen["width"] = r.screenWidth;
+    screen["height"] = r.screenHeight;
+    j["screen"] = screen;
     if (r.parsed) {
-        Json picture = Json::Object();
-        picture.Set("width", r.width);
-        picture.Set("height", r.height);
-        picture.Set("globalColours", r.globalColours);
-        picture.Set("loopCount", r.loopCount >= 0 ? Json(r.loopCount) : Json());
-        picture.Set("hasTrailer", r.hasTrailer);
-        j.Set("picture", picture);
-        j.Set("displayScale", r.displayScale);
-        Json frames = Json::Array();
+        Json picture = Json::object();
+        picture["width"] = r.width;
+        picture["height"] = r.height;
+        picture["globalColours"] = r.globalColours;
+        picture["loopCount"] = r.loopCount >= 0 ? Json(r.loopCount) : Json();
+        picture["hasTrailer"] = r.hasTrailer;
+        j["picture"] = picture;
+        j["displayScale"] = r.displayScale;
+        Json frames = Json::array();
         for (const FrameReport& f : r.frames) {
-            Json fj = Json::Object();
-            fj.Set("index", f.index);
-            Json rect = Json::Object();
-            rect.Set("left", f.left);
-            rect.Set("top", f.top);
-            rect.Set("width", f.width);
-            rect.Set("height", f.height);
-            fj.Set("rect", rect);
-            fj.Set("delayCs", f.delayCs);
-            fj.Set("disposal", f.disposal);
-            fj.Set("transparentIndex", f.transparentIndex >= 0 ? Json(f.transparentIndex) : Json());
-            fj.Set("interlaced", f.interlaced);
-            fj.Set("controlExtension", f.hasControlExtension);
-            fj.Set("composedAtMs", f.composedAtMs);
-            frames.Push(fj);
+            Json fj = Json::object();
+            fj["index"] = f.index;
+            Json rect = Json::object();
+            rect["left"] = f.left;
+            rect["top"] = f.top;
+            rect["width"] = f.width;
+            rect["height"] = f.height;
+            fj["rect"] = rect;
+            fj["delayCs"] = f.delayCs;
+            fj["disposal"] = f.disposal;
+            fj["transparentIndex"] = f.transparentIndex >= 0 ? Json(f.transparentIndex) : Json();
+            fj["interlaced"] = f.interlaced;
+            fj["controlExtension"] = f.hasControlExtension;
+            fj["composedAtMs"] = f.composedAtMs;
+            fj["onScreenMs"] = r.frames.size() >= 2 ? Json(f.onScreenMs) : Json();
+            frames.push_back(fj);
         }
-        j.Set("frames", frames);
-        j.Set("delaySumMs", r.delaySumMs);
-        j.Set("animationMs", r.frames.size() >= 2 ? Json(r.animationMs) : Json());
-        Json memory = Json::Array();
+        j["frames"] = frames;
+        j["delaySumMs"] = r.delaySumMs;
+        j["animationMs"] = r.frames.size() >= 2 ? Json(r.animationMs) : Json();
+        Json memory = Json::array();
         for (const ScaleMemory& m : r.memory) {
-            Json mj = Json::Object();
-            mj.Set("scale", m.scale);
-            mj.Set("width", m.targetWidth);
-            mj.Set("height", m.targetHeight);
-            mj.Set("frameBytes", m.frameBytes);
-            memory.Push(mj);
+            Json mj = Json::object();
+            mj["scale"] = m.scale;
+            mj["width"] = m.targetWidth;
+            mj["height"] = m.targetHeight;
+            mj["frameBytes"] = m.frameBytes;
+            mj["largestFrameBytes"] = m.largestFrameBytes;
+            mj["largestFrame"] = m.largestFrame >= 0 ? Json(m.largestFrame) : Json();
+            mj["overLargestBitmap"] = m.overBitmapCap;
+            mj["bitmapBytes"] = m.bitmapBytes;
+            mj["frameHeapBytes"] = m.frameHeapBytes;
+            mj["totalBytes"] = m.totalBytes;
+            // The bitmap-memory limits that show the animation at this scale.
+            Json works = Json();
+            if (m.works) {
+                works = Json::object();
+                works["from"] = m.minLimit;
+                works["to"] = m.maxLimit ? Json(m.maxLimit) : Json();
+            }
+            mj["showsWithLimit"] = works;
+            memory.push_back(mj);
         }
-        j.Set("memory", memory);
-        j.Set("surfaceBytes", r.surfaceBytes);
-        j.Set("memoryLimit", r.memoryLimit ? Json(r.memoryLimit) : Json());
-        j.Set("decodeScale", r.decodeScale > 0 ? Json(r.decodeScale) : Json());
+        j["memory"] = memory;
+        j["surfaceBytes"] = r.surfaceBytes;
+        j["largestBitmapBytes"] = r.largestBitmapBytes;
+        j["memoryLimit"] = r.memoryLimit ? Json(r.memoryLimit) : Json();
+        j["decodeScale"] = r.decodeScale > 0 ? Json(r.decodeScale) : Json();
+        j["memoryVerdict"] = r.memoryVerdict;
     }
-    Json warnings = Json::Array();
+    j["deviceShowsAnimation"] = r.DeviceShowsAnimation();
+    Json warnings = Json::array();
     for (const Warning& w : r.warnings) {
-        Json wj = Json::Object();
-        wj.Set("id", w.id);
-        wj.Set("text", w.text);
-        warnings.Push(wj);
+        Json wj = Json::object();
+        wj["id"] = w.id;
+        wj["text"] = w.text;
+        if (!w.fix.empty()) wj["fix"] = w.fix;
+        warnings.push_back(wj);
     }
-    j.Set("warnings", warnings);
+    j["warnings"] = warnings;
     return j;
 }
 

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "preview/json.h"
@@ -49,6 +50,9 @@ struct FrameReport {
     bool userInput = false;
     bool hasControlExtension = false;
     bool hasLocalColourTable = false;
+    // The control block the decoder ignored because another extension parted it from the
+    // image ("the loop extension", ...); empty when there was none.
+    std::string controlSeparatedBy;
     std::uint32_t composedAtMs = 0;  // after the render thread's start, on an idle device
     std::uint32_t onScreenMs = 0;    // until the next frame replaces it or the window closes
 };
@@ -70,6 +74,10 @@ struct ScaleMemory {
 };
 
 struct Warning {
+    Warning() = default;
+    Warning(std::string id_, std::string text_, std::string fix_ = std::string())
+        : id(std::move(id_)), text(std::move(text_)), fix(std::move(fix_)) {}
+
     std::string id;    // stable key for tools: "noControlExtension", "zeroDelay", ...
     std::string text;  // what the device does and why, in plain words
     std::string fix;   // what to change (may be empty when nothing needs changing)

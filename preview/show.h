@@ -30,14 +30,29 @@
 
 namespace preview {
 
+// A path value of the mode's registry key as the device reads it.
+struct RegistryPath {
+    bool present = false;       // the key holds the value
+    std::uint32_t type = 0;     // its registry type when present
+    std::size_t length = 0;     // characters up to its first zero
+    std::u16string devicePath;  // the path the device uses ("" when it has none)
+    // Why the value gives the device no usable path, naming the key, the value and the
+    // expected type; "" when it is a plain string path.
+    std::string problem;
+};
+
 // What the device was given, resolved from the options.
 struct DeviceSetup {
+    std::string mode;          // "startup" or "shutdown"
     std::string deviceRoot;    // host folder standing for "\" ("" for none)
     std::string tempRoot;      // a folder we made for --image/--sound (removed afterwards)
-    std::u16string imagePath;  // the registry's values for the mode ("" when absent)
+    RegistryPath image, sound;  // the registry's values Image and WAV for the mode
+    std::u16string imagePath;   // the paths the device uses ("" when it has none)
     std::u16string soundPath;
     std::uint32_t soundLevel = 0;
     bool hasSoundLevel = false;
+    std::optional<std::uint32_t> soundLevelType;  // InitVol's type when it is no readable number
+    std::uint32_t soundLevelSize = 0;
     std::string imageHostPath;  // where imagePath resolves on this computer ("" for nowhere)
     std::string usingSample;    // set when the bundled sample is shown
 };
@@ -95,6 +110,11 @@ struct ShowResult {
     int unexpectedChanges = 0;  // copies that changed the screen without a composition
     std::optional<std::uint64_t> windowClosedAtMs;
     std::optional<std::uint64_t> animationEndedAtMs;
+    // What the show itself revealed (sound, registry, the shut-down event), beside the
+    // picture's warnings.
+    std::vector<Warning> warnings;
+    // The picture warning that the reason already holds (not to be printed twice).
+    std::string reasonWarningId;
 };
 
 // The decode scale the show used, read off the bitmap memory at its first copy; 0 when it
@@ -103,6 +123,12 @@ double ObservedDecodeScale(const ShowRecord& record, const PictureReport& pictur
 
 ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
                        const PictureReport* picture);
+
+// The name under which a host file is placed on the device: characters that device file
+// names cannot hold become '_', and a long name is shortened on a character boundary,
+// keeping its extension (the default leaves room for "\\Storage\\" and a "2-" prefix within
+// the device's 259 characters, counted in characters, not bytes).
+std::string DeviceFileName(const std::string& hostName, std::size_t maxCharacters = 100);
 
 Json MakeTimeline(const Options& options, const DeviceSetup& setup, const ShowRecord& record,
                   const ShowResult& result, const PictureReport* picture);
