@@ -121,18 +121,27 @@ TEST(EndToEnd, AnEndRequestEndsTheShowAtTheWindowsNextTimerTick) {
     EXPECT_LE(frames[frames.size() - 1]["composedAtMs"].get<double>(), 3000);
 }
 
-TEST(EndToEnd, AMemoryLimitMakesTheDeviceDecodeAtReducedSize) {
+TEST(EndToEnd, TheMemoryVerdictOfTheAnalysisIsWhatTheDeviceDoes) {
+    // Around the edges of the decode ladder: frames and surfaces at full size and at 1/2, one
+    // byte short of each, where the device stops at a scale and then cannot start drawing.
     PictureReport sample = SampleReport();
-    const std::uint64_t limit = sample.memory[1].frameBytes + sample.surfaceBytes + 1024;
-    ASSERT_LT(limit, sample.memory[0].frameBytes + sample.surfaceBytes);
-    ScratchFolder dir;
-    RunResult r = RunPreviewProgram({"--memory-limit", std::to_string(limit)}, dir.path());
-    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("at 1/2 size"), std::string::npos) << r.out;
-    Json timeline = ReadJson(dir / "preview/timeline.json");
-    EXPECT_EQ(timeline["decodeScale"].get<double>(), 0.5);
-    EXPECT_TRUE(timeline["decodeScaleObserved"].get<bool>()) << "read off the device's memory";
-    EXPECT_EQ(timeline["frames"].size(), 40u);
+    const std::uint64_t full = sample.memory[0].bitmapBytes, half = sample.memory[1].bitmapBytes;
+    ASSERT_LT(half + 1024, sample.memory[0].frameBytes);
+    for (std::uint64_t limit : {full, full - 1, half + 1024, half - 1}) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        PictureReport predicted = SampleReport(limit);
+        ScratchFolder dir;
+        RunResult r = RunPreviewProgram({"--memory-limit", std::to_string(limit)}, dir.path());
+        EXPECT_EQ(r.exitCode, predicted.DeviceShowsAnimation() ? 0 : 1) << r.out << r.err;
+        Json timeline = ReadJson(dir / "preview/timeline.json");
+        EXPECT_EQ(timeline["end"]["deviceShowedNothing"].get<bool>(),
+                  !predicted.DeviceShowsAnimation());
+        if (predicted.DeviceShowsAnimation()) {
+            EXPECT_EQ(timeline["decodeScale"].get<double>(), predicted.decodeScale);
+            EXPECT_TRUE(timeline["decodeScaleObserved"].get<bool>()) << "read off the device";
+            EXPECT_EQ(timeline["frames"].size(), 40u);
+        }
+    }
 }
 
 TEST(EndToEnd, ASingleFramePictureShowsNothingAndIsEndedAfterFiveSeconds) {
