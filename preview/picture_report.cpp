@@ -337,6 +337,9 @@ bool DecodeOneByOne(br::CImgDecoder2& decoder, br::CDataSource2* source,
                                      frame.frameRect.Width(), frame.frameRect.Height(),
                                      info.width, info.height, scale);
                 if (size.width <= 0 || size.height <= 0) continue;
+                br::Rect region;
+                region.Intersect(frame.frameRect, br::Rect(0, 0, info.width, info.height));
+                const br::Size target = br::ScaleSize(info.width, info.height, scale, 0);
                 if (FrameBitmapBytes(size) > kAnalysisFrameBytes) {
                     unchecked->push_back(static_cast<int>(i));
                     continue;
@@ -344,7 +347,9 @@ bool DecodeOneByOne(br::CImgDecoder2& decoder, br::CDataSource2* source,
                 br::CImgData image;
                 image.Create(size.width, size.height,
                              static_cast<std::uint8_t>(frame.bytesPerPixel), frame.withMask);
-                frame.clipRect = frame.frameRect;
+                frame.clipRect = region;
+                frame.gridWidth = target.cx;
+                frame.gridHeight = target.cy;
                 frame.targetWidth = image.width;
                 frame.targetHeight = image.height;
                 frame.targetBits = image.colorBits;
@@ -443,20 +448,18 @@ std::vector<std::uint32_t> CompositionTimes(const std::vector<int>& delaysCs,
 
 BufferSize DecodedFrameSize(int left, int top, int width, int height, int pictureWidth,
                             int pictureHeight, double scale) {
-    (void)left;
-    (void)top;
-    // The frame-decoding operation sizes each buffer as the frame's rectangle times the target
-    // size over the logical screen (64-bit products, truncated), the target being the logical
-    // screen at the decode scale; frames with nothing to show get no buffer.
+    // The player decodes the part of each frame inside the picture, and at a reduced scale the
+    // pixels of the picture's grid that fall in that part (the decoder's own sizing).
     if (width <= 0 || height <= 0 || pictureWidth <= 0 || pictureHeight <= 0) return {};
+    br::Rect region;
+    if (!region.Intersect(br::Rect(left, top, left + width, top + height),
+                          br::Rect(0, 0, pictureWidth, pictureHeight))) {
+        return {};
+    }
     const br::Size target = br::ScaleSize(pictureWidth, pictureHeight, scale, 0);
-    auto side = [](int length, int targetLength, int pictureLength) {
-        const std::int64_t v = static_cast<std::int64_t>(length) * targetLength / pictureLength;
-        return static_cast<int>(std::clamp<std::int64_t>(v, 0, 0x7FFFFFFF));
-    };
-    BufferSize size{side(width, target.cx, pictureWidth), side(height, target.cy, pictureHeight)};
-    if (size.width <= 0 || size.height <= 0) return {};
-    return size;
+    const br::Rect grid = br::GridRect(region, pictureWidth, pictureHeight, target.cx, target.cy);
+    if (grid.IsEmpty()) return {};
+    return {grid.Width(), grid.Height()};
 }
 
 std::uint64_t FrameBitmapBytes(const BufferSize& size) {
@@ -612,8 +615,9 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         m.targetHeight = target.cy;
         std::uint64_t buffers = 0;
         for (const FrameReport& f : report.frames) {
-            const std::uint64_t b = FrameBitmapBytes(
-                DecodedFrameSize(f.left, f.top, f.width, f.height, info.width, info.height, s));
+            const std::uint64_t b =
+                br::FrameBufferBytes(br::Rect(f.left, f.top, f.left + f.width, f.top + f.height),
+                                     info.width, info.height, target.cx, target.cy);
             if (b == 0) continue;
             ++buffers;
             m.frameBytes += b;

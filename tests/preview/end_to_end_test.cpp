@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "gif_builder.h"
 #include "platform/sim/device.h"
 #include "preview/app.h"
@@ -141,6 +143,45 @@ TEST(EndToEnd, TheMemoryVerdictOfTheAnalysisIsWhatTheDeviceDoes) {
             EXPECT_TRUE(timeline["decodeScaleObserved"].get<bool>()) << "read off the device";
             EXPECT_EQ(timeline["frames"].size(), 40u);
         }
+    }
+}
+
+TEST(EndToEnd, AReducedShowIsTheFullShowSampledOnTheGrid) {
+    PictureReport sample = SampleReport();
+    const std::uint64_t limit = sample.memory[1].frameBytes + sample.surfaceBytes + 1024;
+    ASSERT_LT(limit, sample.memory[0].frameBytes + sample.surfaceBytes);
+    ScratchFolder dir;
+    RunResult r = RunPreviewProgram({"--memory-limit", std::to_string(limit)}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("at 1/2 size"), std::string::npos) << r.out;
+    Json timeline = ReadJson(dir / "preview/timeline.json");
+    EXPECT_EQ(timeline["decodeScale"].get<double>(), 0.5);
+    ASSERT_EQ(timeline["frames"].size(), 40u);
+
+    // The sample changes rectangles at odd offsets with transparency and disposal to the state
+    // before: every frame of the reduced show is the full-size show's frame sampled on the
+    // even rows and columns and doubled, exactly.
+    ASSERT_EQ(RunPreviewProgram({"--out", "full"}, dir.path()).exitCode, 0);
+    Json fullTimeline = ReadJson(dir / "full/timeline.json");
+    ASSERT_EQ(fullTimeline["frames"].size(), 40u);
+    for (std::size_t i = 0; i < 40; ++i) {
+        RgbImage reduced;
+        RgbImage full;
+        std::string error;
+        ASSERT_TRUE(ReadPng(dir / ("preview/" + timeline["frames"][i]["file"].get<std::string>()),
+                            &reduced, &error))
+            << error;
+        ASSERT_TRUE(ReadPng(dir / ("full/" + fullTimeline["frames"][i]["file"].get<std::string>()),
+                            &full, &error))
+            << error;
+        RgbImage sampled(full.width, full.height);
+        for (int y = 0; y < full.height; ++y) {
+            for (int x = 0; x < full.width; ++x) {
+                std::copy(full.At(x / 2 * 2, y / 2 * 2), full.At(x / 2 * 2, y / 2 * 2) + 3,
+                          sampled.At(x, y));
+            }
+        }
+        EXPECT_TRUE(reduced == sampled) << "frame " << i;
     }
 }
 
