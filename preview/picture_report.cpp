@@ -631,9 +631,12 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         m.frameHeapBytes = buffers * kFramePaletteBytes + n * kFrameRecordBytes;
         m.totalBytes = m.bitmapBytes + m.frameHeapBytes;
         if (!m.overBitmapCap) {
+            // Reached only with a limit below the frames of the scale the device tries before.
+            const bool reachable = !framesOfScaleAbove || *framesOfScaleAbove > 0;
             m.minLimit = m.bitmapBytes;
-            m.maxLimit = framesOfScaleAbove ? *framesOfScaleAbove - 1 : 0;
-            m.works = n >= 2 && !surfacesOverCap && (m.maxLimit == 0 || m.minLimit <= m.maxLimit);
+            m.maxLimit = framesOfScaleAbove && reachable ? *framesOfScaleAbove - 1 : 0;
+            m.works = n >= 2 && !surfacesOverCap && reachable &&
+                      (!framesOfScaleAbove || m.minLimit <= m.maxLimit);
             framesOfScaleAbove = m.frameBytes;
         }
         report.memory.push_back(m);
