@@ -1,7 +1,11 @@
 // The commands of bootreel-preview; see app.h.
 #include "preview/app.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,7 +17,11 @@
 #include "preview/output_folder.h"
 #include "preview/picture_report.h"
 #include "preview/progress.h"
+#include "preview/recording.h"
+#include "preview/report_page.h"
+#include "preview/show_files.h"
 #include "preview/show.h"
+#include "preview/sound_report.h"
 #include "preview/text.h"
 
 namespace preview {
@@ -21,10 +29,29 @@ namespace preview {
 namespace {
 
 const char kProgram[] = "bootreel-preview";
+#ifndef BOOTREEL_VERSION
+#define BOOTREEL_VERSION "unknown"
+#endif
+const char kVersion[] = BOOTREEL_VERSION;
 
 int BadInput(const std::string& message) {
+    std::fflush(stdout);
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
     return kExitBadInput;
+}
+
+// A failed write of the results: the system's reason (a full disk, a folder that became
+// unwritable) with its own exit code, naming the output folder the user gave.
+int OutputFailed(const OutputFolder& folder, const std::string& message, int savedErrno) {
+    std::string text = folder.InUserTerms(message);
+    if (savedErrno != 0) {
+        const std::string reason = std::strerror(savedErrno);
+        if (text.find(reason) == std::string::npos) text += ": " + reason;
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s; --out %s is left as it was\n", kProgram, text.c_str(),
+                 folder.Name().c_str());
+    return kExitOutputFailed;
 }
 
 const char kModuleMarker = 0;
@@ -46,63 +73,84 @@ std::unique_ptr<PictureReport> AnalyseDevicePicture(const Options& options,
     return report;
 }
 
-std::string FrameFileName(std::size_t i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame-%04zu.png", i);
-    return name;
+// What one show of a run came to, for the summary printed once everything is written.
+struct ShowOutcome {
+    std::string mode;
+    std::vector<std::string> lines;
+    std::size_t frames = 0;
+    bool showed = false;
+    std::string reason;
+};
+
+// Runs one show into the folder `dir`. On failure returns the exit code (after saying why);
+// on success -1.
+int RunOneShow(const Options& options, const OutputFolder& folder, const std::string& dir,
+               ShowOutcome* outcome) {
+    std::string error;
+    DeviceSetup setup;
+    struct CleanUp {
+        DeviceSetup* setup;
+        ~CleanUp() { CleanUpDevice(setup); }
+    } cleanUp{&setup};
+    if (!PrepareDevice(options, plat::sim::ClockMode::Virtual, &setup, &error)) {
+        return BadInput(error);
+    }
+    std::unique_ptr<PictureReport> picture = AnalyseDevicePicture(options, setup);
+
+    std::printf("%s show of %s on a %dx%d screen%s\n", options.mode.c_str(),
+                !setup.image.problem.empty() ? "(no usable picture path)"
+                : setup.imagePath.empty()    ? "(no picture configured)"
+                                             : Utf8(setup.imagePath).c_str(),
+                options.screenWidth, options.screenHeight,
+                setup.usingSample.empty() ? "" : " (the bundled sample)");
+
+    // Frames are written as the show composes them.
+    ShowWriter writer(dir, options.screenWidth, options.screenHeight,
+                      picture ? picture->frames.size() : 0);
+    ShowRecord record = RecordShow(options, options.endAfterMs, picture.get(), &writer);
+    ShowResult result = AnalyseShow(record, setup, picture.get());
+    if (options.mode == "shutdown" && !record.sounds.empty()) {
+        // A shut-down that waits for its sound: say so when the wait is long.
+        const auto& sound = record.sounds.front();
+        const std::uint64_t closed =
+            result.windowClosedAtMs ? *result.windowClosedAtMs - record.calledAtMs : 0;
+        Warning w = ShutdownSoundWarning(sound.endedAtMs - sound.startedAtMs, closed);
+        if (!w.id.empty()) result.warnings.push_back(std::move(w));
+    }
+    Json timeline = MakeTimeline(options, setup, record, result, picture.get());
+
+    // Every warning once; the one that explains a failed load is in the reason instead.
+    if (picture) {
+        for (const Warning& w : picture->warnings) {
+            if (w.id != result.reasonWarningId) std::printf("warning: %s\n", w.text.c_str());
+        }
+    }
+    for (const Warning& w : result.warnings) std::printf("warning: %s\n", w.text.c_str());
+
+    // The sounds are read again for the clip, so the device's files stay until it is written.
+    errno = 0;
+    if (!FinishShowFiles(dir, options, setup, record, result, picture.get(), &writer,
+                         DumpJson(timeline), &error)) {
+        return OutputFailed(folder, error, errno);
+    }
+    outcome->mode = options.mode;
+    outcome->lines = ShowSummary(options, setup, record, result, true);
+    if (result.unexpectedChanges != 0) {
+        outcome->lines.push_back(
+            "note: " + std::to_string(result.unexpectedChanges) +
+            " screen copies changed the picture between frames; the frame files may not match "
+            "the device's timing");
+    }
+    outcome->frames = result.frames.size();
+    outcome->showed = result.showedPicture;
+    outcome->reason = result.reason;
+    return -1;
 }
 
-bool WriteOutputs(OutputFolder& folder, const ShowRecord& record, const ShowResult& result,
-                  const Json& timeline, std::string* error) {
-    ProgressLine line;
-    std::vector<const RgbImage*> images;
-    for (const ComposedFrame& f : result.frames) {
-        images.push_back(&record.images[static_cast<std::size_t>(
-            record.copies[static_cast<std::size_t>(f.copy)].image)]);
-    }
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        line.Update("writing " + FrameFileName(i) + " of " + std::to_string(images.size()));
-        if (!WritePng(folder.PathOf(FrameFileName(i)), *images[i], error)) return false;
-    }
-    if (!images.empty()) {
-        std::vector<SheetEntry> entries;
-        for (std::size_t i = 0; i < images.size(); ++i) {
-            entries.push_back({images[i], result.frames[i].index,
-                               static_cast<std::uint32_t>(result.frames[i].composedAtMs)});
-        }
-        line.Update("writing contact-sheet.png");
-        if (!WritePng(folder.PathOf("contact-sheet.png"), MakeContactSheet(entries), error)) {
-            return false;
-        }
-        // Each frame stays until the next one is composed; the last one until the window
-        // closed (or the show returned).
-        std::uint64_t endMs = record.returnedAtMs - record.calledAtMs;
-        if (result.windowClosedAtMs) endMs = *result.windowClosedAtMs - record.calledAtMs;
-        std::vector<TimedImage> timed;
-        for (std::size_t i = 0; i < images.size(); ++i) {
-            const std::uint64_t from = result.frames[i].composedAtMs;
-            const std::uint64_t to =
-                i + 1 < images.size() ? result.frames[i + 1].composedAtMs : std::max(endMs, from);
-            timed.push_back({images[i], static_cast<std::uint32_t>(
-                                            std::max<std::uint64_t>(to - from, kPassMs))});
-        }
-        if (!WriteAnimatedWebp(
-                folder.PathOf("recording.webp"), timed, error, [&line](int done, int total) {
-                    line.Update("writing recording.webp: frame " + std::to_string(done) + " of " +
-                                std::to_string(total));
-                })) {
-            return false;
-        }
-    }
-    std::FILE* f = std::fopen(folder.PathOf("timeline.json").c_str(), "wb");
-    const std::string text = timeline.Dump(2);
-    const bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (f && std::fclose(f) != 0) {
-        *error = "cannot write timeline.json";
-        return false;
-    }
-    if (!ok) *error = "cannot write timeline.json";
-    return ok;
+std::string Folder(const OutputFolder& folder, const std::string& name) {
+    std::string path = folder.PathOf(name);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
 }
 
 }  // namespace
@@ -119,14 +167,47 @@ int RunInfo(const Options& options) {
     config.screenWidth = options.screenWidth;
     config.screenHeight = options.screenHeight;
     plat::sim::Reset(config);
+    // A WAV given as the file, or with --sound: the sound service's checks.
+    std::optional<SoundReport> sound;
+    std::string soundFile = options.sound;
+    if (soundFile.empty() && LooksLikeWav(bytes)) soundFile = options.infoFile;
+    if (!soundFile.empty()) {
+        std::vector<std::uint8_t> soundBytes;
+        if (soundFile != options.infoFile && !ReadInputFile(soundFile, &soundBytes, &error)) {
+            return BadInput(error);
+        }
+        sound = AnalyseSound(soundFile, soundFile == options.infoFile ? bytes : soundBytes);
+        if (soundFile == options.infoFile) {
+            if (options.json) {
+                Json j = SoundToJson(*sound);
+                j["verdict"] = sound->Verdict();
+                std::fputs(DumpJson(j).c_str(), stdout);
+            } else {
+                std::fputs(FormatSoundText(*sound).c_str(), stdout);
+            }
+            return sound->playable ? kExitShown : kExitNotShown;
+        }
+    }
     PictureReport report = AnalysePicture(options.infoFile, bytes, options.screenWidth,
                                           options.screenHeight, options.memoryLimit);
+    const bool shows = report.DeviceShowsAnimation();
+    const bool fine = shows && (!sound || sound->playable);
+    const std::string verdict =
+        std::string(shows ? "the device shows the animation" : "the device shows nothing") +
+        (sound ? (sound->playable ? ", with its sound" : ", and it cannot play the sound") : "") +
+        (report.warnings.empty() ? "" : " (see the warnings)");
     if (options.json) {
-        std::fputs(ReportToJson(report).Dump(2).c_str(), stdout);
+        Json j = ReportToJson(report);
+        if (sound) j["sound"] = SoundToJson(*sound);
+        j["deviceShowsAnimation"] = shows;
+        j["verdict"] = verdict;
+        std::fputs(DumpJson(j).c_str(), stdout);
     } else {
         std::fputs(FormatReportText(report).c_str(), stdout);
+        if (sound) std::fputs(FormatSoundText(*sound).c_str(), stdout);
+        std::printf("overall: %s\n", verdict.c_str());
     }
-    return report.DeviceShowsAnimation() ? kExitShown : kExitNotShown;
+    return fine ? kExitShown : kExitNotShown;
 }
 
 int RunShow(const Options& options) {
@@ -135,72 +216,83 @@ int RunShow(const Options& options) {
     OutputFolder folder(options.outDir);
     std::string error;
     if (!folder.Begin(&error)) return BadInput(error);
-    DeviceSetup setup;
-    if (!PrepareDevice(options, plat::sim::ClockMode::Virtual, &setup, &error)) {
-        CleanUpDevice(&setup);
-        return BadInput(error);
-    }
-    std::unique_ptr<PictureReport> picture = AnalyseDevicePicture(options, setup);
-
-    std::printf("%s show of %s on a %dx%d screen%s\n", options.mode.c_str(),
-                setup.imagePath.empty() ? "(no picture configured)" : Utf8(setup.imagePath).c_str(),
-                options.screenWidth, options.screenHeight,
-                setup.usingSample.empty() ? "" : " (the bundled sample)");
-    if (picture) {
-        for (const Warning& w : picture->warnings) std::printf("warning: %s\n", w.text.c_str());
-    }
-
-    std::optional<std::uint32_t> endAfter = options.endAfterMs;
-    ShowRecord record = RecordShow(options, endAfter);
-    ShowResult result = AnalyseShow(record, setup, picture.get());
-    Json timeline = MakeTimeline(options, setup, record, result, picture.get());
-    CleanUpDevice(&setup);
-
-    if (!WriteOutputs(folder, record, result, timeline, &error) || !folder.Commit(&error)) {
-        std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
-        return kExitBadInput;
-    }
-
-    const std::uint64_t returned = record.returnedAtMs - record.calledAtMs;
-    if (result.showedPicture) {
-        std::printf("the device showed %zu frames from %llu ms to %llu ms\n", result.frames.size(),
-                    static_cast<unsigned long long>(result.frames.front().composedAtMs),
-                    static_cast<unsigned long long>(result.frames.back().composedAtMs));
-    } else {
-        std::printf("the device would show nothing: %s\n", result.reason.c_str());
-        if (record.endRequestBecauseNothingShown) {
-            std::printf(
-                "(the preview signalled the end request after %u ms of show time, as the "
-                "boot sequence would)\n",
-                kNothingShownMs);
+    // --mode both: the start-up show, then the shut-down show, each into its own folder.
+    std::vector<std::string> modes = {options.mode};
+    if (options.mode == "both") modes = {"startup", "shutdown"};
+    std::vector<ShowOutcome> outcomes;
+    for (const std::string& mode : modes) {
+        Options one = options;
+        one.mode = mode;
+        std::string dir = Folder(folder, "");
+        if (modes.size() > 1) {
+            dir = Folder(folder, mode);
+            std::error_code ec;
+            std::filesystem::create_directories(dir, ec);
+            if (ec) return OutputFailed(folder, "cannot create " + dir, ec.value());
         }
+        ShowOutcome outcome;
+        const int failed = RunOneShow(one, folder, dir, &outcome);
+        if (failed >= 0) return failed;
+        outcomes.push_back(std::move(outcome));
     }
-    for (const auto& s : record.sounds) {
-        std::printf("sound %s: %s from %llu ms to %llu ms\n", Utf8(s.path).c_str(),
-                    s.played ? "played" : "failed",
-                    static_cast<unsigned long long>(s.startedAtMs - record.calledAtMs),
-                    static_cast<unsigned long long>(s.endedAtMs - record.calledAtMs));
+    errno = 0;
+    if (modes.size() > 1 && !WriteBothShowsPage(Folder(folder, "report.html"),
+                                                outcomes.front().lines, outcomes.back().lines,
+                                                &error)) {
+        return OutputFailed(folder, error, errno);
     }
-    std::printf("the show ended (%s) and the entry point returned at %llu ms\n",
-                result.endHow.c_str(), static_cast<unsigned long long>(returned));
-    if (result.unexpectedChanges != 0) {
-        std::printf(
-            "note: %d screen copies changed the picture between frames; the frame files "
-            "may not match the device's timing\n",
-            result.unexpectedChanges);
+    errno = 0;
+    if (!folder.Commit(&error)) return OutputFailed(folder, error, 0);
+
+    int exitCode = kExitShown;
+    for (const ShowOutcome& o : outcomes) {
+        if (modes.size() > 1) std::printf("%s show:\n", ModeWords(o.mode).c_str());
+        for (const std::string& line : o.lines) {
+            std::printf("%s%s\n", modes.size() > 1 ? "  " : "", line.c_str());
+        }
+        if (!o.showed) exitCode = kExitNotShown;
     }
-    std::printf("wrote %s/: %zu frame pictures, timeline.json%s\n", options.outDir.c_str(),
-                result.frames.size(),
-                result.frames.empty() ? "" : ", contact-sheet.png, recording.webp");
-    if (!result.showedPicture) {
-        std::fprintf(stderr, "%s: the device could not show the picture: %s\n", kProgram,
-                     result.reason.c_str());
-        return kExitNotShown;
+    std::string shownName = folder.Name();
+    while (shownName.size() > 1 && shownName.back() == '/') shownName.pop_back();
+    if (modes.size() > 1) {
+        std::printf("wrote %s/: startup/ and shutdown/ (each with its frame pictures, "
+                    "timeline.json, report.html and, when frames were shown, contact-sheet.png, "
+                    "recording.webp and recording.mp4) and report.html linking both\n",
+                    shownName.c_str());
+    } else {
+        std::printf("wrote %s/: %zu frame pictures, timeline.json, report.html%s\n",
+                    shownName.c_str(), outcomes[0].frames,
+                    outcomes[0].frames == 0
+                        ? ""
+                        : ", contact-sheet.png, recording.webp, recording.mp4");
     }
-    return kExitShown;
+    std::fflush(stdout);
+    for (const ShowOutcome& o : outcomes) {
+        if (o.showed) continue;
+        std::fprintf(stderr, "%s: the device could not show the %spicture: %s\n", kProgram,
+                     modes.size() > 1 ? (ModeWords(o.mode) + " ").c_str() : "",
+                     o.reason.c_str());
+    }
+    return exitCode;
 }
 
 int RunPreview(int argc, char** argv) {
+    // Line by line, so that standard output and standard error keep their order when both
+    // go into one pipe or file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    try {
+        return RunCommand(argc, argv);
+    } catch (const std::filesystem::filesystem_error& e) {
+        // The host's file system refused something the checks did not foresee; what was
+        // staged is removed on the way out.
+        return BadInput(std::string("the file system refused an operation: ") + e.code().message() +
+                        (e.path1().empty() ? "" : " (" + e.path1().string() + ")"));
+    } catch (const std::bad_alloc&) {
+        return BadInput("out of memory");
+    }
+}
+
+int RunCommand(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     ParseResult parsed = ParseArguments(args);
     if (!parsed.ok) return BadInput(parsed.error);
@@ -209,6 +301,9 @@ int RunPreview(int argc, char** argv) {
     switch (options.command) {
         case Command::Help:
             std::fputs(UsageText().c_str(), stdout);
+            return kExitShown;
+        case Command::Version:
+            std::printf("%s %s\n", kProgram, kVersion);
             return kExitShown;
         case Command::Info:
             return RunInfo(options);

@@ -6,11 +6,14 @@
 namespace preview {
 
 // Exit codes.
-constexpr int kExitShown = 0;     // the device showed the picture
-constexpr int kExitNotShown = 1;  // the device could not show it (the reason is printed)
-constexpr int kExitBadInput = 2;  // bad arguments or unreadable input files
+constexpr int kExitShown = 0;         // the device showed the picture
+constexpr int kExitNotShown = 1;      // the device could not show it (the reason is printed)
+constexpr int kExitBadInput = 2;      // bad arguments or unreadable input files
+constexpr int kExitOutputFailed = 3;  // the results could not be written (disk full, ...)
 
 int RunPreview(int argc, char** argv);
+// RunPreview without its last-resort handling of file-system errors.
+int RunCommand(int argc, char** argv);
 int RunInfo(const Options& options);
 int RunShow(const Options& options);
 // --live: real time, an SDL2 window and the computer's audio device (live.cpp).

@@ -1,101 +1,99 @@
-// Contact sheet and bitmap font; see contact_sheet.h.
+// Contact sheet and text drawing; see contact_sheet.h.
 #include "preview/contact_sheet.h"
+
+#include <cairo.h>
 
 #include <algorithm>
 #include <cmath>
 
 namespace preview {
-namespace {
 
-// 5x7 glyphs, one byte per row, bit 4 the leftmost column.
-struct Glyph {
-    char c;
-    std::uint8_t rows[7];
-};
-constexpr Glyph kFont[] = {
-    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
-    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
-    {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
-    {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
-    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
-    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-    {'a', {0x00, 0x00, 0x0E, 0x01, 0x0F, 0x11, 0x0F}},
-    {'b', {0x10, 0x10, 0x16, 0x19, 0x11, 0x11, 0x1E}},
-    {'c', {0x00, 0x00, 0x0E, 0x10, 0x10, 0x11, 0x0E}},
-    {'d', {0x01, 0x01, 0x0D, 0x13, 0x11, 0x11, 0x0F}},
-    {'e', {0x00, 0x00, 0x0E, 0x11, 0x1F, 0x10, 0x0E}},
-    {'f', {0x06, 0x09, 0x08, 0x1C, 0x08, 0x08, 0x08}},
-    {'g', {0x00, 0x0F, 0x11, 0x11, 0x0F, 0x01, 0x0E}},
-    {'h', {0x10, 0x10, 0x16, 0x19, 0x11, 0x11, 0x11}},
-    {'i', {0x04, 0x00, 0x0C, 0x04, 0x04, 0x04, 0x0E}},
-    {'j', {0x02, 0x00, 0x06, 0x02, 0x02, 0x12, 0x0C}},
-    {'k', {0x10, 0x10, 0x12, 0x14, 0x18, 0x14, 0x12}},
-    {'l', {0x0C, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'m', {0x00, 0x00, 0x1A, 0x15, 0x15, 0x11, 0x11}},
-    {'n', {0x00, 0x00, 0x16, 0x19, 0x11, 0x11, 0x11}},
-    {'o', {0x00, 0x00, 0x0E, 0x11, 0x11, 0x11, 0x0E}},
-    {'p', {0x00, 0x00, 0x1E, 0x11, 0x1E, 0x10, 0x10}},
-    {'q', {0x00, 0x00, 0x0D, 0x13, 0x0F, 0x01, 0x01}},
-    {'r', {0x00, 0x00, 0x16, 0x19, 0x10, 0x10, 0x10}},
-    {'s', {0x00, 0x00, 0x0E, 0x10, 0x0E, 0x01, 0x1E}},
-    {'t', {0x08, 0x08, 0x1C, 0x08, 0x08, 0x09, 0x06}},
-    {'u', {0x00, 0x00, 0x11, 0x11, 0x11, 0x13, 0x0D}},
-    {'v', {0x00, 0x00, 0x11, 0x11, 0x11, 0x0A, 0x04}},
-    {'w', {0x00, 0x00, 0x11, 0x11, 0x15, 0x15, 0x0A}},
-    {'x', {0x00, 0x00, 0x11, 0x0A, 0x04, 0x0A, 0x11}},
-    {'y', {0x00, 0x00, 0x11, 0x11, 0x0F, 0x01, 0x0E}},
-    {'z', {0x00, 0x00, 0x1F, 0x02, 0x04, 0x08, 0x1F}},
-    {' ', {0, 0, 0, 0, 0, 0, 0}},
-    {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}},
-    {':', {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00}},
-    {'-', {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00}},
-    {'/', {0x00, 0x01, 0x02, 0x04, 0x08, 0x10, 0x00}},
-};
-constexpr std::uint8_t kUnknown[7] = {0x1F, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1F};
+// Cairo's 24-bit surface: one 32-bit word per pixel, 0x00RRGGBB in the machine's byte order.
+struct Canvas::Impl {
+    cairo_surface_t* surface = nullptr;
+    cairo_t* cr = nullptr;
+    int width = 0, height = 0;
 
-const std::uint8_t* GlyphRows(char c) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    for (const Glyph& g : kFont) {
-        if (g.c == c) return g.rows;
+    std::uint32_t* Row(int y) {
+        return reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(surface) +
+                                                static_cast<std::ptrdiff_t>(y) *
+                                                    cairo_image_surface_get_stride(surface));
     }
-    return kUnknown;
+    void Font(double sizePx, bool bold) {
+        // DejaVu Sans (fonts-dejavu-core) through fontconfig: it covers the characters file
+        // names hold in practice, and the same font on every machine keeps sheets alike.
+        cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
+                               bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+        cairo_set_font_size(cr, sizePx);
+    }
+};
+
+Canvas::Canvas(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->width = width;
+    impl_->height = height;
+    impl_->surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    impl_->cr = cairo_create(impl_->surface);
+    Fill(0, 0, width, height, r, g, b);
 }
 
-void Fill(RgbImage* image, int x0, int y0, int w, int h, std::uint8_t r, std::uint8_t g,
-          std::uint8_t b) {
-    for (int y = std::max(y0, 0); y < std::min(y0 + h, image->height); ++y) {
-        for (int x = std::max(x0, 0); x < std::min(x0 + w, image->width); ++x) {
-            std::uint8_t* p = image->At(x, y);
-            p[0] = r;
-            p[1] = g;
-            p[2] = b;
+Canvas::~Canvas() {
+    cairo_destroy(impl_->cr);
+    cairo_surface_destroy(impl_->surface);
+}
+
+void Canvas::Fill(int x, int y, int width, int height, std::uint8_t r, std::uint8_t g,
+                  std::uint8_t b) {
+    cairo_set_source_rgb(impl_->cr, r / 255.0, g / 255.0, b / 255.0);
+    cairo_rectangle(impl_->cr, x, y, width, height);
+    cairo_fill(impl_->cr);
+}
+
+void Canvas::Put(const RgbImage& image, int x0, int y0) {
+    cairo_surface_flush(impl_->surface);
+    if (cairo_surface_status(impl_->surface) != CAIRO_STATUS_SUCCESS) return;
+    for (int y = std::max(0, -y0); y < image.height && y0 + y < impl_->height; ++y) {
+        std::uint32_t* row = impl_->Row(y0 + y);
+        for (int x = std::max(0, -x0); x < image.width && x0 + x < impl_->width; ++x) {
+            const std::uint8_t* p = image.At(x, y);
+            row[x0 + x] = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
         }
     }
+    cairo_surface_mark_dirty(impl_->surface);
 }
 
-}  // namespace
-
-int TextWidth(const std::string& text, int scale) {
-    return text.empty() ? 0 : static_cast<int>(text.size()) * 6 * scale - scale;
+int Canvas::TextWidth(const std::string& utf8, double sizePx, bool bold) {
+    impl_->Font(sizePx, bold);
+    cairo_text_extents_t extents;
+    cairo_text_extents(impl_->cr, utf8.c_str(), &extents);
+    return static_cast<int>(std::ceil(extents.x_advance));
 }
 
-void DrawText(RgbImage* image, int x, int y, const std::string& text, int scale, std::uint8_t r,
-              std::uint8_t g, std::uint8_t b) {
-    for (char c : text) {
-        const std::uint8_t* rows = GlyphRows(c);
-        for (int row = 0; row < 7; ++row) {
-            for (int col = 0; col < 5; ++col) {
-                if (rows[row] & (0x10 >> col)) {
-                    Fill(image, x + col * scale, y + row * scale, scale, scale, r, g, b);
-                }
-            }
+int Canvas::Text(int x, int y, const std::string& utf8, double sizePx, std::uint8_t r,
+                 std::uint8_t g, std::uint8_t b, bool bold) {
+    impl_->Font(sizePx, bold);
+    cairo_font_extents_t font;
+    cairo_font_extents(impl_->cr, &font);
+    cairo_set_source_rgb(impl_->cr, r / 255.0, g / 255.0, b / 255.0);
+    cairo_move_to(impl_->cr, x, y + font.ascent);
+    cairo_show_text(impl_->cr, utf8.c_str());
+    return TextWidth(utf8, sizePx, bold);
+}
+
+RgbImage Canvas::ToRgb() const {
+    cairo_surface_flush(impl_->surface);
+    RgbImage image(impl_->width, impl_->height);
+    if (cairo_surface_status(impl_->surface) != CAIRO_STATUS_SUCCESS) return image;
+    for (int y = 0; y < impl_->height; ++y) {
+        const std::uint32_t* row = impl_->Row(y);
+        for (int x = 0; x < impl_->width; ++x) {
+            std::uint8_t* p = image.At(x, y);
+            p[0] = static_cast<std::uint8_t>(row[x] >> 16);
+            p[1] = static_cast<std::uint8_t>(row[x] >> 8);
+            p[2] = static_cast<std::uint8_t>(row[x]);
         }
-        x += 6 * scale;
     }
+    return image;
 }
 
 RgbImage Shrink(const RgbImage& source, int width, int height) {
@@ -123,45 +121,61 @@ RgbImage Shrink(const RgbImage& source, int width, int height) {
     return out;
 }
 
-RgbImage MakeContactSheet(const std::vector<SheetEntry>& entries) {
-    if (entries.empty()) return RgbImage(1, 1, 255, 255, 255);
-    const int count = static_cast<int>(entries.size());
-    const int screenW = entries[0].image->width;
-    const int screenH = entries[0].image->height;
-
-    // Thumbnail box: 120x160 up to 64 frames, then shrinking with the frame count.
+void ThumbnailSize(std::size_t count, int width, int height, int* thumbWidth, int* thumbHeight) {
+    count = std::min(count, kMaxThumbnails);
     double box = 1.0;
-    if (count > 64) box = std::max(0.25, std::sqrt(64.0 / count));
-    const double boxW = 120.0 * box, boxH = 160.0 * box;
-    const double fit = std::min({1.0, boxW / screenW, boxH / screenH});
-    const int thumbW = std::max(1, static_cast<int>(screenW * fit));
-    const int thumbH = std::max(1, static_cast<int>(screenH * fit));
+    if (count > 64) box = std::max(0.25, std::sqrt(64.0 / static_cast<double>(count)));
+    const double fit = std::min({1.0, 120.0 * box / width, 160.0 * box / height});
+    *thumbWidth = std::max(1, static_cast<int>(width * fit));
+    *thumbHeight = std::max(1, static_cast<int>(height * fit));
+}
 
-    const int textScale = thumbW >= 100 ? 2 : 1;
-    const int lineH = 8 * textScale;
-    const int gap = 8;
-    const int cellW = std::max(thumbW + 2, TextWidth("frame 0000", textScale)) + gap;
+RgbImage MakeContactSheet(const std::vector<SheetEntry>& entries, const SheetCaption& caption) {
+    const int count = static_cast<int>(entries.size());
+    const int thumbW = count ? entries[0].image->width : 0;
+    const int thumbH = count ? entries[0].image->height : 0;
+    const double labelPx = thumbW >= 100 ? 13 : 10;
+    const int lineH = static_cast<int>(labelPx * 1.35);
+    const int gap = 8, margin = 12;
+    const double titlePx = 17, captionPx = 13;
+
+    // Measure with a scratch canvas: cells must fit their labels, the sheet its caption.
+    Canvas measure(1, 1, 0, 0, 0);
+    const int labelW = measure.TextWidth("frame 0000", labelPx, true);
+    const int cellW = std::max(thumbW + 2, labelW) + gap;
     const int cellH = thumbH + 2 + 4 + 2 * lineH + gap;
-    const int columns = std::min(count, std::max(8, static_cast<int>(std::ceil(std::sqrt(count)))));
+    const int columns =
+        std::max(1, std::min(count, std::max(8, static_cast<int>(std::ceil(std::sqrt(count))))));
     const int rows = (count + columns - 1) / columns;
+    int captionW = measure.TextWidth(caption.title, titlePx, true);
+    for (const std::string& line : caption.lines) {
+        captionW = std::max(captionW, measure.TextWidth(line, captionPx));
+    }
+    const int captionH = static_cast<int>(titlePx * 1.5 + captionPx * 1.45 * caption.lines.size());
+    const int width = std::max(columns * cellW + 2 * margin - gap, captionW + 2 * margin);
+    const int height = margin + captionH + margin + rows * cellH + margin - gap;
 
-    RgbImage sheet(columns * cellW + gap, rows * cellH + gap, 236, 236, 236);
+    Canvas sheet(width, height, 240, 240, 240);
+    sheet.Fill(0, 0, width, margin + captionH + margin / 2, 255, 255, 255);
+    int y = margin;
+    sheet.Text(margin, y, caption.title, titlePx, 20, 20, 20, true);
+    y += static_cast<int>(titlePx * 1.5);
+    for (const std::string& line : caption.lines) {
+        sheet.Text(margin, y, line, captionPx, 70, 70, 70);
+        y += static_cast<int>(captionPx * 1.45);
+    }
+    const int top = margin + captionH + margin;
     for (int i = 0; i < count; ++i) {
         const SheetEntry& e = entries[static_cast<std::size_t>(i)];
-        const int x0 = gap + (i % columns) * cellW;
-        const int y0 = gap + (i / columns) * cellH;
-        Fill(&sheet, x0, y0, thumbW + 2, thumbH + 2, 120, 120, 120);  // frame line
-        RgbImage thumb = (thumbW == e.image->width && thumbH == e.image->height)
-                             ? *e.image
-                             : Shrink(*e.image, thumbW, thumbH);
-        for (int y = 0; y < thumbH; ++y) {
-            std::copy_n(thumb.At(0, y), thumbW * 3, sheet.At(x0 + 1, y0 + 1 + y));
-        }
+        const int x0 = margin + (i % columns) * cellW;
+        const int y0 = top + (i / columns) * cellH;
+        sheet.Fill(x0, y0, thumbW + 2, thumbH + 2, 120, 120, 120);  // frame line
+        sheet.Put(*e.image, x0 + 1, y0 + 1);
         const int ty = y0 + thumbH + 2 + 4;
-        DrawText(&sheet, x0, ty, "frame " + std::to_string(e.frameIndex), textScale, 30, 30, 30);
-        DrawText(&sheet, x0, ty + lineH, std::to_string(e.timeMs) + " ms", textScale, 90, 90, 90);
+        sheet.Text(x0, ty, "frame " + std::to_string(e.frameIndex), labelPx, 30, 30, 30, true);
+        sheet.Text(x0, ty + lineH, std::to_string(e.timeMs) + " ms", labelPx, 90, 90, 90);
     }
-    return sheet;
+    return sheet.ToRgb();
 }
 
 }  // namespace preview

@@ -5,6 +5,7 @@
 #include <webp/encode.h>
 #include <webp/mux.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -180,57 +181,73 @@ bool ReadPng(const std::string& path, RgbImage* image, std::string* error) {
     return true;
 }
 
-bool WriteAnimatedWebp(const std::string& path, const std::vector<TimedImage>& frames,
-                       std::string* error, const std::function<void(int, int)>& progress) {
-    if (frames.empty()) {
-        *error = "no frames to record";
-        return false;
-    }
-    const int width = frames[0].image->width;
-    const int height = frames[0].image->height;
-    WebPAnimEncoderOptions encoderOptions;
+struct WebpRecording::Impl {
+    int width, height;
+    WebPAnimEncoder* encoder = nullptr;
     WebPConfig config;
-    if (!WebPAnimEncoderOptionsInit(&encoderOptions) || !WebPConfigInit(&config)) {
-        *error = "libwebp version mismatch";
-        return false;
-    }
-    encoderOptions.anim_params.loop_count = 1;  // the device plays the show once
-    encoderOptions.anim_params.bgcolor = 0xFFFFFFFF;
-    config.lossless = 1;
-    config.method = 2;
-    config.quality = 50;
-    std::unique_ptr<WebPAnimEncoder, void (*)(WebPAnimEncoder*)> encoder(
-        WebPAnimEncoderNew(width, height, &encoderOptions), WebPAnimEncoderDelete);
-    if (!encoder) {
+    bool ready = false;
+    std::uint32_t lastMs = 0;
+    bool any = false;
+};
+
+WebpRecording::WebpRecording(int width, int height) : impl_(std::make_unique<Impl>()) {
+    impl_->width = width;
+    impl_->height = height;
+    WebPAnimEncoderOptions options;
+    if (!WebPAnimEncoderOptionsInit(&options) || !WebPConfigInit(&impl_->config)) return;
+    options.anim_params.loop_count = 1;  // the device plays the show once
+    options.anim_params.bgcolor = 0xFFFFFFFF;
+    impl_->config.lossless = 1;
+    impl_->config.method = 2;
+    impl_->config.quality = 50;
+    impl_->encoder = WebPAnimEncoderNew(width, height, &options);
+    impl_->ready = impl_->encoder != nullptr;
+}
+
+WebpRecording::~WebpRecording() {
+    if (impl_->encoder) WebPAnimEncoderDelete(impl_->encoder);
+}
+
+bool WebpRecording::Add(const RgbImage& picture, std::uint32_t startMs, std::string* error) {
+    if (!impl_->ready) {
         *error = "cannot start the WebP encoder";
         return false;
     }
-    WebPPicture picture;
-    if (!WebPPictureInit(&picture)) {
+    WebPPicture frame;
+    if (!WebPPictureInit(&frame)) {
         *error = "libwebp version mismatch";
         return false;
     }
-    picture.use_argb = 1;
-    picture.width = width;
-    picture.height = height;
-    int timestamp = 0;
-    int index = 0;
-    for (const TimedImage& frame : frames) {
-        if (!WebPPictureImportRGB(&picture, frame.image->rgb.data(), width * 3) ||
-            !WebPAnimEncoderAdd(encoder.get(), &picture, timestamp, &config)) {
-            *error = std::string("WebP encoding failed: ") + WebPAnimEncoderGetError(encoder.get());
-            WebPPictureFree(&picture);
-            return false;
-        }
-        timestamp += static_cast<int>(frame.durationMs == 0 ? 1 : frame.durationMs);
-        if (progress) progress(++index, static_cast<int>(frames.size()));
+    frame.use_argb = 1;
+    frame.width = impl_->width;
+    frame.height = impl_->height;
+    // Timestamps must rise: a picture at the time of the one before replaces it.
+    const std::uint32_t at = impl_->any ? std::max(startMs, impl_->lastMs + 1) : startMs;
+    const bool ok = picture.width == impl_->width && picture.height == impl_->height &&
+                    WebPPictureImportRGB(&frame, picture.rgb.data(), impl_->width * 3) &&
+                    WebPAnimEncoderAdd(impl_->encoder, &frame, static_cast<int>(at),
+                                       &impl_->config);
+    WebPPictureFree(&frame);
+    if (!ok) {
+        *error = std::string("WebP encoding failed: ") + WebPAnimEncoderGetError(impl_->encoder);
+        return false;
     }
-    WebPPictureFree(&picture);
+    impl_->lastMs = at;
+    impl_->any = true;
+    return true;
+}
+
+bool WebpRecording::Write(const std::string& path, std::uint32_t endMs, std::string* error) {
+    if (!impl_->ready || !impl_->any) {
+        *error = "no frames to record";
+        return false;
+    }
     WebPData data;
     WebPDataInit(&data);
-    if (!WebPAnimEncoderAdd(encoder.get(), nullptr, timestamp, nullptr) ||
-        !WebPAnimEncoderAssemble(encoder.get(), &data)) {
-        *error = std::string("WebP encoding failed: ") + WebPAnimEncoderGetError(encoder.get());
+    const int end = static_cast<int>(std::max(endMs, impl_->lastMs + 1));
+    if (!WebPAnimEncoderAdd(impl_->encoder, nullptr, end, nullptr) ||
+        !WebPAnimEncoderAssemble(impl_->encoder, &data)) {
+        *error = std::string("WebP encoding failed: ") + WebPAnimEncoderGetError(impl_->encoder);
         return false;
     }
     File file(std::fopen(path.c_str(), "wb"));
@@ -239,6 +256,21 @@ bool WriteAnimatedWebp(const std::string& path, const std::vector<TimedImage>& f
     WebPDataClear(&data);
     if (!ok) *error = "cannot write " + path;
     return ok;
+}
+
+bool WriteAnimatedWebp(const std::string& path, const std::vector<TimedImage>& frames,
+                       std::string* error) {
+    if (frames.empty()) {
+        *error = "no frames to record";
+        return false;
+    }
+    WebpRecording recording(frames[0].image->width, frames[0].image->height);
+    std::uint32_t at = 0;
+    for (const TimedImage& frame : frames) {
+        if (!recording.Add(*frame.image, at, error)) return false;
+        at += frame.durationMs == 0 ? 1 : frame.durationMs;
+    }
+    return recording.Write(path, at, error);
 }
 
 }  // namespace preview

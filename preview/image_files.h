@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,9 +40,27 @@ struct TimedImage {
     std::uint32_t durationMs;
 };
 
-// Writes a lossless animated WebP that plays once. `progress` (may be empty) is told how many
-// frames of the total have been added.
+// A lossless animated WebP that plays once, encoded picture by picture as the show runs (the
+// encoder keeps only the compressed pictures until the file is written).
+class WebpRecording {
+  public:
+    WebpRecording(int width, int height);
+    ~WebpRecording();
+    // The next picture, shown from startMs (pictures in order of time).
+    bool Add(const RgbImage& picture, std::uint32_t startMs, std::string* error);
+    // Ends the last picture at endMs and writes the file.
+    bool Write(const std::string& path, std::uint32_t endMs, std::string* error);
+
+    WebpRecording(const WebpRecording&) = delete;
+    WebpRecording& operator=(const WebpRecording&) = delete;
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// Writes a lossless animated WebP that plays once.
 bool WriteAnimatedWebp(const std::string& path, const std::vector<TimedImage>& frames,
-                       std::string* error, const std::function<void(int, int)>& progress = {});
+                       std::string* error);
 
 }  // namespace preview

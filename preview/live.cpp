@@ -2,6 +2,8 @@
 // the computer's audio device. The library runs on a thread of its own (it is the device's
 // caller thread); this thread owns the window and the audio device, as SDL wants.
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -35,6 +37,31 @@ struct Mailbox {
     int copies = 0;
 };
 
+// The sound libraries under SDL (ALSA above all) print their own diagnostics to standard
+// error while they look for a device; the previewer says in one line of its own what it
+// means. While a Quiet lives, standard error goes nowhere.
+class Quiet {
+  public:
+    Quiet() {
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null >= 0) ::dup2(null, 2);
+        if (null >= 0) ::close(null);
+    }
+    ~Quiet() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        ::dup2(saved_, 2);
+        ::close(saved_);
+    }
+    Quiet(const Quiet&) = delete;
+    Quiet& operator=(const Quiet&) = delete;
+
+  private:
+    int saved_ = -1;
+};
+
 class LiveAudio {
   public:
     ~LiveAudio() {
@@ -57,6 +84,7 @@ class LiveAudio {
             device_ = 0;
         }
         if (device_ == 0) {
+            Quiet quiet;
             device_ = SDL_OpenAudioDevice(nullptr, 0, &format, nullptr, 0);
             format_ = format;
         }
@@ -113,7 +141,12 @@ int RunLive(const Options& options) {
         return kExitBadInput;
     }
     LiveAudio audio;
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) audio.Silent(SDL_GetError());
+    int audioInit = 0;
+    {
+        Quiet quiet;
+        audioInit = SDL_InitSubSystem(SDL_INIT_AUDIO);
+    }
+    if (audioInit != 0) audio.Silent(SDL_GetError());
 
     const std::string title = "bootreel-preview: " + options.mode + " show";
     SDL_Window* window =
@@ -263,7 +296,7 @@ int RunLive(const Options& options) {
         std::lock_guard<std::mutex> guard(mailbox.mutex);
         copies = mailbox.copies;
     }
-    for (int i = 0; i < copies; ++i) record.copies.push_back({calledAt, 0});
+    record.copyCount = static_cast<std::uint64_t>(copies);
     ShowResult result = AnalyseShow(record, setup, nullptr);
     result.showedPicture = copies > 0;
 

@@ -1,7 +1,9 @@
 // bootreel-preview: runs the real show on the simulated device and shows the result as files
 // or live in a window. See docs/PREVIEW.md.
 #include "preview/app.h"
+#include "preview/cleanup.h"
 
 int main(int argc, char** argv) {
+    preview::HandleInterrupts();
     return preview::RunPreview(argc, argv);
 }

@@ -1,6 +1,7 @@
 // Command-line parsing; see options.h.
 #include "preview/options.h"
 
+#include <CLI/CLI.hpp>
 #include <cctype>
 #include <limits>
 
@@ -60,7 +61,36 @@ bool ParseByteCount(const std::string& text, std::uint64_t* bytes) {
     return true;
 }
 
-ParseResult ParseArguments(const std::vector<std::string>& args) {
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// What each option that takes a value expects, for the message when the value is missing.
+std::string ValueDescription(const std::string& option) {
+    if (option == "--screen") return "a size WxH";
+    if (option == "--memory-limit") return "a number of bytes";
+    if (option == "--mode") return "startup, shutdown or both";
+    if (option == "--end-after" || option == "--live-close-after" ||
+        option == "--live-snapshot-at") {
+        return "a number of milliseconds";
+    }
+    return "a path";
+}
+
+// The parser's own message for an option given without its value starts with the option's
+// name and a colon; ours names what the option needs.
+std::string MissingValueMessage(const std::string& parserMessage) {
+    const std::string option = parserMessage.substr(0, parserMessage.find(':'));
+    if (option.rfind("--", 0) != 0) return parserMessage;
+    return "option " + option + " needs " + ValueDescription(option);
+}
+
+}  // namespace
+
+ParseResult ParseArguments(const std::vector<std::string>& input) {
     ParseResult result;
     Options& o = result.options;
     auto fail = [&result](const std::string& message) {
@@ -68,109 +98,137 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         result.error = message;
         return result;
     };
-    if (args.empty()) {
+    if (input.empty()) {
         o.noArguments = true;
         result.ok = true;
         return result;
     }
+    // Options without a command belong to `show`, the default command.
+    std::vector<std::string> args = input;
+    const std::string& first = args[0];
+    if (!first.empty() && first[0] == '-' && first != "-h" && first != "--help" &&
+        first != "--version") {
+        args.insert(args.begin(), "show");
+    }
 
-    std::size_t i = 0;
-    if (args[0] == "show") {
-        ++i;
-    } else if (args[0] == "info") {
-        o.command = Command::Info;
-        ++i;
-    } else if (args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
+    CLI::App app("bootreel-preview");
+    // Help and version are ours: the usage text is written by hand, and a request for either
+    // is a result, not a parse error.
+    app.set_help_flag();
+    app.allow_extras();
+    bool help = false, version = false;
+    app.add_flag("-h,--help", help);
+    app.add_flag("--version", version);
+    app.require_subcommand(0, 1);
+    CLI::App* show = app.add_subcommand("show");
+    CLI::App* info = app.add_subcommand("info");
+    CLI::App* helpCommand = app.add_subcommand("help");
+    helpCommand->allow_extras();
+
+    std::string screen, memoryLimit, mode, endAfter, closeAfter, snapshotAt;
+    for (CLI::App* command : {show, info}) {
+        command->allow_extras();
+        command->add_flag("-h,--help", help);
+        command->add_option("--screen", screen);
+        command->add_option("--memory-limit", memoryLimit);
+    }
+    show->add_option("--mode", mode);
+    show->add_option("--registry", o.registryFile);
+    show->add_option("--device-root", o.deviceRoot);
+    show->add_option("--image", o.image);
+    show->add_option("--sound", o.sound);
+    show->add_option("--out", o.outDir);
+    show->add_option("--end-after", endAfter);
+    show->add_flag("--live", o.live);
+    show->add_option("--live-snapshot", o.liveSnapshotPath);
+    show->add_option("--live-close-after", closeAfter);
+    show->add_option("--live-snapshot-at", snapshotAt);
+    info->add_option("file", o.infoFile);
+    info->add_option("--sound", o.sound);
+    info->add_flag("--json", o.json);
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ArgumentMismatch& e) {
+        return fail(MissingValueMessage(e.what()));
+    } catch (const CLI::ParseError& e) {
+        return fail(std::string(e.what()) + " (see --help)");
+    }
+    if (help || helpCommand->parsed()) {
         o.command = Command::Help;
         result.ok = true;
         return result;
-    } else if (args[0].empty() || args[0][0] != '-') {
-        return fail("unknown command '" + args[0] + "' (commands: show, info; see --help)");
+    }
+    if (version) {
+        o.command = Command::Version;
+        result.ok = true;
+        return result;
+    }
+    if (!app.remaining().empty()) {
+        return fail("unknown command '" + app.remaining().front() +
+                    "' (commands: show, info; see --help)");
+    }
+    CLI::App* command = info->parsed() ? info : show;
+    const char* commandName = info->parsed() ? "info" : "show";
+    if (info->parsed()) o.command = Command::Info;
+    for (const std::string& extra : command->remaining()) {
+        if (!extra.empty() && extra[0] == '-') {
+            return fail("unknown option '" + extra + "' for " + commandName + " (see --help)");
+        }
+        return fail("unexpected argument '" + extra + "' (see --help)");
     }
 
-    for (; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        std::string value;
-        bool hasInlineValue = false;
-        std::string name = a;
-        if (a.rfind("--", 0) == 0) {
-            std::size_t eq = a.find('=');
-            if (eq != std::string::npos) {
-                name = a.substr(0, eq);
-                value = a.substr(eq + 1);
-                hasInlineValue = true;
-            }
-        }
-        auto takeValue = [&]() -> bool {
-            if (hasInlineValue) return true;
-            if (i + 1 >= args.size()) return false;
-            value = args[++i];
-            return true;
-        };
-        auto needsValue = [&](const char* what) {
-            return fail("option " + name + " needs " + what);
-        };
-        const bool show = o.command == Command::Show;
-
-        if (name == "--help" || name == "-h") {
-            o.command = Command::Help;
-            result.ok = true;
-            return result;
-        } else if (name == "--screen") {
-            if (!takeValue()) return needsValue("a size WxH");
-            if (!ParseScreenSize(value, &o.screenWidth, &o.screenHeight)) {
-                return fail("--screen '" + value +
-                            "' is not a screen size WxH with sides of 1 to " +
-                            std::to_string(kMaxScreenSide) + " pixels");
-            }
-        } else if (name == "--memory-limit") {
-            if (!takeValue()) return needsValue("a number of bytes");
-            std::uint64_t bytes = 0;
-            if (!ParseByteCount(value, &bytes) || bytes < kMinMemoryLimit ||
-                bytes > kMaxMemoryLimit) {
-                return fail("--memory-limit '" + value +
-                            "' is not a byte count from 1K to 64G (suffixes K, M, G allowed)");
-            }
-            o.memoryLimit = bytes;
-        } else if (!show && name == "--json") {
-            o.json = true;
-        } else if (show && name == "--mode") {
-            if (!takeValue()) return needsValue("startup or shutdown");
-            if (value != "startup" && value != "shutdown") {
-                return fail("--mode '" + value + "' must be startup or shutdown");
-            }
-            o.mode = value;
-        } else if (show && (name == "--registry" || name == "--device-root" || name == "--image" ||
-                            name == "--sound" || name == "--out" || name == "--live-snapshot")) {
-            if (!takeValue() || value.empty()) return needsValue("a path");
-            if (name == "--registry") o.registryFile = value;
-            if (name == "--device-root") o.deviceRoot = value;
-            if (name == "--image") o.image = value;
-            if (name == "--sound") o.sound = value;
-            if (name == "--out") o.outDir = value;
-            if (name == "--live-snapshot") o.liveSnapshotPath = value;
-        } else if (show && (name == "--end-after" || name == "--live-close-after" ||
-                            name == "--live-snapshot-at")) {
-            if (!takeValue()) return needsValue("a number of milliseconds");
-            std::uint64_t ms = 0;
-            if (!ParseUnsigned(value, kMaxEndAfterMs, &ms)) {
-                return fail(name + " '" + value + "' is not a number of milliseconds up to " +
-                            std::to_string(kMaxEndAfterMs));
-            }
-            if (name == "--end-after") o.endAfterMs = static_cast<std::uint32_t>(ms);
-            if (name == "--live-close-after") o.liveCloseAfterMs = static_cast<std::uint32_t>(ms);
-            if (name == "--live-snapshot-at") o.liveSnapshotAtMs = static_cast<std::uint32_t>(ms);
-        } else if (show && name == "--live") {
-            o.live = true;
-        } else if (!a.empty() && a[0] == '-') {
-            return fail("unknown option '" + a + "' for " + (show ? "show" : "info") +
-                        " (see --help)");
-        } else if (!show && o.infoFile.empty()) {
-            o.infoFile = a;
-        } else {
-            return fail("unexpected argument '" + a + "' (see --help)");
+    for (const char* pathOption :
+         {"--registry", "--device-root", "--image", "--sound", "--out", "--live-snapshot"}) {
+        const CLI::Option* given = command->get_option_no_throw(pathOption);
+        if (given && given->count() != 0 && given->as<std::string>().empty()) {
+            return fail(std::string("option ") + pathOption + " needs a path");
         }
     }
+    if (command->count("--screen") != 0 &&
+        !ParseScreenSize(screen, &o.screenWidth, &o.screenHeight)) {
+        return fail("--screen '" + screen + "' is not a screen size WxH with sides of 1 to " +
+                    std::to_string(kMaxScreenSide) + " pixels");
+    }
+    if (command->count("--memory-limit") != 0) {
+        std::uint64_t bytes = 0;
+        if (!ParseByteCount(memoryLimit, &bytes) || bytes < kMinMemoryLimit ||
+            bytes > kMaxMemoryLimit) {
+            return fail("--memory-limit '" + memoryLimit +
+                        "' is not a byte count from 1K to 64G (suffixes K, M, G allowed)");
+        }
+        o.memoryLimit = bytes;
+    }
+    if (show->count("--mode") != 0) {
+        // The device names its modes Startup and Shutdown; any case is accepted.
+        const std::string lower = Lower(mode);
+        if (lower != "startup" && lower != "shutdown" && lower != "both") {
+            return fail("--mode '" + mode + "' must be startup, shutdown or both");
+        }
+        o.mode = lower;
+    }
+    struct Milliseconds {
+        const char* name;
+        const std::string* text;
+        std::optional<std::uint32_t>* value;
+    };
+    std::optional<std::uint32_t> snapshotAtMs;
+    for (const Milliseconds& m :
+         {Milliseconds{"--end-after", &endAfter, &o.endAfterMs},
+          Milliseconds{"--live-close-after", &closeAfter, &o.liveCloseAfterMs},
+          Milliseconds{"--live-snapshot-at", &snapshotAt, &snapshotAtMs}}) {
+        if (show->count(m.name) == 0) continue;
+        std::uint64_t ms = 0;
+        if (!ParseUnsigned(*m.text, kMaxEndAfterMs, &ms)) {
+            return fail(std::string(m.name) + " '" + *m.text +
+                        "' is not a number of milliseconds up to " +
+                        std::to_string(kMaxEndAfterMs));
+        }
+        *m.value = static_cast<std::uint32_t>(ms);
+    }
+    if (snapshotAtMs) o.liveSnapshotAtMs = *snapshotAtMs;
+
     if (o.command == Command::Info && o.infoFile.empty()) {
         return fail("info needs a picture file: bootreel-preview info FILE.gif");
     }
@@ -178,6 +236,15 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         return fail("--live-snapshot needs --live");
     }
     if (o.liveCloseAfterMs && !o.live) return fail("--live-close-after needs --live");
+    if (o.live && o.mode == "both") {
+        return fail("--mode both cannot be used with --live: a window plays one show (choose "
+                    "startup or shutdown)");
+    }
+    if (o.live && show->count("--out") != 0) {
+        return fail(
+            "--out cannot be used with --live: a live show plays in a window and writes "
+            "no files (leave out --live to record into a folder)");
+    }
     result.ok = true;
     return result;
 }
@@ -188,11 +255,14 @@ std::string UsageText() {
 Usage:
   bootreel-preview                      play the bundled sample start-up show into preview/
   bootreel-preview [show] [options]     run a show on the simulated device
-  bootreel-preview info FILE.gif [--screen WxH] [--memory-limit BYTES] [--json]
-  bootreel-preview --help
+  bootreel-preview info FILE.gif [--sound FILE.wav] [--screen WxH] [--memory-limit BYTES] [--json]
+  bootreel-preview info FILE.wav [--json]
+  bootreel-preview --help | --version
 
 Show options:
-  --mode startup|shutdown   which show to run (default startup)
+  --mode startup|shutdown|both
+                            which show to run (default startup; any case); both: the two
+                            shows, one after the other, into OUT/startup/ and OUT/shutdown/
   --registry FILE.reg       the device's registry as a .reg file (REGEDIT4 or version 5.00)
   --device-root DIR         the folder that stands for the device's root file system; device
                             paths such as \Storage\boot.gif resolve under it
@@ -201,16 +271,36 @@ Show options:
   --screen WxH              the device's screen (default 240x320)
   --end-after MS            signal the end request at this show time, as the boot sequence does
   --memory-limit BYTES      bitmap memory the device can give (suffixes K, M, G)
-  --out DIR                 output folder (default preview), replaced as a whole at the end
-  --live                    play in real time in a window, with sound
+  --out DIR                 output folder (default preview); an existing one is replaced only
+                            when an earlier preview wrote it
+  --live                    play in real time in a window, with sound (writes no files)
 
 Without --image or --registry the bundled sample is shown.
 
+The registry a show reads:
+  HKEY_LOCAL_MACHINE\Software\Korvel\Startup    (Shutdown for --mode shutdown)
+    "Image"    REG_SZ     the picture's full device path, at most 259 characters
+    "WAV"      REG_SZ     the sound's full device path, at most 259 characters
+  HKEY_CURRENT_USER\ControlPanel\SoundCategories\System
+    "InitVol"  REG_DWORD  the sound level: 0 or missing is silent, anything else plays
+  For example:
+    REGEDIT4
+
+    [HKEY_LOCAL_MACHINE\Software\Korvel\Startup]
+    "Image"="\\Storage\\boot.gif"
+    "WAV"="\\Storage\\boot.wav"
+
+    [HKEY_CURRENT_USER\ControlPanel\SoundCategories\System]
+    "InitVol"=dword:00000005
+
 Output (without --live): frame-NNNN.png (one per composed frame), timeline.json,
-contact-sheet.png and recording.webp.
+report.html (one page to share: recording, timeline, warnings, memory), contact-sheet.png,
+recording.webp (no sound) and recording.mp4 (H.264 and AAC, with the sound).
 
 Exit codes: 0 the device showed the picture; 1 the device could not show it (the reason is
-printed); 2 bad arguments or unreadable input files.
+printed); 2 bad arguments or unreadable input files; 3 the results could not be written (the
+system's reason is printed, for example a full disk); 130 and 143 interrupted (SIGINT,
+SIGTERM), with nothing left behind.
 )";
 }
 

@@ -9,14 +9,14 @@
 
 namespace preview {
 
-enum class Command { Show, Info, Help };
+enum class Command { Show, Info, Help, Version };
 
 struct Options {
     Command command = Command::Show;
     bool noArguments = false;  // plain `bootreel-preview`: the bundled sample
 
     // show
-    std::string mode = "startup";  // "startup" or "shutdown"
+    std::string mode = "startup";  // "startup", "shutdown" or "both" (not with --live)
     std::string registryFile;
     std::string deviceRoot;
     std::string image;

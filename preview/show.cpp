@@ -5,18 +5,23 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "host/bootreel.h"
 #include "platform/registry.h"
+#include "platform/sim/wav.h"
 #include "platform/sound.h"
 #include "platform/thread.h"
+#include "preview/cleanup.h"
 #include "preview/progress.h"
 #include "preview/text.h"
 
@@ -42,19 +47,87 @@ std::u16string ModeKey(const std::string& mode) {
     return mode == "shutdown" ? u"Software\\Korvel\\Shutdown" : u"Software\\Korvel\\Startup";
 }
 
-std::u16string ReadString(const std::u16string& key, const char16_t* name) {
+// The device's path fields hold 260 characters with the terminating zero.
+constexpr std::size_t kDevicePathCapacity = 260;
+
+std::string TypeName(std::uint32_t type) {
+    switch (type) {
+        case 0:
+            return "REG_NONE (0)";
+        case 1:
+            return "REG_SZ (1)";
+        case 2:
+            return "REG_EXPAND_SZ (2)";
+        case 3:
+            return "REG_BINARY (3)";
+        case 4:
+            return "REG_DWORD (4)";
+        case 7:
+            return "REG_MULTI_SZ (7)";
+        case 11:
+            return "REG_QWORD (11)";
+        default:
+            return "type " + std::to_string(type);
+    }
+}
+
+// Reads a path value (Image or WAV) the way the device does and explains what the device
+// makes of it when that is not a usable path.
+RegistryPath ReadPathValue(const std::u16string& key, const char16_t* name, const char* what) {
+    RegistryPath result;
+    const std::string keyName = "HKEY_LOCAL_MACHINE\\" + Utf8(key);
+    const std::string value = Utf8(name);
+    const std::string expected = std::string("a string (REG_SZ) holding the ") + what +
+                                 "'s full device path, for example \\Storage\\boot." +
+                                 (std::string(what) == "picture" ? "gif" : "wav");
     plat::HKEY handle = nullptr;
     if (plat::RegOpenKeyEx(plat::HKEY_ROOT_LOCAL_MACHINE, key.c_str(), 0, 0, &handle) !=
         plat::ERROR_SUCCESS) {
-        return {};
+        result.problem = "the registry has no key " + keyName + ", so the device has no " + what +
+                         " path (expected there: the value " + value + ", " + expected + ")";
+        return result;
     }
-    char16_t buffer[1024] = {};
-    std::uint32_t type = plat::REG_SZ;
-    std::uint32_t size = sizeof buffer - sizeof(char16_t);
-    long r = plat::RegQueryValueEx(handle, name, nullptr, &type,
-                                   reinterpret_cast<std::uint8_t*>(buffer), &size);
+    std::uint32_t type = 0, size = 0;
+    if (plat::RegQueryValueEx(handle, name, nullptr, &type, nullptr, &size) !=
+        plat::ERROR_SUCCESS) {
+        plat::RegCloseKey(handle);
+        result.problem = "the registry key " + keyName + " has no value " + value +
+                         ", so the device has no " + what + " path (expected: " + expected + ")";
+        return result;
+    }
+    result.present = true;
+    result.type = type;
+    std::vector<std::uint8_t> bytes(size + 2, 0);
+    plat::RegQueryValueEx(handle, name, nullptr, &type, bytes.data(), &size);
     plat::RegCloseKey(handle);
-    return r == plat::ERROR_SUCCESS ? std::u16string(buffer) : std::u16string();
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < size; i += 2) {
+        const char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+        if (c == 0) break;
+        text.push_back(c);
+    }
+    result.length = text.size();
+    // The device reads into a zeroed field of 260 characters and uses the value only when it
+    // fits there with its terminating zero.
+    const bool fits = size <= kDevicePathCapacity * 2 && text.size() < kDevicePathCapacity;
+    if (fits) result.devicePath = text;
+    const std::string where = "the registry value " + value + " under " + keyName;
+    if (!fits) {
+        result.problem = where + " holds " + std::to_string(text.size()) +
+                         " characters; the device's path holds at most " +
+                         std::to_string(kDevicePathCapacity - 1) +
+                         " characters and it ignores a longer value, so it has no " + what +
+                         " path (expected: " + expected + ")";
+    } else if (type != plat::REG_SZ) {
+        result.problem = where + " is of type " + TypeName(type) +
+                         ", not the string type REG_SZ (1) that the device expects; it reads the "
+                         "value's bytes as a path, which names no file (expected: " +
+                         expected + ")";
+    } else if (text.empty()) {
+        result.problem = where + " is empty, so the device has no " + what +
+                         " path (expected: " + expected + ")";
+    }
+    return result;
 }
 
 std::string SamplesDir() {
@@ -84,6 +157,25 @@ bool CheckReadableFile(const std::string& path, const char* what, std::string* e
     return true;
 }
 
+const std::string kTempRootPrefix = "bootreel-preview-";
+
+// Temporary device roots of runs that no longer run ("bootreel-preview-PID-XXXXXX"). They hold
+// only links to, or copies of, the user's files.
+void RemoveStaleDeviceRoots(const fs::path& temp) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(temp, ec)) {
+        std::string rest;
+        if (!NamesDeadProcess(entry.path().filename().string(), kTempRootPrefix, &rest) ||
+            rest.size() != 7 || rest[0] != '-') {
+            continue;
+        }
+        std::error_code ignored;
+        if (entry.is_directory(ignored) && !entry.is_symlink(ignored)) {
+            fs::remove_all(entry.path(), ignored);
+        }
+    }
+}
+
 // The device path under which a host file appears: inside the user's device root, or in a
 // \Storage folder of a temporary root made for the shortcuts.
 bool PlaceOnDevice(const std::string& file, const char* what, DeviceSetup* setup,
@@ -103,27 +195,58 @@ bool PlaceOnDevice(const std::string& file, const char* what, DeviceSetup* setup
             return false;
         }
         std::u16string path;
-        for (const fs::path& part : relative) path += u"\\" + Utf16(part.string());
+        for (const fs::path& part : relative) {
+            const std::string name = part.string();
+            if (DeviceFileName(name, name.size()) != name) {
+                *error = std::string(what) + " " + file + ": the name '" + name +
+                         "' cannot be a device file name (device names hold no control "
+                         "characters, \\ / : * ? \" < > |, and are valid UTF-8); rename it, or "
+                         "leave out --device-root so that the previewer places it under a "
+                         "plain name";
+                return false;
+            }
+            path += u"\\" + Utf16(name);
+        }
+        if (path.size() >= kDevicePathCapacity) {
+            *error = std::string(what) + " " + file + ": its device path has " +
+                     std::to_string(path.size()) + " characters, more than the " +
+                     std::to_string(kDevicePathCapacity - 1) +
+                     " a device path can hold; place it higher up in --device-root";
+            return false;
+        }
         *devicePath = path;
     } else {
         if (setup->tempRoot.empty()) {
-            std::string pattern =
-                (fs::temp_directory_path(ec) / "bootreel-preview-XXXXXX").string();
-            if (ec || ::mkdtemp(pattern.data()) == nullptr) {
-                *error = "cannot create a temporary device folder";
+            const fs::path temp = fs::temp_directory_path(ec);
+            RemoveStaleDeviceRoots(temp);
+            // The name is registered for removal before the folder exists, so that no
+            // moment of an interruption leaves it behind.
+            std::string pattern;
+            std::random_device random;
+            const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+            bool created = false;
+            std::error_code createError;
+            for (int attempt = 0; !ec && !created && attempt < 100; ++attempt) {
+                std::string suffix = "-";
+                for (int i = 0; i < 6; ++i) suffix += kLetters[random() % 52];
+                pattern = (temp / (kTempRootPrefix + std::to_string(::getpid()) + suffix))
+                              .string();
+                RemoveOnInterrupt(pattern);
+                created = fs::create_directory(pattern, createError);
+                if (!created) KeepOnInterrupt(pattern);
+            }
+            if (ec || !created) {
+                *error = "cannot create a temporary device folder in " + temp.string() + ": " +
+                         (ec ? ec : createError).message();
                 return false;
             }
+            fs::permissions(pattern, fs::perms::owner_all, fs::perm_options::replace, ec);
             setup->tempRoot = pattern;
             setup->deviceRoot = pattern;
             fs::create_directories(fs::path(pattern) / "Storage", ec);
         }
-        // Keep a short, plain name: device paths hold at most 259 characters.
-        std::string name = absolute.filename().string();
-        for (char& c : name) {
-            if (static_cast<unsigned char>(c) < 0x20 || c == '\\' || c == '*' || c == '?') c = '_';
-        }
-        if (name.size() > 100) name = name.substr(name.size() - 100);
-        if (fs::exists(fs::path(setup->tempRoot) / "Storage" / name)) name = "2-" + name;
+        std::string name = DeviceFileName(absolute.filename().string());
+        if (fs::exists(fs::path(setup->tempRoot) / "Storage" / name, ec)) name = "2-" + name;
         // The device refuses links that lead out of its root, so the file is hard-linked
         // or, across file systems, copied.
         const fs::path placed = fs::path(setup->tempRoot) / "Storage" / name;
@@ -140,6 +263,73 @@ bool PlaceOnDevice(const std::string& file, const char* what, DeviceSetup* setup
         *devicePath = u"\\Storage\\" + Utf16(name);
     }
     return true;
+}
+
+// What the sound will be, or why there is none, from the registry and the sound file; and in
+// shut-down mode whether the boot sequence hears the end of the show.
+std::vector<Warning> SoundWarnings(const ShowRecord& record, const DeviceSetup& setup,
+                                   const ShowResult& result) {
+    std::vector<Warning> warnings;
+    const bool shutdown = setup.mode == "shutdown";
+    const std::string levelWhere =
+        "the value InitVol under HKEY_CURRENT_USER\\ControlPanel\\SoundCategories\\System";
+    const bool soundStepReached = result.showedPicture || result.endHow == "endRequest" ||
+                                  result.endHow == "doneEvent" || result.endHow == "closePosted" ||
+                                  !record.sounds.empty();
+    if (!setup.sound.problem.empty() && (setup.soundPath.empty() || record.sounds.empty())) {
+        warnings.push_back({"noSoundPath", "No sound: " + setup.sound.problem + "."});
+    } else if (!setup.soundPath.empty() && (!setup.hasSoundLevel || setup.soundLevel == 0)) {
+        std::string why;
+        if (setup.hasSoundLevel) {
+            why = levelWhere + " is 0 (silent)";
+        } else if (setup.soundLevelType) {
+            why = levelWhere + " is of type " + TypeName(*setup.soundLevelType) + " (" +
+                  std::to_string(setup.soundLevelSize) +
+                  " bytes), not the 32-bit number REG_DWORD (4) the device reads, so it counts "
+                  "as 0 (silent)";
+        } else {
+            why = "the registry has no " + levelWhere +
+                  " (a 32-bit number, REG_DWORD; 0 is silent, any other value lets the sound "
+                  "play), which the device counts as 0";
+        }
+        warnings.push_back({"soundSilenced", "The device plays no sound: " + why + "."});
+    } else if (!setup.soundPath.empty() && record.sounds.empty() && soundStepReached) {
+        warnings.push_back(
+            {"soundMissing", "No sound: the sound " + Utf8(setup.soundPath) +
+                                 " (the value WAV under " + "HKEY_LOCAL_MACHINE\\" +
+                                 Utf8(ModeKey(setup.mode)) + ") does not exist on the device" +
+                                 (setup.deviceRoot.empty() ? " (no --device-root was given)" : "") +
+                                 "."});
+    }
+    for (const plat::sim::SoundRecord& s : record.sounds) {
+        if (s.played) continue;
+        std::string problem = "it is not a sound file the device can read";
+        std::vector<std::uint8_t> bytes;
+        std::string readError;
+        if (!s.hostPath.empty() && ReadInputFile(s.hostPath, &bytes, &readError)) {
+            plat::sim::detail::WavFormat format;
+            std::string why;
+            if (!plat::sim::detail::ParseWav(bytes, &format, &why) && !why.empty()) problem = why;
+        }
+        warnings.push_back(
+            {"soundUnplayable",
+             "The device cannot play the sound " + Utf8(s.path) + ": " + problem + "; " +
+                 (s.defaultSound
+                      ? "it plays its default beep (" +
+                            std::to_string(s.endedAtMs - s.startedAtMs) + " ms) in its place"
+                      : "nothing is heard") +
+                 ". Save it as an uncompressed PCM WAV (for example: sox in.wav -e signed -b 16 "
+                 "out.wav)."});
+        break;
+    }
+    if (shutdown && !record.shutdownEventAtMs) {
+        warnings.push_back(
+            {"noShutdownEvent",
+             "The device never signals \"SHUTDOWN_ANIMATION_DONE\": it signals that event only "
+             "when the shut-down sound has played, and this show played none. A boot sequence "
+             "that waits for the event waits in vain; give the show a sound."});
+    }
+    return warnings;
 }
 
 }  // namespace
@@ -216,12 +406,28 @@ bool PrepareDevice(const Options& o, plat::sim::ClockMode clock, DeviceSetup* se
         plat::sim::SetBitmapMemoryLimit(static_cast<std::size_t>(options.memoryLimit));
     }
 
-    setup->imagePath = ReadString(key, u"Image");
-    setup->soundPath = ReadString(key, u"WAV");
+    setup->mode = options.mode;
+    setup->image = ReadPathValue(key, u"Image", "picture");
+    setup->sound = ReadPathValue(key, u"WAV", "sound");
+    setup->imagePath = setup->image.devicePath;
+    setup->soundPath = setup->sound.devicePath;
     std::uint32_t level = 0;
     setup->hasSoundLevel = plat::RegistryGetDWORD(plat::HKEY_ROOT_CURRENT_USER, kSoundLevelKey,
                                                   u"InitVol", &level) == 0;
     setup->soundLevel = level;
+    if (!setup->hasSoundLevel) {
+        plat::HKEY handle = nullptr;
+        std::uint32_t type = 0, size = 0;
+        if (plat::RegOpenKeyEx(plat::HKEY_ROOT_CURRENT_USER, kSoundLevelKey, 0, 0, &handle) ==
+            plat::ERROR_SUCCESS) {
+            if (plat::RegQueryValueEx(handle, u"InitVol", nullptr, &type, nullptr, &size) ==
+                plat::ERROR_SUCCESS) {
+                setup->soundLevelType = type;
+                setup->soundLevelSize = size;
+            }
+            plat::RegCloseKey(handle);
+        }
+    }
     setup->imageHostPath =
         setup->imagePath.empty() ? std::string() : plat::sim::HostPath(setup->imagePath.c_str());
     return true;
@@ -232,35 +438,155 @@ void CleanUpDevice(DeviceSetup* setup) {
     std::error_code ec;
     // The folder holds only links to or copies of the user's files.
     fs::remove_all(setup->tempRoot, ec);
+    KeepOnInterrupt(setup->tempRoot);
     setup->tempRoot.clear();
 }
 
-ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAfterMs) {
+std::string DeviceFileName(const std::string& hostName, std::size_t maxCharacters) {
+    // Whole UTF-8 sequences are kept; a stray byte becomes '_' like a forbidden character.
+    std::vector<std::string> characters;
+    for (std::size_t i = 0; i < hostName.size();) {
+        const unsigned char b = static_cast<unsigned char>(hostName[i]);
+        std::size_t len = b < 0x80             ? 1
+                          : (b & 0xE0) == 0xC0 ? 2
+                          : (b & 0xF0) == 0xE0 ? 3
+                          : (b & 0xF8) == 0xF0 ? 4
+                                               : 0;
+        bool valid = len != 0 && i + len <= hostName.size() && !(len == 2 && b < 0xC2) &&
+                     !(len == 4 && b > 0xF4);
+        for (std::size_t k = 1; valid && k < len; ++k) {
+            valid = (static_cast<unsigned char>(hostName[i + k]) & 0xC0) == 0x80;
+        }
+        if (valid && len == 3) {
+            const unsigned c1 = static_cast<unsigned char>(hostName[i + 1]);
+            valid = !(b == 0xE0 && c1 < 0xA0) && !(b == 0xED && c1 >= 0xA0);  // no surrogates
+        }
+        if (valid && len == 4) {
+            const unsigned c1 = static_cast<unsigned char>(hostName[i + 1]);
+            valid = !(b == 0xF0 && c1 < 0x90) && !(b == 0xF4 && c1 >= 0x90);
+        }
+        if (!valid) {
+            characters.push_back("_");
+            ++i;
+            continue;
+        }
+        std::string c = hostName.substr(i, len);
+        if (len == 1 &&
+            (b < 0x20 || b == 0x7F || std::string("\\/:*?\"<>|").find(c[0]) != std::string::npos)) {
+            c = "_";
+        }
+        characters.push_back(c);
+        i += len;
+    }
+    if (characters.size() > maxCharacters) {
+        std::size_t dot = characters.size();
+        for (std::size_t i = characters.size(); i-- > 0;) {
+            if (characters[i] == ".") {
+                dot = i;
+                break;
+            }
+        }
+        std::size_t extension = characters.size() - dot;
+        if (extension > 10) extension = 0;
+        characters.erase(characters.begin() + static_cast<long>(maxCharacters - extension),
+                         characters.end() - static_cast<long>(extension));
+    }
+    std::string name;
+    for (const std::string& c : characters) name += c;
+    if (name.empty() || name == "." || name == "..") name = "_" + name;
+    return name;
+}
+
+
+namespace {
+
+// Tells composed frames from the render loop's other screen copies as the copies come (the
+// rule in show.h) and passes each composed frame on. It keeps only the last copy's pixels, for
+// the check that a copy without a composition leaves the screen as it was.
+class CopyClassifier {
+  public:
+    CopyClassifier(const PictureReport* picture, std::uint64_t calledAtMs, FrameSink* sink,
+                   ShowRecord* record)
+        : calledAtMs_(calledAtMs), sink_(sink), record_(record) {
+        if (picture && picture->parsed) {
+            for (const FrameReport& f : picture->frames) delaysCs_.push_back(f.delayCs);
+        }
+    }
+
+    void Copy(const plat::sim::ScreenShot& shot) {
+        const std::uint64_t k = record_->copyCount;
+        bool composed;
+        if (!delaysCs_.empty()) {
+            composed = next_ < delaysCs_.size() && (k == 0 || previousMs_ - firstMs_ >= due_);
+        } else {
+            composed = k == 0 || shot.bgr != previous_;
+        }
+        if (composed) {
+            const ComposedFrame frame{static_cast<int>(next_), shot.timeMs - calledAtMs_, k};
+            record_->frames.push_back(frame);
+            if (sink_) sink_->Frame(frame, FromBgr(shot.width, shot.height, shot.bgr));
+            if (!delaysCs_.empty()) {
+                due_ += static_cast<std::uint64_t>(static_cast<std::uint16_t>(delaysCs_[next_])) *
+                        10;
+            }
+            ++next_;
+        } else if (shot.bgr != previous_) {
+            ++record_->unexpectedChanges;
+        }
+        if (k == 0) firstMs_ = shot.timeMs;
+        previousMs_ = shot.timeMs;
+        previous_ = shot.bgr;
+        ++record_->copyCount;
+    }
+
+  private:
+    std::uint64_t calledAtMs_;
+    FrameSink* sink_;
+    ShowRecord* record_;
+    std::vector<int> delaysCs_;
+    std::size_t next_ = 0;
+    std::uint64_t due_ = 0;
+    std::uint64_t firstMs_ = 0, previousMs_ = 0;
+    std::vector<std::uint8_t> previous_;
+};
+
+}  // namespace
+
+ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAfterMs,
+                      const PictureReport* picture, FrameSink* sink) {
     ShowRecord record;
     std::mutex mutex;
-    std::vector<std::uint8_t> lastBgr;
     std::atomic<int> copies{0};
+    record.calledAtMs = plat::sim::Now();
+    CopyClassifier classifier(picture, record.calledAtMs, sink, &record);
 
     plat::sim::SetScreenCopyObserver([&](const plat::sim::ScreenShot& shot) {
         std::lock_guard<std::mutex> guard(mutex);
-        if (record.images.empty() || shot.bgr != lastBgr) {
-            record.images.push_back(FromBgr(shot.width, shot.height, shot.bgr));
-            lastBgr = shot.bgr;
-        }
-        record.copies.push_back({shot.timeMs, static_cast<int>(record.images.size()) - 1});
+        classifier.Copy(shot);
         if (!record.bitmapBytesAtFirstCopy) {
             // Observers run without the device's lock, so the device may be asked here.
             record.bitmapBytesAtFirstCopy = plat::sim::Live().bitmapBytes;
         }
         copies.fetch_add(1);
     });
+    // The samples of what is heard: the file's path is enough, except for the device's default
+    // sound, which has none.
+    plat::sim::SetSoundObserver(
+        [&](const plat::sim::SoundRecord& sound, const std::vector<std::uint8_t>& wav) {
+            std::lock_guard<std::mutex> guard(mutex);
+            PlayedSound played{sound, {}};
+            if (sound.hostPath.empty() || !sound.played) {
+                played.record.hostPath.clear();
+                played.wav = wav;
+            }
+            record.played.push_back(std::move(played));
+        });
 
     plat::HANDLE endRequest = plat::CreateEvent(nullptr, true, false, nullptr);
     plat::HANDLE done = plat::CreateEvent(nullptr, true, false, nullptr);
     plat::HANDLE stop = plat::CreateEvent(nullptr, true, false, nullptr);
     plat::HANDLE shutdownDone = CreateShutdownDoneEvent(options);
     std::atomic<bool> finished{false};
-    record.calledAtMs = plat::sim::Now();
     const std::uint64_t start = record.calledAtMs;
 
     // The boot sequence's side: the end request at its time, and watchers that note when the
@@ -357,6 +683,7 @@ ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAf
     if (doneByShow) record.doneEventAtMs = doneWokeAt;
     if (shutdownByShow) record.shutdownEventAtMs = shutdownWokeAt;
     plat::sim::SetScreenCopyObserver(nullptr);
+    plat::sim::SetSoundObserver(nullptr);
     for (plat::HANDLE h : {endRequest, done, stop, shutdownDone}) {
         if (h) plat::CloseHandle(h);
     }
@@ -386,47 +713,41 @@ ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
         }
     }
 
-    // Replay the render loop's rule on the copy times (see show.h).
-    const bool haveDelays = picture && picture->parsed && !picture->frames.empty();
-    const int frameCount = haveDelays ? static_cast<int>(picture->frames.size()) : 0;
-    std::uint64_t due = 0;
-    int next = 0;
-    const auto& copies = record.copies;
-    for (std::size_t k = 0; k < copies.size(); ++k) {
-        bool composed;
-        if (haveDelays) {
-            composed =
-                next < frameCount && (k == 0 || copies[k - 1].timeMs - copies[0].timeMs >= due);
-        } else {
-            composed = k == 0 || copies[k].image != copies[k - 1].image;
-        }
-        if (composed) {
-            result.frames.push_back(
-                {next, copies[k].timeMs - record.calledAtMs, static_cast<int>(k)});
-            if (haveDelays) {
-                due += static_cast<std::uint64_t>(
-                           static_cast<std::uint16_t>(picture->frames[next].delayCs)) *
-                       10;
-            }
-            ++next;
-        } else if (k > 0 && copies[k].image != copies[k - 1].image) {
-            ++result.unexpectedChanges;
-        }
-    }
+    result.frames = record.frames;
+    result.unexpectedChanges = record.unexpectedChanges;
     result.showedPicture = !result.frames.empty();
+    result.showEndMs = record.returnedAtMs - record.calledAtMs;
+    result.screenEndMs = result.windowClosedAtMs
+                             ? std::min(*result.windowClosedAtMs - record.calledAtMs,
+                                        result.showEndMs)
+                             : result.showEndMs;
 
+    // A host file system that cannot answer (a name too long for it, no permission) means the
+    // same as no such file: the device's lookup finds nothing either.
+    std::error_code ec;
     const bool pictureExists =
-        !setup.imageHostPath.empty() && fs::exists(fs::path(setup.imageHostPath));
+        !setup.imageHostPath.empty() && fs::exists(fs::path(setup.imageHostPath), ec);
     const bool closedBeforeEndRequest =
         result.windowClosedAtMs &&
         (!record.endRequestAtMs || *result.windowClosedAtMs < *record.endRequestAtMs);
-    if (setup.imagePath.empty()) {
+    if (!pictureExists && !setup.image.problem.empty()) {
         result.endHow = "noPicture";
-        result.reason = "the registry holds no picture path (value Image) for this mode";
+        result.reason = setup.image.problem;
+    } else if (setup.imagePath.empty()) {
+        result.endHow = "noPicture";
+        result.reason = "the device has no picture path";
     } else if (!pictureExists) {
         result.endHow = "noPicture";
-        result.reason = "the picture " + Utf8(setup.imagePath) + " does not exist on the device";
+        result.reason = "the picture " + Utf8(setup.imagePath) + " (the value Image under " +
+                        "HKEY_LOCAL_MACHINE\\" + Utf8(ModeKey(setup.mode)) +
+                        ") does not exist on the device";
         if (setup.deviceRoot.empty()) result.reason += " (no --device-root was given)";
+        if (ec == std::errc::filename_too_long) {
+            result.reason +=
+                " (a name that long cannot exist on this computer's file system, so "
+                "--device-root cannot hold such a file: " +
+                ec.message() + ")";
+        }
     } else if (!result.showedPicture && closedBeforeEndRequest && !result.animationEndedAtMs) {
         result.endHow = "loadFailed";
         result.reason = "the device could not load the picture " + Utf8(setup.imagePath);
@@ -434,6 +755,7 @@ ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
             for (const Warning& w : picture->warnings) {
                 if (w.id == "notGif" || w.id == "undecodable" || w.id == "noScaleFits") {
                     result.reason += ": " + w.text;
+                    result.reasonWarningId = w.id;
                     break;
                 }
             }
@@ -451,6 +773,7 @@ ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
     } else {
         result.endHow = "returned";
     }
+    result.warnings = SoundWarnings(record, setup, result);
     if (!result.showedPicture && result.reason.empty()) {
         if (picture && picture->frames.size() == 1) {
             result.reason = "the picture has a single frame: the device shows nothing for it";
@@ -476,72 +799,80 @@ Json OptionalMs(const std::optional<std::uint64_t>& t, std::uint64_t base) {
 Json MakeTimeline(const Options& options, const DeviceSetup& setup, const ShowRecord& record,
                   const ShowResult& result, const PictureReport* picture) {
     const std::uint64_t base = record.calledAtMs;
-    Json t = Json::Object();
-    Json screen = Json::Object();
-    screen.Set("width", options.screenWidth);
-    screen.Set("height", options.screenHeight);
-    t.Set("screen", screen);
-    t.Set("mode", options.mode);
-    t.Set("imagePath", Utf8(setup.imagePath));
-    t.Set("soundPath", Utf8(setup.soundPath));
-    if (!setup.usingSample.empty()) t.Set("sample", true);
+    Json t = Json::object();
+    Json screen = Json::object();
+    screen["width"] = options.screenWidth;
+    screen["height"] = options.screenHeight;
+    t["screen"] = screen;
+    t["mode"] = options.mode;
+    t["imagePath"] = Utf8(setup.imagePath);
+    t["soundPath"] = Utf8(setup.soundPath);
+    if (!setup.usingSample.empty()) t["sample"] = true;
     // The scale read off the device's bitmap memory; failing that, the one the memory limit
     // predicts.
     double scale = picture ? ObservedDecodeScale(record, *picture) : 0;
     const bool observed = scale > 0;
     if (scale == 0 && picture) scale = picture->decodeScale;
-    t.Set("decodeScale", result.showedPicture && scale > 0 ? Json(scale) : Json());
-    t.Set("decodeScaleObserved", observed);
-    t.Set("memoryLimit", options.memoryLimit ? Json(options.memoryLimit) : Json());
-    Json frames = Json::Array();
+    t["decodeScale"] = result.showedPicture && scale > 0 ? Json(scale) : Json();
+    t["decodeScaleObserved"] = observed;
+    t["memoryLimit"] = options.memoryLimit ? Json(options.memoryLimit) : Json();
+    Json frames = Json::array();
     for (std::size_t i = 0; i < result.frames.size(); ++i) {
         const ComposedFrame& f = result.frames[i];
-        Json fj = Json::Object();
-        fj.Set("index", f.index);
-        fj.Set("composedAtMs", f.composedAtMs);
+        Json fj = Json::object();
+        fj["index"] = f.index;
+        fj["composedAtMs"] = f.composedAtMs;
         if (picture && f.index < static_cast<int>(picture->frames.size())) {
             const FrameReport& r = picture->frames[static_cast<std::size_t>(f.index)];
-            fj.Set("delayCs", r.delayCs);
-            fj.Set("disposal", r.disposal);
+            fj["delayCs"] = r.delayCs;
+            fj["disposal"] = r.disposal;
         }
         char name[32];
         std::snprintf(name, sizeof name, "frame-%04zu.png", i);
-        fj.Set("file", name);
-        frames.Push(fj);
+        fj["file"] = name;
+        frames.push_back(fj);
     }
-    t.Set("frames", frames);
+    t["frames"] = frames;
 
     Json sound;
     for (const auto& s : record.sounds) {
-        sound = Json::Object();
-        sound.Set("path", Utf8(s.path));
-        sound.Set("played", s.played);
-        sound.Set("startedAtMs", s.startedAtMs - base);
-        sound.Set("endedAtMs", s.endedAtMs - base);
-        sound.Set("synchronous", (s.flags & plat::SND_ASYNC) == 0);
+        sound = Json::object();
+        sound["path"] = Utf8(s.path);
+        sound["played"] = s.played;
+        sound["startedAtMs"] = s.startedAtMs - base;
+        sound["endedAtMs"] = s.endedAtMs - base;
+        sound["synchronous"] = (s.flags & plat::SND_ASYNC) == 0;
         break;  // a show plays at most one sound
     }
-    t.Set("sound", sound);
+    t["sound"] = sound;
 
-    Json end = Json::Object();
-    end.Set("how", result.endHow);
-    end.Set("doneEventAtMs", OptionalMs(record.doneEventAtMs, base));
-    end.Set("returnedAtMs", record.returnedAtMs - base);
-    end.Set("shutdownEventAtMs", OptionalMs(record.shutdownEventAtMs, base));
-    end.Set("endRequestAtMs", OptionalMs(record.endRequestAtMs, base));
-    end.Set("animationEndedAtMs", OptionalMs(result.animationEndedAtMs, base));
-    end.Set("windowClosedAtMs", OptionalMs(result.windowClosedAtMs, base));
-    end.Set("deviceShowedNothing", !result.showedPicture);
-    if (!result.showedPicture) end.Set("reason", result.reason);
-    t.Set("end", end);
+    Json end = Json::object();
+    end["how"] = result.endHow;
+    end["doneEventAtMs"] = OptionalMs(record.doneEventAtMs, base);
+    end["returnedAtMs"] = record.returnedAtMs - base;
+    end["shutdownEventAtMs"] = OptionalMs(record.shutdownEventAtMs, base);
+    end["endRequestAtMs"] = OptionalMs(record.endRequestAtMs, base);
+    end["animationEndedAtMs"] = OptionalMs(result.animationEndedAtMs, base);
+    end["windowClosedAtMs"] = OptionalMs(result.windowClosedAtMs, base);
+    end["deviceShowedNothing"] = !result.showedPicture;
+    if (!result.showedPicture) end["reason"] = result.reason;
+    t["end"] = end;
 
-    t.Set("screenCopies", static_cast<std::uint64_t>(record.copies.size()));
-    t.Set("recordingConsistent", result.unexpectedChanges == 0);
-    Json warnings = Json::Array();
+    t["screenCopies"] = record.copyCount;
+    t["recordingConsistent"] = result.unexpectedChanges == 0;
+    Json warnings = Json::array();
+    auto add = [&warnings](const Warning& w) {
+        Json wj = Json::object();
+        wj["id"] = w.id;
+        wj["text"] = w.text;
+        if (!w.fix.empty()) wj["fix"] = w.fix;
+        warnings.push_back(wj);
+    };
     if (picture) {
-        for (const Warning& w : picture->warnings) warnings.Push(w.text);
+        for (const Warning& w : picture->warnings) add(w);
     }
-    t.Set("warnings", warnings);
+    for (const Warning& w : result.warnings) add(w);
+    t["warnings"] = warnings;
     return t;
 }
 

@@ -16,6 +16,9 @@ std::string Utf8(const std::u16string& text) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         }
+        // A surrogate without its partner stands for no character: U+FFFD keeps the text
+        // valid UTF-8.
+        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
         if (c < 0x80) {
             out.push_back(static_cast<char>(c));
         } else if (c < 0x800) {

@@ -1,14 +1,26 @@
 #!/usr/bin/env bash
 # Installs, quietly and only when missing, the Debian packages that building and testing need.
 # Usage: scripts/deps.sh [extra package ...]
+#        scripts/deps.sh --preview [extra package ...]   only what bootreel-preview needs
 set -euo pipefail
-packages=(
-    cmake ninja-build g++ clang libclang-rt-14-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    libgif-dev libpng-dev libwebp-dev libsdl2-dev
-    xvfb x11-apps gdk-pixbuf-tests pkg-config
-    "$@"
+preview=(
+    cmake ninja-build g++ pkg-config
+    libpng-dev libwebp-dev libsdl2-dev nlohmann-json3-dev libcli11-dev
+    libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libcairo2-dev
+    fonts-dejavu-core
 )
+if [ "${1:-}" = --preview ]; then
+    shift
+    packages=("${preview[@]}" "$@")
+else
+    packages=(
+        "${preview[@]}" clang libclang-rt-14-dev
+        libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
+        xvfb x11-apps gdk-pixbuf-tests
+        chromium  # the test that opens the previewer's report.html
+        "$@"
+    )
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

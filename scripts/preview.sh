@@ -8,10 +8,24 @@ set -euo pipefail
 here="$(pwd)"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
-scripts/deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default --target bootreel-preview -j "$(nproc)" >/dev/null
+scripts/deps.sh --preview
+# Without the test framework (scripts/test.sh installs it) the build leaves the tests out.
+tests=ON
+dpkg-query -W -f='${Status}' libgtest-dev 2>/dev/null | grep -q "install ok installed" || tests=OFF
 program="$root/build/default/preview/bootreel-preview"
+if [ -x "$program" ]; then
+    echo "building bootreel-preview (only what changed) ..." >&2
+else
+    echo "building bootreel-preview (the first time takes a few minutes) ..." >&2
+fi
+mkdir -p build
+log="$root/build/preview-build.log"
+if ! { cmake --preset default -DBOOTREEL_TESTS=$tests &&
+       cmake --build --preset default --target bootreel-preview -j "$(nproc)"; } >"$log" 2>&1; then
+    echo "the build failed; the end of $log:" >&2
+    tail -n 30 "$log" >&2
+    exit 2
+fi
 if [ $# -eq 0 ]; then
     cd "$root/build"
     status=0

@@ -24,7 +24,7 @@ const std::string kSampleWav = std::string(PREVIEW_SAMPLES_DIR) + "/boot.wav";
 Json ReadJson(const std::string& path) {
     Json doc;
     std::string error;
-    EXPECT_TRUE(Json::Parse(ReadText(path), &doc, &error)) << path << ": " << error;
+    EXPECT_TRUE(ParseJson(ReadText(path), &doc, &error)) << path << ": " << error;
     return doc;
 }
 
@@ -49,25 +49,25 @@ TEST(EndToEnd, NoArgumentsPlaysTheSampleIntoPreviewWithEveryFrameInTime) {
         EXPECT_TRUE(fs::is_regular_file(dir / ("preview/" + std::string(name)))) << name;
     }
     Json timeline = ReadJson(dir / "preview/timeline.json");
-    EXPECT_EQ(timeline["screen"]["width"].AsNumber(), 240);
-    EXPECT_EQ(timeline["screen"]["height"].AsNumber(), 320);
-    EXPECT_EQ(timeline["mode"].AsString(), "startup");
-    EXPECT_EQ(timeline["decodeScale"].AsNumber(), 1.0);
-    EXPECT_TRUE(timeline["recordingConsistent"].AsBool());
+    EXPECT_EQ(timeline["screen"]["width"].get<double>(), 240);
+    EXPECT_EQ(timeline["screen"]["height"].get<double>(), 320);
+    EXPECT_EQ(timeline["mode"].get<std::string>(), "startup");
+    EXPECT_EQ(timeline["decodeScale"].get<double>(), 1.0);
+    EXPECT_TRUE(timeline["recordingConsistent"].get<bool>());
 
     // The frames and their times are what the picture's delays give on 20 ms passes.
     PictureReport sample = SampleReport();
     const Json& frames = timeline["frames"];
-    ASSERT_EQ(frames.Size(), sample.frames.size());
+    ASSERT_EQ(frames.size(), sample.frames.size());
     RgbImage previous;
-    for (std::size_t i = 0; i < frames.Size(); ++i) {
-        EXPECT_EQ(frames[i]["index"].AsNumber(), static_cast<double>(i));
-        EXPECT_EQ(frames[i]["composedAtMs"].AsNumber(), sample.frames[i].composedAtMs) << i;
-        EXPECT_EQ(frames[i]["delayCs"].AsNumber(), sample.frames[i].delayCs);
-        EXPECT_EQ(frames[i]["disposal"].AsNumber(), sample.frames[i].disposal);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i]["index"].get<double>(), static_cast<double>(i));
+        EXPECT_EQ(frames[i]["composedAtMs"].get<double>(), sample.frames[i].composedAtMs) << i;
+        EXPECT_EQ(frames[i]["delayCs"].get<double>(), sample.frames[i].delayCs);
+        EXPECT_EQ(frames[i]["disposal"].get<double>(), sample.frames[i].disposal);
         RgbImage png;
         std::string error;
-        ASSERT_TRUE(ReadPng(dir / ("preview/" + frames[i]["file"].AsString()), &png, &error))
+        ASSERT_TRUE(ReadPng(dir / ("preview/" + frames[i]["file"].get<std::string>()), &png, &error))
             << error;
         EXPECT_EQ(png.width, 240);
         EXPECT_EQ(png.height, 320);
@@ -79,15 +79,15 @@ TEST(EndToEnd, NoArgumentsPlaysTheSampleIntoPreviewWithEveryFrameInTime) {
     EXPECT_FALSE(fs::exists(dir / "preview/frame-0040.png"));
 
     const Json& end = timeline["end"];
-    EXPECT_EQ(end["how"].AsString(), "lastFrame");
-    EXPECT_EQ(end["animationEndedAtMs"].AsNumber(), sample.animationMs);
-    EXPECT_EQ(end["doneEventAtMs"].AsNumber(), sample.animationMs);
-    EXPECT_EQ(end["returnedAtMs"].AsNumber(), sample.animationMs);
-    EXPECT_TRUE(end["shutdownEventAtMs"].IsNull());
+    EXPECT_EQ(end["how"].get<std::string>(), "lastFrame");
+    EXPECT_EQ(end["animationEndedAtMs"].get<double>(), sample.animationMs);
+    EXPECT_EQ(end["doneEventAtMs"].get<double>(), sample.animationMs);
+    EXPECT_EQ(end["returnedAtMs"].get<double>(), sample.animationMs);
+    EXPECT_TRUE(end["shutdownEventAtMs"].is_null());
     const Json& sound = timeline["sound"];
-    EXPECT_EQ(sound["startedAtMs"].AsNumber(), 0);
-    EXPECT_EQ(sound["endedAtMs"].AsNumber(), 400);
-    EXPECT_FALSE(sound["synchronous"].AsBool());
+    EXPECT_EQ(sound["startedAtMs"].get<double>(), 0);
+    EXPECT_EQ(sound["endedAtMs"].get<double>(), 400);
+    EXPECT_FALSE(sound["synchronous"].get<bool>());
 
     // A second run replaces the first preview as a whole.
     fs::remove(dir / "preview/frame-0039.png");
@@ -102,10 +102,10 @@ TEST(EndToEnd, AShutdownShowPlaysItsSoundToTheEndAndSignalsTheNamedEvent) {
         dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     Json timeline = ReadJson(dir / "sd/timeline.json");
-    EXPECT_EQ(timeline["mode"].AsString(), "shutdown");
-    EXPECT_TRUE(timeline["sound"]["synchronous"].AsBool());
-    EXPECT_EQ(timeline["end"]["shutdownEventAtMs"].AsNumber(),
-              timeline["sound"]["endedAtMs"].AsNumber());
+    EXPECT_EQ(timeline["mode"].get<std::string>(), "shutdown");
+    EXPECT_TRUE(timeline["sound"]["synchronous"].get<bool>());
+    EXPECT_EQ(timeline["end"]["shutdownEventAtMs"].get<double>(),
+              timeline["sound"]["endedAtMs"].get<double>());
 }
 
 TEST(EndToEnd, AnEndRequestEndsTheShowAtTheWindowsNextTimerTick) {
@@ -114,16 +114,39 @@ TEST(EndToEnd, AnEndRequestEndsTheShowAtTheWindowsNextTimerTick) {
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     Json timeline = ReadJson(dir / "preview/timeline.json");
     const Json& end = timeline["end"];
-    EXPECT_EQ(end["how"].AsString(), "endRequest");
-    EXPECT_EQ(end["endRequestAtMs"].AsNumber(), 1000);
-    EXPECT_EQ(end["windowClosedAtMs"].AsNumber(), 3000);
+    EXPECT_EQ(end["how"].get<std::string>(), "endRequest");
+    EXPECT_EQ(end["endRequestAtMs"].get<double>(), 1000);
+    EXPECT_EQ(end["windowClosedAtMs"].get<double>(), 3000);
     const Json& frames = timeline["frames"];
-    ASSERT_GT(frames.Size(), 0u);
-    EXPECT_LT(frames.Size(), 40u);
-    EXPECT_LE(frames[frames.Size() - 1]["composedAtMs"].AsNumber(), 3000);
+    ASSERT_GT(frames.size(), 0u);
+    EXPECT_LT(frames.size(), 40u);
+    EXPECT_LE(frames[frames.size() - 1]["composedAtMs"].get<double>(), 3000);
 }
 
-TEST(EndToEnd, AMemoryLimitMakesTheDeviceDecodeAtReducedSize) {
+TEST(EndToEnd, TheMemoryVerdictOfTheAnalysisIsWhatTheDeviceDoes) {
+    // Around the edges of the decode ladder: frames and surfaces at full size and at 1/2, one
+    // byte short of each, where the device stops at a scale and then cannot start drawing.
+    PictureReport sample = SampleReport();
+    const std::uint64_t full = sample.memory[0].bitmapBytes, half = sample.memory[1].bitmapBytes;
+    ASSERT_LT(half + 1024, sample.memory[0].frameBytes);
+    for (std::uint64_t limit : {full, full - 1, half + 1024, half - 1}) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        PictureReport predicted = SampleReport(limit);
+        ScratchFolder dir;
+        RunResult r = RunPreviewProgram({"--memory-limit", std::to_string(limit)}, dir.path());
+        EXPECT_EQ(r.exitCode, predicted.DeviceShowsAnimation() ? 0 : 1) << r.out << r.err;
+        Json timeline = ReadJson(dir / "preview/timeline.json");
+        EXPECT_EQ(timeline["end"]["deviceShowedNothing"].get<bool>(),
+                  !predicted.DeviceShowsAnimation());
+        if (predicted.DeviceShowsAnimation()) {
+            EXPECT_EQ(timeline["decodeScale"].get<double>(), predicted.decodeScale);
+            EXPECT_TRUE(timeline["decodeScaleObserved"].get<bool>()) << "read off the device";
+            EXPECT_EQ(timeline["frames"].size(), 40u);
+        }
+    }
+}
+
+TEST(EndToEnd, AReducedShowIsTheFullShowSampledOnTheGrid) {
     PictureReport sample = SampleReport();
     const std::uint64_t limit = sample.memory[1].frameBytes + sample.surfaceBytes + 1024;
     ASSERT_LT(limit, sample.memory[0].frameBytes + sample.surfaceBytes);
@@ -132,24 +155,23 @@ TEST(EndToEnd, AMemoryLimitMakesTheDeviceDecodeAtReducedSize) {
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("at 1/2 size"), std::string::npos) << r.out;
     Json timeline = ReadJson(dir / "preview/timeline.json");
-    EXPECT_EQ(timeline["decodeScale"].AsNumber(), 0.5);
-    EXPECT_TRUE(timeline["decodeScaleObserved"].AsBool()) << "read off the device's memory";
-    ASSERT_EQ(timeline["frames"].Size(), 40u);
+    EXPECT_EQ(timeline["decodeScale"].get<double>(), 0.5);
+    ASSERT_EQ(timeline["frames"].size(), 40u);
 
     // The sample changes rectangles at odd offsets with transparency and disposal to the state
     // before: every frame of the reduced show is the full-size show's frame sampled on the
     // even rows and columns and doubled, exactly.
     ASSERT_EQ(RunPreviewProgram({"--out", "full"}, dir.path()).exitCode, 0);
     Json fullTimeline = ReadJson(dir / "full/timeline.json");
-    ASSERT_EQ(fullTimeline["frames"].Size(), 40u);
+    ASSERT_EQ(fullTimeline["frames"].size(), 40u);
     for (std::size_t i = 0; i < 40; ++i) {
         RgbImage reduced;
         RgbImage full;
         std::string error;
-        ASSERT_TRUE(ReadPng(dir / ("preview/" + timeline["frames"][i]["file"].AsString()),
+        ASSERT_TRUE(ReadPng(dir / ("preview/" + timeline["frames"][i]["file"].get<std::string>()),
                             &reduced, &error))
             << error;
-        ASSERT_TRUE(ReadPng(dir / ("full/" + fullTimeline["frames"][i]["file"].AsString()),
+        ASSERT_TRUE(ReadPng(dir / ("full/" + fullTimeline["frames"][i]["file"].get<std::string>()),
                             &full, &error))
             << error;
         RgbImage sampled(full.width, full.height);
@@ -171,11 +193,11 @@ TEST(EndToEnd, ASingleFramePictureShowsNothingAndIsEndedAfterFiveSeconds) {
     EXPECT_NE(r.out.find("the device would show nothing"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("single frame"), std::string::npos) << r.out;
     Json timeline = ReadJson(dir / "preview/timeline.json");
-    EXPECT_EQ(timeline["frames"].Size(), 0u);
-    EXPECT_TRUE(timeline["end"]["deviceShowedNothing"].AsBool());
-    EXPECT_EQ(timeline["end"]["how"].AsString(), "endRequest");
-    EXPECT_EQ(timeline["end"]["endRequestAtMs"].AsNumber(), 5000);
-    EXPECT_EQ(timeline["end"]["windowClosedAtMs"].AsNumber(), 6000);
+    EXPECT_EQ(timeline["frames"].size(), 0u);
+    EXPECT_TRUE(timeline["end"]["deviceShowedNothing"].get<bool>());
+    EXPECT_EQ(timeline["end"]["how"].get<std::string>(), "endRequest");
+    EXPECT_EQ(timeline["end"]["endRequestAtMs"].get<double>(), 5000);
+    EXPECT_EQ(timeline["end"]["windowClosedAtMs"].get<double>(), 6000);
     EXPECT_FALSE(fs::exists(dir / "preview/frame-0000.png"));
 }
 
@@ -195,9 +217,9 @@ TEST(EndToEnd, TheRegistryFileAndDeviceRootConfigureTheDevice) {
         RunPreviewProgram({"--registry", "device.reg", "--device-root", "root"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     Json timeline = ReadJson(dir / "preview/timeline.json");
-    EXPECT_EQ(timeline["imagePath"].AsString(), "\\Storage\\boot.gif");
-    EXPECT_EQ(timeline["frames"].Size(), 40u);
-    EXPECT_TRUE(timeline["sound"].IsNull()) << "InitVol 0 silences the sound";
+    EXPECT_EQ(timeline["imagePath"].get<std::string>(), "\\Storage\\boot.gif");
+    EXPECT_EQ(timeline["frames"].size(), 40u);
+    EXPECT_TRUE(timeline["sound"].is_null()) << "InitVol 0 silences the sound";
 
     // The picture named in the registry is missing: the window opens and closes at once.
     fs::remove(dir / "root/Storage/Boot.GIF");
@@ -205,8 +227,8 @@ TEST(EndToEnd, TheRegistryFileAndDeviceRootConfigureTheDevice) {
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_NE(r.err.find("does not exist on the device"), std::string::npos) << r.err;
     timeline = ReadJson(dir / "preview/timeline.json");
-    EXPECT_EQ(timeline["end"]["how"].AsString(), "noPicture");
-    EXPECT_EQ(timeline["end"]["returnedAtMs"].AsNumber(), 0);
+    EXPECT_EQ(timeline["end"]["how"].get<std::string>(), "noPicture");
+    EXPECT_EQ(timeline["end"]["returnedAtMs"].get<double>(), 0);
 }
 
 TEST(EndToEnd, APictureTheLibraryCannotShowIsReportedAsTheShowTheDeviceGives) {
@@ -222,16 +244,16 @@ TEST(EndToEnd, APictureTheLibraryCannotShowIsReportedAsTheShowTheDeviceGives) {
     EXPECT_NE(r.err.find("the device decodes only GIF"), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
     Json timeline = ReadJson(dir / "preview/timeline.json");
-    EXPECT_EQ(timeline["end"]["how"].AsString(), "loadFailed");
-    EXPECT_EQ(timeline["end"]["windowClosedAtMs"].AsNumber(), 0);
+    EXPECT_EQ(timeline["end"]["how"].get<std::string>(), "loadFailed");
+    EXPECT_EQ(timeline["end"]["windowClosedAtMs"].get<double>(), 0);
 
     // A GIF cut in half: the device shows the frames it finds, and the user is told.
     r = RunPreviewProgram({"--image", "cut.gif", "--out", "cut"}, dir.path());
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("cut short"), std::string::npos) << r.out;
     timeline = ReadJson(dir / "cut/timeline.json");
-    EXPECT_GT(timeline["frames"].Size(), 1u);
-    EXPECT_LT(timeline["frames"].Size(), 40u);
+    EXPECT_GT(timeline["frames"].size(), 1u);
+    EXPECT_LT(timeline["frames"].size(), 40u);
 }
 
 TEST(EndToEnd, BadInputGetsOneLineTheRightExitCodeAndNoOutput) {
@@ -304,14 +326,14 @@ TEST(EndToEnd, InfoDescribesThePictureAndWarnsInPlainWords) {
     EXPECT_EQ(r.exitCode, 1) << r.err;
     Json doc;
     std::string error;
-    ASSERT_TRUE(Json::Parse(r.out, &doc, &error)) << error;
-    EXPECT_EQ(doc["frames"].Size(), 2u);
-    EXPECT_EQ(doc["frames"][0]["delayCs"].AsNumber(), 100) << "no extension: 1 s";
-    EXPECT_FALSE(doc["frames"][0]["controlExtension"].AsBool());
-    EXPECT_EQ(doc["memory"].Size(), 5u);
-    EXPECT_EQ(doc["decodeScale"].AsNumber(), 0.5);
+    ASSERT_TRUE(ParseJson(r.out, &doc, &error)) << error;
+    EXPECT_EQ(doc["frames"].size(), 2u);
+    EXPECT_EQ(doc["frames"][0]["delayCs"].get<double>(), 100) << "no extension: 1 s";
+    EXPECT_FALSE(doc["frames"][0]["controlExtension"].get<bool>());
+    EXPECT_EQ(doc["memory"].size(), 5u);
+    EXPECT_EQ(doc["decodeScale"].get<double>(), 0.5);
     std::vector<std::string> ids;
-    for (const Json& w : doc["warnings"].Items()) ids.push_back(w["id"].AsString());
+    for (const Json& w : doc["warnings"]) ids.push_back(w["id"].get<std::string>());
     EXPECT_NE(std::find(ids.begin(), ids.end(), "surfacesDontFit"), ids.end());
 
     dir.Write("one.gif", GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Trailer().Build());

@@ -9,6 +9,8 @@
 #include "preview/image_files.h"
 #include "preview/json.h"
 #include "preview/output_folder.h"
+#include "preview/show.h"
+#include "preview/text.h"
 
 namespace preview {
 namespace {
@@ -79,20 +81,20 @@ TEST(ImageFiles, TheRecordingIsAnAnimatedWebpThatPlaysOnce) {
     EXPECT_FALSE(WriteAnimatedWebp(dir / "e.webp", {}, &error));
 }
 
-TEST(ContactSheet, ThumbnailsSitInAGridWithTheirLabelsBelow) {
-    RgbImage red(240, 320, 255, 0, 0);
+TEST(ContactSheet, ThumbnailsSitInAGridUnderTheCaptionWithTheirLabelsBelow) {
+    int tw = 0, th = 0;
+    ThumbnailSize(10, 240, 320, &tw, &th);
+    EXPECT_EQ(tw, 120);
+    EXPECT_EQ(th, 160);
+    RgbImage red(tw, th, 255, 0, 0);
     std::vector<SheetEntry> entries;
     for (int i = 0; i < 10; ++i) entries.push_back({&red, i, static_cast<std::uint32_t>(i * 100)});
-    RgbImage sheet = MakeContactSheet(entries);
-    // 8 columns of 120x160 thumbnails; two rows.
+    RgbImage sheet = MakeContactSheet(entries, {"boot.gif, start-up show", {"warnings: none"}});
+    // 8 columns of 120x160 thumbnails; two rows under the caption.
     EXPECT_GT(sheet.width, 8 * 120);
     EXPECT_LT(sheet.width, 8 * 160);
-    EXPECT_GT(sheet.height, 2 * 160);
-    EXPECT_LT(sheet.height, 3 * 160);
-    const std::uint8_t* inside = sheet.At(8 + 1 + 60, 8 + 1 + 80);
-    EXPECT_EQ(inside[0], 255);
-    EXPECT_EQ(inside[1], 0);
-    // Dark label pixels under the first thumbnail, none under an empty slot of row two.
+    EXPECT_GT(sheet.height, 2 * 160 + 40);
+    EXPECT_LT(sheet.height, 3 * 160 + 40);
     auto darkPixels = [&sheet](int x0, int y0, int w, int h) {
         int n = 0;
         for (int y = y0; y < y0 + h; ++y) {
@@ -100,55 +102,61 @@ TEST(ContactSheet, ThumbnailsSitInAGridWithTheirLabelsBelow) {
         }
         return n;
     };
-    const int labelTop = 8 + 162 + 4;
-    EXPECT_GT(darkPixels(8, labelTop, 110, 30), 50);
-    const int cellW = (sheet.width - 8) / 8;
-    const int cellH = (sheet.height - 8) / 2;
-    EXPECT_EQ(darkPixels(8 + 5 * cellW, cellH + labelTop, 110, 30), 0);
+    // The caption's text is drawn (anti-aliased font: many dark pixels) above the first row.
+    int firstRed = 0;
+    while (firstRed < sheet.height && sheet.At(sheet.width / 16, firstRed)[1] != 0) ++firstRed;
+    ASSERT_LT(firstRed, sheet.height / 2);
+    EXPECT_GT(darkPixels(0, 0, sheet.width / 2, firstRed), 200);
+    // Labels under the first thumbnail, none under an empty slot of row two.
+    const int labelTop = firstRed + th + 4;
+    const int cellW = (sheet.width - 4) / 8;
+    EXPECT_GT(darkPixels(10, labelTop, 100, 30), 50);
+    EXPECT_EQ(darkPixels(10 + 5 * cellW, labelTop + (th + 40), 100, 30), 0);
+
+    // Long shows: smaller thumbnails, and never more than kMaxThumbnails of them.
+    ThumbnailSize(400, 240, 320, &tw, &th);
+    EXPECT_LT(tw, 60);
+    int tw2 = 0, th2 = 0;
+    ThumbnailSize(100000, 240, 320, &tw2, &th2);
+    EXPECT_EQ(tw2, 30);
+    EXPECT_EQ(th2, 40);
 }
 
-TEST(ContactSheet, LongShowsGetSmallerThumbnails) {
-    RgbImage grey(240, 320, 128, 128, 128);
-    std::vector<SheetEntry> entries(400, SheetEntry{&grey, 0, 0});
-    RgbImage sheet = MakeContactSheet(entries);
-    EXPECT_LT(sheet.width, 4096);
-    EXPECT_LT(sheet.height, 8192);
-}
-
-TEST(Json, WhatIsWrittenReadsBackAndBadTextIsRefused) {
-    Json doc = Json::Object();
-    doc.Set("name", "a \"quoted\"\n\\ text");
-    doc.Set("count", 3);
-    doc.Set("scale", 0.5);
-    doc.Set("none", nullptr);
-    Json list = Json::Array();
-    list.Push(true);
-    list.Push(Json::Object()).Set("x", -7);
-    doc.Set("list", list);
+TEST(Json, AnyTextIsWrittenAsValidJsonAndBadTextIsRefused) {
+    // Device paths come from UTF-16 registry values and host names in any encoding: a lone
+    // surrogate (as the UTF-8 conversion writes it) or a stray byte must not make the file
+    // unreadable.
+    Json doc = Json::object();
+    doc["path"] = std::string(
+        "\\Storage\\a\xED\xA0\x80"
+        "b\xFF.gif");
+    doc["list"] = Json::array({1, nullptr});
     for (int indent : {-1, 2}) {
         Json back;
         std::string error;
-        ASSERT_TRUE(Json::Parse(doc.Dump(indent), &back, &error)) << error;
-        EXPECT_EQ(back["name"].AsString(), "a \"quoted\"\n\\ text");
-        EXPECT_EQ(back["count"].AsNumber(), 3);
-        EXPECT_EQ(back["scale"].AsNumber(), 0.5);
-        EXPECT_TRUE(back["none"].IsNull());
-        EXPECT_TRUE(back["missing"].IsNull());
-        EXPECT_EQ(back["list"][1]["x"].AsNumber(), -7);
+        ASSERT_TRUE(ParseJson(DumpJson(doc, indent), &back, &error)) << error;
+        EXPECT_EQ(back["path"].get<std::string>().rfind("\\Storage\\a", 0), 0u);
+        EXPECT_NE(back["path"].get<std::string>().find("\xEF\xBF\xBD"), std::string::npos);
+        EXPECT_EQ(back["list"], doc["list"]);
     }
     Json bad;
     std::string error;
     for (const char* text : {"", "{", "{\"a\" 1}", "[1,]", "[1] 2", "nul"}) {
-        EXPECT_FALSE(Json::Parse(text, &bad, &error)) << text;
+        EXPECT_FALSE(ParseJson(text, &bad, &error)) << text;
+        EXPECT_FALSE(error.empty());
     }
 }
 
 TEST(OutputFolder, ResultsAppearOnlyOnCommitAndReplaceAnEarlierPreview) {
     TempDir dir;
     const std::string out = dir / "preview";
-    fs::create_directories(out);
-    std::ofstream(out + "/frame-0007.png") << "old";
     std::string error;
+    {
+        OutputFolder folder(out + "/");  // a trailing slash names the same folder
+        ASSERT_TRUE(folder.Begin(&error)) << error;
+        std::ofstream(folder.PathOf("frame-0007.png")) << "old";
+        ASSERT_TRUE(folder.Commit(&error)) << error;
+    }
     {
         OutputFolder folder(out);
         ASSERT_TRUE(folder.Begin(&error)) << error;
@@ -172,19 +180,72 @@ TEST(OutputFolder, ResultsAppearOnlyOnCommitAndReplaceAnEarlierPreview) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / ""), fs::directory_iterator()), 1);
 }
 
-TEST(OutputFolder, AFolderWithOtherFilesIsNeverReplaced) {
+TEST(OutputFolder, OnlyAFolderThePreviewerWroteIsReplaced) {
     TempDir dir;
-    const std::string out = dir / "mine";
-    fs::create_directories(out);
-    std::ofstream(out + "/thesis.txt") << "precious";
-    OutputFolder folder(out);
-    std::string error;
-    EXPECT_FALSE(folder.Begin(&error));
-    EXPECT_NE(error.find("not from a preview"), std::string::npos) << error;
-    EXPECT_TRUE(fs::exists(out + "/thesis.txt"));
-    EXPECT_TRUE(IsPreviewFileName("frame-0123.png"));
-    EXPECT_FALSE(IsPreviewFileName("frame-12.png"));
-    EXPECT_FALSE(IsPreviewFileName("frame-abcd.png"));
+    fs::create_directories(dir / "frames");
+    std::ofstream(dir / "frames/frame-0000.png") << "a frame exporter's output";
+    fs::create_directories(dir / "earlier");
+    std::ofstream(dir / "earlier/.bootreel-preview") << "bootreel-preview output folder\n";
+    fs::create_directories(dir / "empty");
+    fs::create_symlink(dir / "nowhere", dir / "dangling");
+    fs::create_symlink(dir / "earlier", dir / "link");
+    std::ofstream(dir / "file") << "x";
+    // Leftovers of a run whose process is gone (process ids stay below 2^22).
+    fs::create_directories(dir / ".earlier.partial-999999999");
+    std::ofstream(dir / ".earlier.partial-999999999/.bootreel-preview")
+        << "bootreel-preview output folder\n";
+
+    struct Case {
+        std::string out;
+        const char* refusal;  // nullptr: accepted
+    } const cases[] = {
+        {"frames", "not from a preview"},
+        {"earlier", nullptr},
+        {"empty", nullptr},
+        {"dangling", "does not exist"},
+        {"link", nullptr},  // written where the link points
+        {"file", "not a folder"},
+        {".", "current folder"},
+        {"..", "current folder"},
+        {"missing-parent/out", "does not exist"},
+    };
+    const fs::path here = fs::current_path();
+    fs::current_path(dir / "");
+    for (const Case& c : cases) {
+        OutputFolder folder(c.out);
+        std::string error;
+        const bool began = folder.Begin(&error);
+        EXPECT_EQ(began, c.refusal == nullptr) << c.out << ": " << error;
+        if (c.refusal) {
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+        }
+        if (began) {
+            EXPECT_TRUE(folder.Commit(&error)) << error;
+        }
+    }
+    fs::current_path(here);
+    EXPECT_TRUE(fs::exists(dir / "frames/frame-0000.png"));
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    EXPECT_TRUE(fs::exists(dir / "earlier/.bootreel-preview"));
+    EXPECT_FALSE(fs::exists(dir / ".earlier.partial-999999999")) << "stale staging removed";
+}
+
+TEST(DeviceNames, HostNamesBecomeNamesTheDeviceAccepts) {
+    std::string longName;
+    for (int i = 0; i < 130; ++i) longName += "\xC3\xA9";  // 130 x e-acute, 260 bytes
+    std::string kept;
+    for (int i = 0; i < 96; ++i) kept += "\xC3\xA9";
+    const std::pair<std::string, std::string> cases[] = {
+        {"boot.gif", "boot.gif"},           {"a:b.gif", "a_b.gif"},
+        {"q\"<>|*?.gif", "q______.gif"},    {"tab\t.gif", "tab_.gif"},
+        {"bad\xFF\xC3.gif", "bad__.gif"},   {"surrogate\xED\xA0\x80.gif", "surrogate___.gif"},
+        {longName + ".gif", kept + ".gif"},
+    };
+    for (const auto& [host, device] : cases) EXPECT_EQ(DeviceFileName(host), device) << host;
+    // Device text with a lone surrogate still becomes valid UTF-8.
+    EXPECT_EQ(Utf8(std::u16string(u"a") + char16_t(0xD800) + u"b"),
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
 }  // namespace

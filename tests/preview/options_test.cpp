@@ -17,9 +17,9 @@ TEST(Options, NoArgumentsMeansTheBundledSampleIntoPreview) {
 }
 
 TEST(Options, ShowOptionsAreReadWithSeparateOrInlineValues) {
-    ParseResult r = ParseArguments({"show", "--mode", "shutdown", "--screen=480x640",
-                                    "--memory-limit", "2M", "--end-after", "1500", "--image",
-                                    "a.gif", "--sound=b.wav", "--out", "o", "--live"});
+    ParseResult r =
+        ParseArguments({"show", "--mode", "shutdown", "--screen=480x640", "--memory-limit", "2M",
+                        "--end-after", "1500", "--image", "a.gif", "--sound=b.wav", "--out", "o"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.options.mode, "shutdown");
     EXPECT_EQ(r.options.screenWidth, 480);
@@ -29,7 +29,28 @@ TEST(Options, ShowOptionsAreReadWithSeparateOrInlineValues) {
     EXPECT_EQ(r.options.image, "a.gif");
     EXPECT_EQ(r.options.sound, "b.wav");
     EXPECT_EQ(r.options.outDir, "o");
-    EXPECT_TRUE(r.options.live);
+}
+
+TEST(Options, ModesInAnyCaseVersionAndHelp) {
+    struct Case {
+        std::vector<std::string> args;
+        Command command;
+        const char* mode;
+    };
+    const Case cases[] = {
+        {{"--mode", "Shutdown"}, Command::Show, "shutdown"},
+        {{"--mode", "Both"}, Command::Show, "both"},
+        {{"show", "--mode=STARTUP", "--live"}, Command::Show, "startup"},
+        {{"--version"}, Command::Version, "startup"},
+        {{"help"}, Command::Help, "startup"},
+        {{"info", "a.gif", "--help"}, Command::Help, "startup"},
+    };
+    for (const Case& c : cases) {
+        ParseResult r = ParseArguments(c.args);
+        ASSERT_TRUE(r.ok) << c.args[0] << ": " << r.error;
+        EXPECT_EQ(r.options.command, c.command) << c.args[0];
+        EXPECT_EQ(r.options.mode, c.mode) << c.args[0];
+    }
 }
 
 TEST(Options, InfoTakesOneFileAndItsOwnOptions) {
@@ -58,6 +79,7 @@ TEST(Options, BadArgumentsAreRefusedWithAMessageNamingTheProblem) {
         {{"show", "--memory-limit", "99999999999999999999999"}, "--memory-limit"},
         {{"show", "--memory-limit", "lots"}, "--memory-limit 'lots'"},
         {{"show", "--mode", "reboot"}, "--mode 'reboot'"},
+        {{"--mode", "both", "--live"}, "--mode both cannot be used with --live"},
         {{"show", "--end-after", "-5"}, "--end-after '-5'"},
         {{"show", "--image"}, "option --image needs a path"},
         {{"show", "--out="}, "option --out needs a path"},
@@ -65,6 +87,8 @@ TEST(Options, BadArgumentsAreRefusedWithAMessageNamingTheProblem) {
         {{"info", "a.gif", "b.gif"}, "unexpected argument 'b.gif'"},
         {{"info", "a.gif", "--live"}, "unknown option '--live'"},
         {{"show", "--live-snapshot", "x.png"}, "needs --live"},
+        {{"--live", "--out", "o"}, "--out cannot be used with --live"},
+        {{"--mode"}, "option --mode needs startup, shutdown or both"},
     };
     for (const Case& c : cases) {
         ParseResult r = ParseArguments(c.args);
