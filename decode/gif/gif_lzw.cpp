@@ -358,9 +358,14 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
 
         const std::uint64_t info = table[code].info;
         if (code < counter - 2 && Length(info) != 0) {
-            // A literal or a defined string; the first code after a start or a clear code (a
-            // literal) defines nothing.
-            if (previous != kNoCode) define(First(info));
+            // A literal or a defined string. The first code after a start or a clear code (a
+            // literal) defines nothing, and the entry it passes over must not keep a string
+            // from before the clear: after end codes that entry lies above the end code.
+            if (previous != kNoCode) {
+                define(First(info));
+            } else {
+                table[counter - 2].info = 0;
+            }
             deliver(code, Length(info));
             previous = code;
             continue;
