@@ -354,8 +354,9 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         }
     }
 
-    // Memory of the decoded frames at each scale, sized as the decoder sizes them: the whole
-    // picture becomes ScaleSize(picture, s) and each frame region * target / picture.
+    // Memory of the decoded frames at each scale, sized as the decoder sizes them for the
+    // player: the whole picture becomes ScaleSize(picture, s) and each frame's part inside the
+    // picture holds the grid pixels that fall in it.
     for (double s : {1.0, 0.5, 0.25, 0.125, 0.0625}) {
         ScaleMemory m;
         m.scale = s;
@@ -363,10 +364,9 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         m.targetWidth = target.cx;
         m.targetHeight = target.cy;
         for (const FrameReport& f : report.frames) {
-            if (f.width <= 0 || f.height <= 0 || info.width <= 0 || info.height <= 0) continue;
-            std::int64_t w = static_cast<std::int64_t>(f.width) * target.cx / info.width;
-            std::int64_t h = static_cast<std::int64_t>(f.height) * target.cy / info.height;
-            if (w > 0 && h > 0) m.frameBytes += Ceil4(w) * static_cast<std::uint64_t>(h);
+            m.frameBytes += br::FrameBufferBytes(br::Rect(f.left, f.top, f.left + f.width,
+                                                          f.top + f.height),
+                                                 info.width, info.height, target.cx, target.cy);
         }
         report.memory.push_back(m);
     }

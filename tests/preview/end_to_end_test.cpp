@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "gif_builder.h"
 #include "platform/sim/device.h"
 #include "preview/app.h"
@@ -132,7 +134,33 @@ TEST(EndToEnd, AMemoryLimitMakesTheDeviceDecodeAtReducedSize) {
     Json timeline = ReadJson(dir / "preview/timeline.json");
     EXPECT_EQ(timeline["decodeScale"].AsNumber(), 0.5);
     EXPECT_TRUE(timeline["decodeScaleObserved"].AsBool()) << "read off the device's memory";
-    EXPECT_EQ(timeline["frames"].Size(), 40u);
+    ASSERT_EQ(timeline["frames"].Size(), 40u);
+
+    // The sample changes rectangles at odd offsets with transparency and disposal to the state
+    // before: every frame of the reduced show is the full-size show's frame sampled on the
+    // even rows and columns and doubled, exactly.
+    ASSERT_EQ(RunPreviewProgram({"--out", "full"}, dir.path()).exitCode, 0);
+    Json fullTimeline = ReadJson(dir / "full/timeline.json");
+    ASSERT_EQ(fullTimeline["frames"].Size(), 40u);
+    for (std::size_t i = 0; i < 40; ++i) {
+        RgbImage reduced;
+        RgbImage full;
+        std::string error;
+        ASSERT_TRUE(ReadPng(dir / ("preview/" + timeline["frames"][i]["file"].AsString()),
+                            &reduced, &error))
+            << error;
+        ASSERT_TRUE(ReadPng(dir / ("full/" + fullTimeline["frames"][i]["file"].AsString()),
+                            &full, &error))
+            << error;
+        RgbImage sampled(full.width, full.height);
+        for (int y = 0; y < full.height; ++y) {
+            for (int x = 0; x < full.width; ++x) {
+                std::copy(full.At(x / 2 * 2, y / 2 * 2), full.At(x / 2 * 2, y / 2 * 2) + 3,
+                          sampled.At(x, y));
+            }
+        }
+        EXPECT_TRUE(reduced == sampled) << "frame " << i;
+    }
 }
 
 TEST(EndToEnd, ASingleFramePictureShowsNothingAndIsEndedAfterFiveSeconds) {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "decode/decoder.h"
+#include "decode/memory_source.h"
 #include "gif_builder.h"
 #include "platform/sim/device.h"
 #include "preview/app.h"
@@ -193,32 +195,52 @@ TEST_F(PictureReportTest, APictureThatCannotBeShownIsNotReportedAsAnAnimation) {
 }
 
 TEST_F(PictureReportTest, FrameMemoryAtEachScaleFollowsTheDecodersSizing) {
-    // A full 240x320 frame and a 10x10 one: each scale takes the picture to ScaleSize and each
-    // frame to region * target / picture, rows rounded up to 4 bytes.
+    // A full 240x320 frame, a 10x10 one, one at odd offsets and one partly outside the picture:
+    // each scale takes the picture to ScaleSize and each frame to the grid pixels of its part
+    // inside the picture, rows rounded up to 4 bytes, exactly what the player's decode makes.
     Bytes gif = GifBuilder(240, 320)
                     .Control(10)
                     .Image(0, 0, 240, 320, 1)
                     .Control(10)
                     .Image(0, 0, 10, 10, 2)
+                    .Control(10)
+                    .Image(61, 33, 7, 5, 2)
+                    .Control(10)
+                    .Image(230, 300, 40, 40, 2)
                     .Trailer()
                     .Build();
     PictureReport r = Analyse(gif);
-    struct Row {
-        double scale;
-        int width, height;
-        std::uint64_t bytes;
-    };
-    const Row expected[] = {
-        {1.0, 240, 320, 76800 + 12 * 10}, {0.5, 120, 160, 19200 + 8 * 5},
-        {0.25, 60, 80, 4800 + 4 * 2},     {0.125, 30, 40, 32 * 40 + 4 * 1},
-        {0.0625, 15, 20, 16 * 20 + 0},
-    };
+    const double scales[] = {1.0, 0.5, 0.25, 0.125, 0.0625};
+    // The first two frames alone, as worked out by hand.
+    const std::uint64_t firstTwo[] = {76800 + 12 * 10, 19200 + 8 * 5, 4800 + 4 * 3,
+                                      32 * 40 + 4 * 2, 16 * 20 + 4 * 1};
     ASSERT_EQ(r.memory.size(), 5u);
     for (std::size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(r.memory[i].scale, expected[i].scale);
-        EXPECT_EQ(r.memory[i].targetWidth, expected[i].width);
-        EXPECT_EQ(r.memory[i].targetHeight, expected[i].height);
-        EXPECT_EQ(r.memory[i].frameBytes, expected[i].bytes) << "scale " << expected[i].scale;
+        SCOPED_TRACE(scales[i]);
+        const br::Size target = br::ScaleSize(240, 320, scales[i], 0);
+        EXPECT_EQ(r.memory[i].scale, scales[i]);
+        EXPECT_EQ(r.memory[i].targetWidth, target.cx);
+        EXPECT_EQ(r.memory[i].targetHeight, target.cy);
+        EXPECT_EQ(br::FrameBufferBytes(br::Rect(0, 0, 240, 320), 240, 320, target.cx, target.cy) +
+                      br::FrameBufferBytes(br::Rect(0, 0, 10, 10), 240, 320, target.cx, target.cy),
+                  firstTwo[i]);
+
+        br::MemorySource source(gif);
+        source.size = static_cast<std::uint32_t>(gif.size());
+        br::CImgDecoder2 decoder;
+        br::CImgInfo image;
+        br::FrameList frames = nullptr;
+        const br::TargetSize size{target.cx, target.cy};
+        const br::Rect picture(0, 0, 240, 320);
+        ASSERT_EQ(decoder.DecodeFramesToSize(&source, &image, &frames, &size, &picture), 1);
+        std::uint64_t decoded = 0;
+        for (int f = 0; f < 4; ++f) {
+            const br::CImgData& d = frames[f]->image;
+            decoded += static_cast<std::uint64_t>(d.width + d.rowPadding) * d.height;
+            delete frames[f];
+        }
+        br::FreeFrameList(frames, 4);
+        EXPECT_EQ(r.memory[i].frameBytes, decoded);
     }
     EXPECT_EQ(r.surfaceBytes, 2u * 240 * 320 * 3);
 }
