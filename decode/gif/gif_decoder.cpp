@@ -411,6 +411,33 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
     };
 
     if (!frame.interlaced) {
+        if (direct && stride == frameWidth) {
+            // Rows without padding follow each other in memory, so many rows are decoded in
+            // one call, which keeps short rows on the decompressor's fast path. A call that
+            // ends early (an end code, or the end of the data) ends where the call for that
+            // one row would have: that row is completed from the row before it and the next
+            // call starts at the next row, exactly as row by row.
+            const std::int32_t rowsPerCall = std::max(1, INT32_MAX / frameWidth);
+            std::int32_t r = 0;
+            while (r < frameHeight) {
+                std::uint8_t* const start = targetRow(r);
+                const std::int32_t n = std::min(frameHeight - r, rowsPerCall) * frameWidth;
+                const std::int32_t written = lzw.DecodeRowOverwriting(source, start, n);
+                if (written == n) {
+                    r += n / frameWidth;
+                    lastRow = targetRow(r - 1);
+                    continue;
+                }
+                const std::int32_t full = written / frameWidth;
+                const std::int32_t part = written % frameWidth;
+                std::uint8_t* const row = start + std::int64_t{full} * frameWidth;
+                const std::uint8_t* const before = full > 0 ? row - frameWidth : lastRow;
+                std::memcpy(row + part, before + part, static_cast<std::size_t>(frameWidth - part));
+                lastRow = row;
+                r += full + 1;
+            }
+            return;
+        }
         if (direct) {
             for (std::int32_t r = 0; r < frameHeight; ++r) decodeInto(targetRow(r));
             return;
