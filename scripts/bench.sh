@@ -64,10 +64,10 @@ Time to first frame is wall-clock time from the call to the first copy to the wi
 device clock virtual (waiting costs nothing, so this is the host's work: opening the window,
 reading and decoding every frame, starting the render thread, composing and copying frame 0);
 giflib's reference is \`DGifOpen\` + \`DGifSlurp\` + close on the same bytes in memory. Best of
-$repeats repeats each. Memory is the peak of every \`operator new\` of the process from the call
-to the return plus the peak of the simulated device's bitmap sections (frames and surfaces;
-calloc memory, sampled every 0.5 ms), added as an upper bound, against width x height bytes per
-decoded frame. Frame timing runs on the real clock:
+$repeats repeats each. Memory is the peak of the heap (every \`operator new\` of the process from
+the call to the return) and the simulated device's bitmap sections (frames and surfaces, calloc
+memory) together, sampled every 0.5 ms and never below either peak alone, against width x height
+bytes per decoded frame. Frame timing runs on the real clock:
 each frame's lateness is the time of the first copy that shows it, counted from the copy that
 shows frame 0, minus the sum of the delays before it.
 

@@ -411,22 +411,21 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
     };
 
     if (!frame.interlaced) {
-        if (direct && stride == frameWidth) {
-            // Rows without padding follow each other in memory, so many rows are decoded in
-            // one call, which keeps short rows on the decompressor's fast path. A call that
-            // ends early (an end code, or the end of the data) ends where the call for that
-            // one row would have: that row is completed from the row before it and the next
-            // call starts at the next row, exactly as row by row.
-            const std::int32_t rowsPerCall = std::max(1, INT32_MAX / frameWidth);
+        // Many rows are decoded in one call, which keeps short rows on the decompressor's fast
+        // path: straight into the target when its rows have no padding and so follow each
+        // other in memory, else through a small buffer on the stack. A call that ends early
+        // (an end code, or the end of the data) ends where the call for that one row would
+        // have: that row is completed from the row before it and the next call starts at the
+        // next row, exactly as row by row.
+        auto decodeRun = [&](std::uint8_t* run, std::int32_t count) {
             std::int32_t r = 0;
-            while (r < frameHeight) {
-                std::uint8_t* const start = targetRow(r);
-                const std::int32_t n = std::min(frameHeight - r, rowsPerCall) * frameWidth;
+            while (r < count) {
+                std::uint8_t* const start = run + std::int64_t{r} * frameWidth;
+                const std::int32_t n = (count - r) * frameWidth;
                 const std::int32_t written = lzw.DecodeRowOverwriting(source, start, n);
                 if (written == n) {
-                    r += n / frameWidth;
-                    lastRow = targetRow(r - 1);
-                    continue;
+                    lastRow = run + std::int64_t{count - 1} * frameWidth;
+                    return;
                 }
                 const std::int32_t full = written / frameWidth;
                 const std::int32_t part = written % frameWidth;
@@ -435,6 +434,27 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
                 std::memcpy(row + part, before + part, static_cast<std::size_t>(frameWidth - part));
                 lastRow = row;
                 r += full + 1;
+            }
+        };
+        if (direct && stride == frameWidth) {
+            const std::int32_t rowsPerCall = std::max(1, INT32_MAX / frameWidth);
+            for (std::int32_t r = 0; r < frameHeight; r += rowsPerCall) {
+                decodeRun(targetRow(r), std::min(rowsPerCall, frameHeight - r));
+            }
+            return;
+        }
+        constexpr std::int32_t kRunBytes = 4096;
+        if (direct && frameWidth <= kRunBytes / 2) {
+            std::uint8_t run[kRunBytes];
+            const std::int32_t rowsPerCall = kRunBytes / frameWidth;
+            for (std::int32_t r = 0; r < frameHeight; r += rowsPerCall) {
+                const std::int32_t count = std::min(rowsPerCall, frameHeight - r);
+                decodeRun(run, count);
+                for (std::int32_t i = 0; i < count; ++i) {
+                    std::memcpy(targetRow(r + i), run + std::int64_t{i} * frameWidth,
+                                static_cast<std::size_t>(frameWidth));
+                }
+                lastRow = targetRow(r + count - 1);
             }
             return;
         }
