@@ -27,6 +27,7 @@ run() {  # name, command...
 }
 run gif_decode "$build/bench/bench_gif_decode" "$repeats"
 run gif_real "$build/bench/bench_gif_real" "$corpus" bench/gif_corpus.txt "$repeats"
+run gif_decode_half "$build/bench/bench_gif_decode" "$repeats" "" half
 run compose "$build/bench/bench_compose"
 run show "$build/bench/bench_show" "$repeats"
 
@@ -55,6 +56,7 @@ this file). Each program can also be run on its own from \`build/bench/bench/\`.
 | GIF decoding against giflib, generated pictures (throughput ratio, higher is better) | $(summary gif_decode '^decode speed vs giflib' | sed 's/.*: //') | at least 2.0 |
 | GIF decoding against giflib, real animated files (geometric mean of per-file speed ratios) | $(summary gif_real 'animated, decode speed vs giflib' | sed 's/.*: //') | at least 1.5 |
 | GIF decoding against Wuffs writing indices, real animated files (same; only with the reference decoders present) | $(summary gif_real 'animated, decode speed vs wuffs' | sed 's/.*: //') | at least 1.0 |
+| Decoding for a half-size picture against full size (time ratio, higher is better) | $(summary gif_decode_half 'half-size decode speed' | sed 's/.*: //') | at least 1.0 |
 | Composing a frame 1:1 against \`memcpy\` of the same bytes (time ratio) | $(summary compose 'compose 1:1 time vs memcpy' | sed 's/.*: //') | at most 3.0 |
 
 ## Whole show (\`bench_show\`)
@@ -135,6 +137,16 @@ $(cat "$log/gif_real.txt")
   rows decompressed per call instead of one (short rows stay on the fast path), and no zeroing
   of decoder state or of frame memory that the decoder writes anyway (the simulated device's
   bitmap sections come zeroed from the system, as the device's do).
+
+Decoding for a half-size picture (what the device does when bitmap memory is short) against
+full size, both as the player decodes (\`bench_gif_decode N "" half\`; ratio = full-size time /
+half-size time, above 1: half size is faster). Every row up to the last one shown is still
+decompressed; only the writing of rows and columns that no pixel of the reduced picture shows
+is skipped, and an interlaced frame stops after the last stored row it needs.
+
+\`\`\`
+$(cat "$log/gif_decode_half.txt")
+\`\`\`
 
 ## Compositor (\`bench_compose\`)
 

@@ -139,6 +139,8 @@ std::vector<Hostile> HostilePictures() {
         {"200 interlaced frames of 65535x65535 on a 240x320 picture",
          ManyFrames(240, 320, 65535, 65535, 200, true)},
         {"64 KB of 240x320 frames", ManyFrames(240, 320, 240, 320, 1 << 20, false)},
+        {"64 KB of interlaced 65535x65535 frames on a 240x320 picture",
+         ManyFrames(240, 320, 65535, 65535, 1 << 20, true)},
         {"64 KB of 65535x65535 frames on a 65535x65535 picture",
          ManyFrames(65535, 65535, 65535, 65535, 1 << 20, false)},
         {"64 KB of expanding data in a 65535x320 frame on a 240x320 picture",
