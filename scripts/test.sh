@@ -4,7 +4,7 @@
 #   2. every test under AddressSanitizer + UndefinedBehaviorSanitizer (preset asan);
 #   3. the show's threads, the simulated device and the reliability runs under ThreadSanitizer
 #      (preset tsan; only the programs those tests need are built);
-#   4. the GIF fuzz target for a short while (FUZZ_SECONDS, default 60);
+#   4. the GIF and compositor fuzz targets for a short while each (FUZZ_SECONDS, default 60);
 #   5. the Windows build under Wine (scripts/wine-test.sh; skip with BOOTREEL_SKIP_WINE=1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +27,7 @@ ctest --preset tsan -j "$jobs"
 
 stage fuzz
 FUZZ_SECONDS=${FUZZ_SECONDS:-60} scripts/fuzz-gif.sh
+FUZZ_SECONDS=${FUZZ_SECONDS:-60} scripts/fuzz-compose.sh
 
 if [ "${BOOTREEL_SKIP_WINE:-0}" != 1 ]; then
     stage "windows build under wine"

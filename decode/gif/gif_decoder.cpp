@@ -93,6 +93,18 @@ void ScaleRow(std::uint8_t* out, const std::uint8_t* row, const Axis& axis,
     }
 }
 
+// Copies a short row. Written as 8-byte moves (the last one overlapping) because the compiler
+// expands a plain memcpy of unknown size here into a string move whose start-up cost exceeds
+// the copy itself for rows of a few dozen bytes.
+inline void CopyRow(std::uint8_t* to, const std::uint8_t* from, std::size_t n) {
+    if (n < 8) {
+        for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+        return;
+    }
+    for (std::size_t i = 0; i + 8 < n; i += 8) std::memcpy(to + i, from + i, 8);
+    std::memcpy(to + n - 8, from + n - 8, 8);
+}
+
 }  // namespace
 
 std::uint32_t ReadFully(CDataSource2* source, void* buffer, std::uint32_t count) {
@@ -411,6 +423,53 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
     };
 
     if (!frame.interlaced) {
+        // Many rows are decoded in one call, which keeps short rows on the decompressor's fast
+        // path: straight into the target when its rows have no padding and so follow each
+        // other in memory, else through a small buffer on the stack. A call that ends early
+        // (an end code, or the end of the data) ends where the call for that one row would
+        // have: that row is completed from the row before it and the next call starts at the
+        // next row, exactly as row by row.
+        auto decodeRun = [&](std::uint8_t* run, std::int32_t count) {
+            std::int32_t r = 0;
+            while (r < count) {
+                std::uint8_t* const start = run + std::int64_t{r} * frameWidth;
+                const std::int32_t n = (count - r) * frameWidth;
+                const std::int32_t written = lzw.DecodeRowOverwriting(source, start, n);
+                if (written == n) {
+                    lastRow = run + std::int64_t{count - 1} * frameWidth;
+                    return;
+                }
+                const std::int32_t full = written / frameWidth;
+                const std::int32_t part = written % frameWidth;
+                std::uint8_t* const row = start + std::int64_t{full} * frameWidth;
+                const std::uint8_t* const before = full > 0 ? row - frameWidth : lastRow;
+                std::memcpy(row + part, before + part, static_cast<std::size_t>(frameWidth - part));
+                lastRow = row;
+                r += full + 1;
+            }
+        };
+        if (direct && stride == frameWidth) {
+            const std::int32_t rowsPerCall = std::max(1, INT32_MAX / frameWidth);
+            for (std::int32_t r = 0; r < frameHeight; r += rowsPerCall) {
+                decodeRun(targetRow(r), std::min(rowsPerCall, frameHeight - r));
+            }
+            return;
+        }
+        constexpr std::int32_t kRunBytes = 4096;
+        if (direct && frameWidth <= kRunBytes / 2) {
+            std::uint8_t run[kRunBytes];
+            const std::int32_t rowsPerCall = kRunBytes / frameWidth;
+            for (std::int32_t r = 0; r < frameHeight; r += rowsPerCall) {
+                const std::int32_t count = std::min(rowsPerCall, frameHeight - r);
+                decodeRun(run, count);
+                for (std::int32_t i = 0; i < count; ++i) {
+                    CopyRow(targetRow(r + i), run + std::int64_t{i} * frameWidth,
+                            static_cast<std::size_t>(frameWidth));
+                }
+                lastRow = targetRow(r + count - 1);
+            }
+            return;
+        }
         if (direct) {
             for (std::int32_t r = 0; r < frameHeight; ++r) decodeInto(targetRow(r));
             return;

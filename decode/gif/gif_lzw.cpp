@@ -59,12 +59,9 @@ inline void CopyUpTo8(std::uint8_t* p, const std::uint8_t* source, std::int32_t 
 
 }  // namespace
 
-GifLzwState::GifLzwState() {
-    // Every table starts zeroed so that no path can ever read uninitialised memory.
-    std::memset(table_, 0, sizeof(table_));
-    std::memset(pending_, 0, sizeof(pending_));
-    std::memset(data_, 0, sizeof(data_));
-}
+// Nothing is zeroed here: InitLzw writes every entry a frame can read before it reads it (see
+// there), and the byte windows are only read where they have been filled.
+GifLzwState::GifLzwState() = default;
 
 void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
     std::uint8_t sizeByte = 0;
@@ -89,13 +86,20 @@ void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
     rawPos_ = rawEnd_ = 0;
     sourceEnded_ = false;
 
-    // Literals are fixed one-byte strings; everything above them starts undefined.
-    for (std::int32_t code = 0; code <= kMaxCodes; ++code) table_[code].info = 0;
-    for (std::int32_t code = 0; code < clearCode_; ++code) {
+    // A frame reads only entries below R - 2, and every one of those above the end code is
+    // written (defined, or marked undefined) before R - 2 passes it. So a frame needs only its
+    // literals (fixed one-byte strings, the whole tail written so that no byte of it is ever
+    // unset) and its clear and end codes marked undefined. Literals stay intact below the clear
+    // code of the frame that wrote them, so frames with the same code size write nothing here.
+    for (std::int32_t code = literalsReady_; code < clearCode_; ++code) {
         Entry& entry = table_[code];
         entry.info = 1 | (std::uint64_t{static_cast<std::uint8_t>(code)} << 32);
-        entry.tail[0] = static_cast<std::uint8_t>(code);
+        const std::uint64_t tail = static_cast<std::uint8_t>(code);
+        std::memcpy(entry.tail, &tail, 8);
     }
+    table_[clearCode_].info = 0;
+    table_[endCode_].info = 0;
+    literalsReady_ = clearCode_;
     ResetTable();
     currentCode_ = kNoCode;
 }
@@ -317,12 +321,28 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
                         count |= 56;
                     }
                     takeCode();
-                    const std::uint64_t info = table[code].info;
-                    const std::uint32_t length = static_cast<std::uint32_t>(Length(info));
-                    // Undefined, clear, end, the entry about to be defined, or longer than 8.
-                    if (length - 1 >= 8 || code >= counter - 2) {
+                    // The entry about to be defined and those above it are left to the slow
+                    // path before the table is read: they may not have been written yet.
+                    if (code >= counter - 2) {
                         haveCode = true;
                         break;
+                    }
+                    const std::uint64_t info = table[code].info;
+                    const std::uint32_t length = static_cast<std::uint32_t>(Length(info));
+                    if (length - 1 >= 8) {
+                        // Clear, end or undefined (length 0), or a long string: one that fits
+                        // with its 7 spare bytes is written here, and the budget shrinks to the
+                        // room it leaves.
+                        if (length == 0 || length + 7 > static_cast<std::uint32_t>(rowEnd - out)) {
+                            haveCode = true;
+                            break;
+                        }
+                        define(First(info));
+                        writeString(out, code, static_cast<std::int32_t>(length), true);
+                        out += length;
+                        previous = code;
+                        budget = std::min<std::ptrdiff_t>(budget, (rowEnd - out) / 8 + 1);
+                        continue;
                     }
                     define(First(info));
                     std::memcpy(out, table[code].tail, 8);
@@ -356,11 +376,17 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
             takeCode();
         }
 
-        const std::uint64_t info = table[code].info;
-        if (code < counter - 2 && Length(info) != 0) {
-            // A literal or a defined string; the first code after a start or a clear code (a
-            // literal) defines nothing.
-            if (previous != kNoCode) define(First(info));
+        // Entries at R - 2 and above may never have been written: they are not read.
+        const std::uint64_t info = code < counter - 2 ? table[code].info : 0;
+        if (Length(info) != 0) {
+            // A literal or a defined string. The first code after a start or a clear code (a
+            // literal) defines nothing, and the entry it passes over must not keep a string
+            // from before the clear: after end codes that entry lies above the end code.
+            if (previous != kNoCode) {
+                define(First(info));
+            } else {
+                table[counter - 2].info = 0;
+            }
             deliver(code, Length(info));
             previous = code;
             continue;

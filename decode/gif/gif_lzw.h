@@ -96,6 +96,8 @@ class GifLzwState {
     std::int32_t codeWidth_ = 0;
     std::int32_t widthLimit_ = 0;
     std::int32_t previousCode_ = kNoCode;
+    // Entries 0 .. literalsReady_ - 1 hold their literal strings (see InitLzw).
+    std::int32_t literalsReady_ = 0;
     std::int32_t currentCode_ = kNoCode;
 
     // Bit reader: bits not yet consumed, the oldest in the lowest bits. Bits above bitCount_

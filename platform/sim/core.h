@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <map>
@@ -142,7 +143,12 @@ struct GdiObject {
     bool bottomUp = false;
     std::size_t stride = 0;
     std::size_t bytes = 0;
-    std::unique_ptr<std::uint8_t[]> bits;
+    // From calloc: the device's bitmap sections come zeroed from the system, and large ones
+    // are fresh zero pages rather than a fill (see CreateDIBSection).
+    struct FreeBits {
+        void operator()(std::uint8_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<std::uint8_t[], FreeBits> bits;
     // Brush.
     COLORREF colour = 0;
 };

@@ -9,6 +9,7 @@
 // colour table for them, so they can be copied only to and from other 8-bit bitmaps, and filled
 // by no brush.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -339,7 +340,9 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, std::uint32_t usage, vo
     bitmap->bottomUp = header.biHeight > 0;
     bitmap->stride = static_cast<std::size_t>(stride);
     bitmap->bytes = static_cast<std::size_t>(bytes);
-    bitmap->bits.reset(new (std::nothrow) std::uint8_t[bitmap->bytes]());
+    // Zeroed like the device's sections, without touching the memory: calloc hands out fresh
+    // pages for large sizes, so a decoder that writes every pixel pays for the pages once.
+    bitmap->bits.reset(static_cast<std::uint8_t*>(std::calloc(bitmap->bytes, 1)));
     if (!bitmap->bits) return nullptr;
     const auto value = NewHandleValue();
     s.gdi[value] = bitmap;

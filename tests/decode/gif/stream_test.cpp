@@ -325,3 +325,39 @@ TEST(GifStream, WideRowsTheDataLeavesShortAreCompletedFromTheRowBefore) {
 }
 
 }  // namespace
+
+namespace {
+
+// Frames decoded straight into the target are decoded many rows per call (into the target, or
+// through a small buffer when its rows are padded); wherever end codes fall (mid-row, at a
+// row's start or end, several in a row) and wherever the data ends, the rows must be those of
+// row-by-row decoding through the row buffer.
+TEST(GifStream, RowsDecodedManyPerCallEqualRowByRowWhereverEndCodesFall) {
+    std::uint32_t state = 99;
+    auto next = [&](std::uint32_t n) {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % n;
+    };
+    for (int trial = 0; trial < 300; ++trial) {
+        const std::uint32_t width = 2 + next(23);  // with and without row padding
+        std::vector<std::int32_t> codes;
+        const std::uint32_t count = next(3 * width + 8);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            codes.push_back(next(4) == 0 ? 129 : static_cast<std::int32_t>(next(128)));
+        }
+        const Bytes gif = LiteralFrame(codes, false, next(2) == 0, width);
+        const br::Rect all(0, 0, static_cast<std::int32_t>(width), 3);
+        const br::Rect most(0, 0, static_cast<std::int32_t>(width) - 1, 3);
+        const giftest::Result whole = giftest::Decode(gif, 0, nullptr, &all);
+        const giftest::Result buffered = giftest::Decode(gif, 0, nullptr, &most);
+        ASSERT_TRUE(whole.ok && buffered.ok) << "trial " << trial;
+        for (std::uint32_t y = 0; y < 3; ++y) {
+            ASSERT_TRUE(std::equal(buffered.frames[0].pixels.begin() + (width - 1) * y,
+                                   buffered.frames[0].pixels.begin() + (width - 1) * (y + 1),
+                                   whole.frames[0].pixels.begin() + width * y))
+                << "trial " << trial << ", row " << y;
+        }
+    }
+}
+
+}  // namespace
