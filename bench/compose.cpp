@@ -1,16 +1,20 @@
 // Composing palette frames into a 24-bit surface, against memcpy of as many destination bytes
 // in the same run. For each case it prints the compositor's megapixels per second and its time
 // relative to memcpy; the last line is the geometric mean of that ratio over the 1:1 cases.
+// BOOTREEL_COMPOSE_PORTABLE=1 measures the portable path, the one processors without the wide
+// path's vector extension (ARM among them) run.
 //
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "decode/image.h"
+#include "raster/compose_paths.h"
 #include "raster/compositor.h"
 
 namespace {
@@ -115,6 +119,11 @@ Result Run(const char* name, int width, int height, int displayW, int displayH, 
 }  // namespace
 
 int main() {
+    const char* portable = std::getenv("BOOTREEL_COMPOSE_PORTABLE");
+    if (portable && std::strcmp(portable, "1") == 0) {
+        br::detail::EnableWideCompose(false);
+        std::printf("portable path only (BOOTREEL_COMPOSE_PORTABLE=1)\n");
+    }
     const struct {
         const char* name;
         int width, height, displayW, displayH;

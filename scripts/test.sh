@@ -5,7 +5,9 @@
 #   3. the show's threads, the simulated device and the reliability runs under ThreadSanitizer
 #      (preset tsan; only the programs those tests need are built);
 #   4. the GIF and compositor fuzz targets for a short while each (FUZZ_SECONDS, default 60);
-#   5. the Windows build under Wine (scripts/wine-test.sh; skip with BOOTREEL_SKIP_WINE=1).
+#   5. the Windows build under Wine (scripts/wine-test.sh; skip with BOOTREEL_SKIP_WINE=1);
+#   6. the 32-bit ARM build under qemu-user with UndefinedBehaviorSanitizer
+#      (scripts/arm-test.sh; skip with BOOTREEL_SKIP_ARM=1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -32,4 +34,9 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-60} scripts/fuzz-compose.sh
 if [ "${BOOTREEL_SKIP_WINE:-0}" != 1 ]; then
     stage "windows build under wine"
     scripts/wine-test.sh
+fi
+
+if [ "${BOOTREEL_SKIP_ARM:-0}" != 1 ]; then
+    stage "32-bit ARM build under qemu"
+    scripts/arm-test.sh
 fi

@@ -119,13 +119,16 @@ TEST_F(TuneletTest, AStartupSoundThatCannotPlayIsReportedOnceWithoutAnyDefaultSo
 }
 
 #ifdef TUNELET_PROGRAM
+#ifndef TUNELET_RUNNER
+#define TUNELET_RUNNER ""
+#endif
 // Runs the built program with the given environment prefix; returns its exit code and what it
 // wrote to standard error.
 int RunProgram(const std::string& environment, std::string* errors) {
     const fs::path errFile =
         fs::temp_directory_path() / ("bootreel-tunelet-stderr-" + std::to_string(::getpid()));
-    const std::string command =
-        environment + " '" TUNELET_PROGRAM "' some arguments 2>'" + errFile.string() + "'";
+    const std::string command = environment + " " TUNELET_RUNNER " '" TUNELET_PROGRAM
+                                              "' some arguments 2>'" + errFile.string() + "'";
     const int status = std::system(command.c_str());
     std::ifstream in(errFile);
     std::ostringstream text;
