@@ -178,6 +178,25 @@ bool DecodeOurs(const Bytes& gif) {
     return true;
 }
 
+// The whole public operation as the player calls it: frames clipped to the picture, decoded at
+// the picture's size times `scale`.
+bool DecodeAsPlayer(const Bytes& gif, double scale) {
+    br::CImgDecoder2 decoder;
+    br::MemorySource source(gif);
+    br::DecoderImageInfo description;
+    br::PresetImageInfo(&description);
+    if (!decoder.GetImageInfo(&source, &description)) return false;
+    const br::Size size = br::ScaleSize(description.width, description.height, scale, 0);
+    const br::TargetSize target{size.cx, size.cy};
+    const br::Rect picture(0, 0, description.width, description.height);
+    br::CImgInfo info;
+    br::FrameList frames = nullptr;
+    if (!decoder.DecodeFramesToSize(&source, &info, &frames, &target, &picture)) return false;
+    for (std::int32_t i = 0; i < info.frameCount; ++i) delete frames[i];
+    br::FreeFrameList(frames, info.frameCount);
+    return true;
+}
+
 struct Cursor {
     const Bytes* bytes;
     std::size_t at;
@@ -230,7 +249,8 @@ bool BestSeconds(const std::function<bool()>& ours, const std::function<bool()>&
 int main(int argc, char** argv) {
     // Arguments: repeats (default 5), then optionally a word that picks the samples to run, then
     // optionally "ours" or "giflib" to run one decoder alone (for profiling; no ratio printed),
-    // or "write" to store the samples as GIF files in the current folder.
+    // "half" to compare our decoding for a half-size picture with full size, or "write" to
+    // store the samples as GIF files in the current folder.
     const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const std::string only = argc > 3 ? argv[3] : "";
     const std::vector<Sample> samples = MakeSamples(argc > 2 ? argv[2] : "");
@@ -244,6 +264,27 @@ int main(int argc, char** argv) {
             const bool ok = std::fwrite(s.gif.data(), 1, s.gif.size(), file) == s.gif.size();
             if (std::fclose(file) != 0 || !ok) return 1;
         }
+        return 0;
+    }
+    if (only == "half") {
+        // Decoding for a half-size picture against decoding at full size, both as the player
+        // decodes: the ratio is full-size time over half-size time (above 1: half is faster).
+        double logSum = 0;
+        int count = 0;
+        for (const Sample& s : samples) {
+            double full = 0, half = 0;
+            if (!BestSeconds([&] { return DecodeAsPlayer(s.gif, 1.0); },
+                             [&] { return DecodeAsPlayer(s.gif, 0.5); }, repeats, &full, &half)) {
+                std::printf("%-32s decoding failed\n", s.name.c_str());
+                return 1;
+            }
+            std::printf("%-32s full %8.2f ms  half %8.2f ms  ratio %5.2f\n", s.name.c_str(),
+                        full * 1e3, half * 1e3, full / half);
+            logSum += std::log(full / half);
+            ++count;
+        }
+        std::printf("half-size decode speed vs full size (geometric mean): %.2f\n",
+                    std::exp(logSum / count));
         return 0;
     }
     if (!only.empty()) {

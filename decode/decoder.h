@@ -65,6 +65,11 @@ struct DecoderFrameInfo {
     std::int32_t targetWidth;
     std::int32_t targetHeight;
     PaletteRecord* targetPalette;
+    // When not 0: the size of the whole reduced picture that the target belongs to. The target
+    // then holds the grid pixels (see GridRect) of the visible part of the frame, starting at
+    // the first of them; when 0 it spans the visible part at its own proportions.
+    std::int32_t gridWidth;
+    std::int32_t gridHeight;
 };
 
 // Presets every field but bytesPerPixel and targetRowPadding.
@@ -79,6 +84,23 @@ struct TargetSize {
     std::int32_t width;
     std::int32_t height;
 };
+
+// Frames decoded for a picture of W x H at a target size of TW x TH all sample one grid fixed
+// to the picture: reduced pixel (X, Y) shows picture pixel (X * W / TW, Y * H / TH), divisions
+// truncating. Sampling each frame relative to its own rectangle instead would let two frames
+// at neighbouring offsets sample different picture columns, so that one never overwrites the
+// other. The result is the rectangle, in reduced-picture coordinates, of the grid pixels that
+// lie inside `region` (picture coordinates); empty when none does. With a target equal to the
+// picture it is `region` itself.
+Rect GridRect(const Rect& region, std::int32_t pictureWidth, std::int32_t pictureHeight,
+              std::int32_t targetWidth, std::int32_t targetHeight);
+
+// Pixel memory of the buffer that the player's decode gives a frame of rectangle `frameRect`
+// when the picture is decoded at a target size: the grid pixels of its part inside the
+// picture, in 8-bit rows padded to 4 bytes. 0 for a frame that gets no buffer.
+std::uint64_t FrameBufferBytes(const Rect& frameRect, std::int32_t pictureWidth,
+                               std::int32_t pictureHeight, std::int32_t targetWidth,
+                               std::int32_t targetHeight);
 
 class CDecoderBase2 {
 public:

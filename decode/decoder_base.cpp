@@ -120,6 +120,9 @@ int DecodeFrames(CDecoderBase2* decoder, CDataSource2* source, CImgInfo* image, 
             ThrowError(ErrorOutOfMemory, kDecoderBase, sizing.routine, kSiteFrameList);
         listCount = info.frameCount;
 
+        // Two passes: every frame's buffer is made before any frame is decoded, so that a
+        // size that does not fit in memory is found out for the cost of the allocations and
+        // not after decoding every frame before the one that fails.
         for (std::int32_t i = 0; i < info.frameCount; ++i) {
             DecoderFrameInfo frame;
             PresetFrameInfo(&frame);
@@ -154,25 +157,47 @@ int DecodeFrames(CDecoderBase2* decoder, CDataSource2* source, CImgInfo* image, 
                 bufferWidth = region.Width();
                 bufferHeight = region.Height();
                 if (sizing.target != nullptr) {
-                    // 64-bit products: region x target overflows 32 bits for large pictures.
-                    bufferWidth = ClampToInt32(static_cast<std::int64_t>(bufferWidth) *
-                                               sizing.target->width / info.width);
-                    bufferHeight = ClampToInt32(static_cast<std::int64_t>(bufferHeight) *
-                                                sizing.target->height / info.height);
+                    // The grid pixels of the region, on the grid of the whole picture.
+                    const Rect grid = GridRect(region, info.width, info.height,
+                                               sizing.target->width, sizing.target->height);
+                    if (grid.IsEmpty()) continue;
+                    bufferWidth = grid.Width();
+                    bufferHeight = grid.Height();
                 }
             }
 
             layer->image.Create(bufferWidth, bufferHeight,
                                 static_cast<std::uint8_t>(frame.bytesPerPixel), frame.withMask);
             layer->image.transparentIndex = frame.transparentIndex;
+            layer->decodedRect = region;
+        }
 
-            frame.clipRect = region;
+        for (std::int32_t i = 0; i < info.frameCount; ++i) {
+            CImgLayer* layer = list[i];
+            if (layer->decodedRect.IsEmpty()) continue;  // nothing to decode
+            // The record again, from what the first pass kept in the layer; the decoder writes
+            // the frame's colour table into the buffer's palette as it decodes.
+            DecoderFrameInfo frame;
+            PresetFrameInfo(&frame);
+            frame.interlaced = layer->interlaced;
+            frame.userInput = layer->userInput;
+            frame.delay = static_cast<std::uint16_t>(layer->delay);
+            frame.disposal = layer->disposal;
+            frame.frameRect = layer->frameRect;
+            frame.transparentIndex = layer->image.transparentIndex;
+            frame.bytesPerPixel = layer->image.bytesPerPixel;
+            frame.withMask = layer->image.maskBits != nullptr ? 1 : 0;
+            frame.clipRect = layer->decodedRect;
             frame.targetWidth = layer->image.width;
             frame.targetHeight = layer->image.height;
             frame.targetBits = layer->image.colorBits;
             frame.targetMaskBits = layer->image.maskBits;
             frame.targetRowPadding = layer->image.rowPadding;
             frame.targetPalette = layer->image.palette;
+            if (!sizing.byPercent && sizing.target != nullptr) {
+                frame.gridWidth = sizing.target->width;
+                frame.gridHeight = sizing.target->height;
+            }
             decoder->DecodeFrame(source, &frame, i, 0);
             layer->decodedRect = frame.clipRect;
         }
@@ -252,6 +277,49 @@ std::int32_t DetectImageFormat(CDataSource2* source) {
     return result;
 }
 
+// ---- The reduced picture's grid ------------------------------------------------------------
+
+namespace {
+
+// a / b rounded up, for b > 0 and any sign of a.
+std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
+    return a >= 0 ? (a + b - 1) / b : -((-a) / b);
+}
+
+// The reduced coordinates X with first <= X * full / reduced < end (truncated): from the first
+// multiple of reduced / full at or after `first` to the one at or after `end`.
+void GridSpan(std::int32_t first, std::int32_t end, std::int32_t full, std::int32_t reduced,
+              std::int32_t* gridFirst, std::int32_t* gridEnd) {
+    *gridFirst = ClampToInt32(CeilDiv(std::int64_t{first} * reduced, full));
+    *gridEnd = ClampToInt32(CeilDiv(std::int64_t{end} * reduced, full));
+}
+
+}  // namespace
+
+Rect GridRect(const Rect& region, std::int32_t pictureWidth, std::int32_t pictureHeight,
+              std::int32_t targetWidth, std::int32_t targetHeight) {
+    Rect grid(0, 0, 0, 0);
+    if (region.IsEmpty() || pictureWidth <= 0 || pictureHeight <= 0 || targetWidth <= 0 ||
+        targetHeight <= 0) {
+        return grid;
+    }
+    GridSpan(region.left, region.right, pictureWidth, targetWidth, &grid.left, &grid.right);
+    GridSpan(region.top, region.bottom, pictureHeight, targetHeight, &grid.top, &grid.bottom);
+    if (grid.IsEmpty()) grid.SetEmpty();
+    return grid;
+}
+
+std::uint64_t FrameBufferBytes(const Rect& frameRect, std::int32_t pictureWidth,
+                               std::int32_t pictureHeight, std::int32_t targetWidth,
+                               std::int32_t targetHeight) {
+    Rect region;
+    if (!region.Intersect(frameRect, Rect(0, 0, pictureWidth, pictureHeight))) return 0;
+    const Rect grid = GridRect(region, pictureWidth, pictureHeight, targetWidth, targetHeight);
+    if (grid.IsEmpty()) return 0;
+    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(grid.Width()) + 3) / 4 * 4;
+    return rowBytes * static_cast<std::uint64_t>(grid.Height());
+}
+
 // ---- Records -----------------------------------------------------------------------------
 
 void PresetImageInfo(DecoderImageInfo* info) {
@@ -281,6 +349,8 @@ void PresetFrameInfo(DecoderFrameInfo* frame) {
     frame->targetWidth = 0;
     frame->targetHeight = 0;
     frame->targetPalette = nullptr;
+    frame->gridWidth = 0;
+    frame->gridHeight = 0;
 }
 
 void FreeFrameList(FrameList list, std::int32_t /*count*/) {

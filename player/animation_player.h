@@ -62,6 +62,11 @@ struct AnimationPlayer {
     // The part of the window's client area that shows the picture: centred when the picture is
     // smaller than the window, the whole client area along a side where it is larger.
     Rect DestinationRect() const;
+    // The part of the scaled picture (display coordinates) that frame `frameIndex` draws and
+    // whose state its disposal method decides: the display pixels that show a picture pixel of
+    // the frame, through the reduced picture when the frames were decoded smaller. Empty for a
+    // frame with nothing to show.
+    Rect FrameDisplayRect(std::int32_t frameIndex) const;
     // Draws frame `frameIndex` into a drawing surface. `destination` is the surface pixel of
     // DestinationRect()'s top-left; `rowSkip` counts the pixels from the end of one picture row
     // to the start of the next. Runs on the render thread.

@@ -32,15 +32,6 @@ Rect ClientRect(plat::HWND window) {
     return client;
 }
 
-// Maps a full-size picture coordinate to the reduced picture the frames were decoded for, with
-// the same integer arithmetic the decoder uses for the frame buffers.
-std::int32_t ToCanvas(std::int32_t value, std::int32_t canvasLength, std::int32_t fullLength) {
-    if (fullLength <= 0) {
-        return value;
-    }
-    return static_cast<std::int32_t>(static_cast<std::int64_t>(value) * canvasLength / fullLength);
-}
-
 }  // namespace
 
 bool AnimationPlayer::LoadImageInfo(const char16_t* path) {
@@ -128,8 +119,11 @@ bool AnimationPlayer::LoadFrames(const char16_t* path) {
         {
             ErrorScope scope;
             try {
+                // No pixel outside the picture can ever be shown, so none is decoded: a frame
+                // that declares far more than the picture costs no more than the picture.
+                const Rect picture(0, 0, info.width, info.height);
                 result =
-                    decoder.DecodeFramesFromFile(path, &decoded, &frames, &targetSize, nullptr);
+                    decoder.DecodeFramesFromFile(path, &decoded, &frames, &targetSize, &picture);
             } catch (CIAException* error) {
                 scope.pending = error;
                 result = 0;
@@ -138,8 +132,18 @@ bool AnimationPlayer::LoadFrames(const char16_t* path) {
             }
         }
         if (result != 0) {
+            // The frames were read from the file a second time: a file changed in between
+            // would leave `info` describing frames that the list does not hold.
+            const std::int32_t listCount = decoded.frameCount;
+            const bool same = listCount == info.frameCount && decoded.width == info.width &&
+                              decoded.height == info.height;
             decoded.Reset();
-            return true;
+            if (same) {
+                return true;
+            }
+            DeleteFrameList(frames, listCount);
+            frames = nullptr;
+            return false;
         }
         DeleteFrameList(frames, info.frameCount);
         frames = nullptr;
@@ -210,6 +214,21 @@ Rect AnimationPlayer::DestinationRect() const {
     return destination;
 }
 
+Rect AnimationPlayer::FrameDisplayRect(std::int32_t frameIndex) const {
+    Rect shown(0, 0, 0, 0);
+    if (frameIndex < 0 || frameIndex >= info.frameCount || frames == nullptr ||
+        frames[frameIndex] == nullptr) {
+        return shown;
+    }
+    const Size canvas = ScaleSize(info.width, info.height, decodeScale, 0);
+    Rect layerRect = GridRect(frames[frameIndex]->decodedRect, info.width, info.height,
+                              canvas.cx, canvas.cy);
+    if (!layerRect.Intersect(layerRect, Rect(0, 0, canvas.cx, canvas.cy))) {
+        return shown;
+    }
+    return GridRect(layerRect, canvas.cx, canvas.cy, scaledSize.cx, scaledSize.cy);
+}
+
 void AnimationPlayer::ComposeFrame(std::uint8_t* destination, std::int32_t rowSkip,
                                    std::int32_t frameIndex) const {
     if (frameIndex < 0 || frameIndex >= info.frameCount || frames == nullptr ||
@@ -220,17 +239,15 @@ void AnimationPlayer::ComposeFrame(std::uint8_t* destination, std::int32_t rowSk
     Rect visible = DestinationRect();
     visible.Offset(offsetX, offsetY);
 
-    Size pictureSize(info.width, info.height);
-    const Rect displayFrame = layer.frameRect;  // display space: the picture at full size
-    Rect frameRect = layer.frameRect;
-    if (decodeScale != 1.0) {
-        // The frames were decoded for a reduced canvas: the frame's place in it shrinks with
-        // it, so frames that do not start at (0, 0) keep their place in the picture.
-        pictureSize = ScaleSize(info.width, info.height, decodeScale, 0);
-        frameRect.Set(ToCanvas(frameRect.left, pictureSize.cx, info.width),
-                      ToCanvas(frameRect.top, pictureSize.cy, info.height),
-                      ToCanvas(frameRect.right, pictureSize.cx, info.width),
-                      ToCanvas(frameRect.bottom, pictureSize.cy, info.height));
+    // The layer holds the grid pixels of its decoded region on the grid of the picture as
+    // decoded (the picture itself at full size); it is drawn at their place and only onto the
+    // display pixels that show them, so that every frame samples the same picture pixels.
+    const Size pictureSize = ScaleSize(info.width, info.height, decodeScale, 0);
+    const Rect frameRect =
+        GridRect(layer.decodedRect, info.width, info.height, pictureSize.cx, pictureSize.cy);
+    const Rect displayFrame = FrameDisplayRect(frameIndex);
+    if (displayFrame.IsEmpty()) {
+        return;
     }
     const Point frameOrigin(frameRect.left, frameRect.top);
     ComposeLayer(layer.image, visible, destination, rowSkip, &displayFrame, &scaledSize,

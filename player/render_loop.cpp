@@ -35,10 +35,7 @@ void ComposeNextFrame(RenderLoop& loop, const AnimationPlayer& player, std::int3
                     rowBytes);
     }
 
-    Rect frameArea(0, 0, 0, 0);
-    if (layer != nullptr) {
-        frameArea = layer->frameRect;
-    }
+    const Rect frameArea = player.FrameDisplayRect(index);
     player.ComposeFrame(loop.destinationOrigin, loop.rowSkip, index);
 
     Rect area;

@@ -109,6 +109,14 @@ int RunOneShow(const Options& options, const OutputFolder& folder, const std::st
                       picture ? picture->frames.size() : 0);
     ShowRecord record = RecordShow(options, options.endAfterMs, picture.get(), &writer);
     ShowResult result = AnalyseShow(record, setup, picture.get());
+    if (options.mode == "shutdown" && !record.sounds.empty()) {
+        // A shut-down that waits for its sound: say so when the wait is long.
+        const auto& sound = record.sounds.front();
+        const std::uint64_t closed =
+            result.windowClosedAtMs ? *result.windowClosedAtMs - record.calledAtMs : 0;
+        Warning w = ShutdownSoundWarning(sound.endedAtMs - sound.startedAtMs, closed);
+        if (!w.id.empty()) result.warnings.push_back(std::move(w));
+    }
     Json timeline = MakeTimeline(options, setup, record, result, picture.get());
 
     // Every warning once; the one that explains a failed load is in the reason instead.

@@ -25,6 +25,7 @@ struct ReportPage {
     const ShowRecord* record = nullptr;
     const ShowResult* result = nullptr;
     const PictureReport* picture = nullptr;  // may be null
+    std::vector<Warning> warnings;      // the picture's and the show's, each once
     std::vector<float> peaks;           // the sound track's envelope
     std::uint32_t peakBucketMs = 20;
     std::uint64_t memoryLimit = 0;

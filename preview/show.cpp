@@ -847,6 +847,7 @@ Json MakeTimeline(const Options& options, const DeviceSetup& setup, const ShowRe
         Json wj = Json::object();
         wj["id"] = w.id;
         wj["text"] = w.text;
+        if (!w.fix.empty()) wj["fix"] = w.fix;
         warnings.push_back(wj);
     };
     if (picture) {

@@ -146,12 +146,11 @@ bool FinishShowFiles(const std::string& dir, const Options& options,
         line += " (window closed at " + Ms(result.screenEndMs) + ")";
     }
     ending.caption.lines.push_back(line);
+    std::vector<Warning> allWarnings;
+    if (picture) allWarnings = picture->warnings;
+    allWarnings.insert(allWarnings.end(), result.warnings.begin(), result.warnings.end());
     std::string warnings;
-    if (picture) {
-        for (const Warning& w : picture->warnings) {
-            warnings += (warnings.empty() ? "" : ", ") + w.id;
-        }
-    }
+    for (const Warning& w : allWarnings) warnings += (warnings.empty() ? "" : ", ") + w.id;
     ending.caption.lines.push_back("warnings: " + (warnings.empty() ? "none" : warnings));
 
     if (writer->SheetStride() > 1) {
@@ -175,6 +174,7 @@ bool FinishShowFiles(const std::string& dir, const Options& options,
     page.record = &record;
     page.result = &result;
     page.picture = picture;
+    page.warnings = allWarnings;
     page.peaks = writer->Clip().Peaks();
     page.peakBucketMs = writer->Clip().PeakBucketMs();
     page.memoryLimit = options.memoryLimit;

@@ -6,7 +6,7 @@
 # docs/RELIABILITY.md from them.
 #
 # Usage: scripts/reliability.sh [step ...]
-#   steps: build fuzz-compose fuzz-gif truncation corruption load boot-timing report
+#   steps: build fuzz-compose fuzz-gif truncation corruption load boot-timing hostile scaling report
 #   (default: all of them, in that order; load and boot-timing are also there as load-asan,
 #   load-tsan, boot-timing-asan, boot-timing-tsan). Long steps run under `nice`, one at a time.
 # Environment: GIF_FUZZ_SECONDS (1800), COMPOSE_FUZZ_SECONDS (600), CORRUPTIONS (4000),
@@ -128,6 +128,63 @@ step_boot_timing_asan() { run asan boot-timing-asan boot-timing --count "$boot_s
 step_boot_timing_tsan() { run tsan boot-timing-tsan boot-timing --count "$boot_shows"; }
 step_boot_timing() { step_boot_timing_asan && step_boot_timing_tsan; }
 
+# How the previewer's picture analysis grows with the frame count and the .reg loader with the
+# key depth: time and peak memory of `info` on GIFs of 1,000 to 100,000 one-pixel frames and of
+# loading keys 2,000 and 20,000 levels deep. Linear growth shows as about 10x per 10x.
+step_scaling() {
+    cmake --preset default >/dev/null
+    nice cmake --build --preset default --target bootreel-preview -j "$jobs" >/dev/null
+    local exe=$root/build/default/preview/bootreel-preview dir=$out/scaling
+    mkdir -p "$dir"
+    python3 - "$dir" <<'PY'
+import struct, sys
+d = sys.argv[1]
+head = b"GIF89a" + struct.pack("<2H", 1, 1) + bytes([0x80, 0, 0]) + bytes(6)
+# Control block (20 ms), then a 1x1 image: clear, 0, end as 3-bit codes.
+frame = bytes([0x21, 0xF9, 4, 4, 2, 0, 0, 0, 0x2C]) + struct.pack("<4H", 0, 0, 1, 1) + bytes([0, 2, 2, 0x44, 0x01, 0])
+for n in (1000, 10000, 100000):
+    open(f"{d}/frames-{n}.gif", "wb").write(head + frame * n + b";")
+for depth in (2000, 20000):
+    open(f"{d}/depth-{depth}.reg", "w").write(
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software" + "\\k" * depth + ']\n"X"="1"\n')
+PY
+    measure() {  # label, command...
+        local label=$1
+        shift
+        python3 - "$label" "$@" <<'PY'
+import resource, subprocess, sys, time
+start = time.monotonic()
+subprocess.run(sys.argv[2:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+seconds = time.monotonic() - start
+peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+print(f"{sys.argv[1]:<34} {seconds:8.2f} s {peak // 1024:8d} MB peak")
+PY
+    }
+    {
+        local n d
+        for n in 1000 10000 100000; do
+            measure "info, $n frames" "$exe" info "$dir/frames-$n.gif"
+        done
+        for d in 2000 20000; do
+            measure ".reg key $d levels deep" "$exe" --registry "$dir/depth-$d.reg" --out "$dir/out-$d"
+        done
+    } | tee "$results/scaling.txt"
+}
+
+# Pictures of at most 64 KB that declare huge or countless frames, loaded by the player with
+# 32 MB of bitmap memory, timed in an optimised build (the figures are this machine's).
+step_hostile() {
+    cmake -S "$root" -B "$out/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBOOTREEL_WERROR=ON \
+        -DBOOTREEL_PREVIEW=OFF >/dev/null
+    nice cmake --build "$out/release" --target bootreel-reliability -j "$jobs"
+    local log=$out/hostile.log rc
+    set +e
+    "$out/release/tests/reliability/bootreel-reliability" hostile >"$log" 2>&1
+    rc=$?
+    set -e
+    { cat "$log"; echo "exit=$rc"; } | tee "$results/hostile.txt"
+}
+
 result() { if [ -f "$results/$1.txt" ]; then cat "$results/$1.txt"; else echo "(not run)"; fi; }
 
 step_report() {
@@ -231,6 +288,20 @@ ThreadSanitizer:
 \`\`\`
 $(result boot-timing-tsan)
 \`\`\`
+
+## Hostile resources
+
+Pictures of at most 64 KB made to cost as much as a GIF can declare: frames of 65535 x 65535
+on small and on 65535 x 65535 pictures, 200 of them or as many as 64 KB holds, interlaced,
+and LZW data whose every code is one pixel longer than the one before (about 84 million
+pixels from 62 KB). Each is loaded by the player on a 240 x 320 device with 32 MB of bitmap
+memory, in an optimised build; each line gives the load's time, its result, the bitmap memory
+its frames keep and the process's peak resident memory so far. A load over 2 s, or frames over
+the device's memory, would count as a failure.
+
+\`\`\`
+$(result hostile)
+\`\`\`
 DOC
         findings
     } >docs/RELIABILITY.md
@@ -267,6 +338,11 @@ findings() {
   simulated platform included), not only the decoder or the compositor.
 DOC
     rerun
+    echo
+    echo "Previewer analysis and .reg loading against size (\`scripts/reliability.sh scaling\`):"
+    echo '```'
+    result scaling
+    echo '```'
 }
 
 # The runs over the generated GIFs and the sample again (step truncation-sample): before the
@@ -294,7 +370,7 @@ rerun() {
 # cannot change what the running copy does next.
 main() {
     local steps=("$@")
-    [ ${#steps[@]} -eq 0 ] && steps=(build fuzz-compose fuzz-gif truncation corruption load boot-timing report)
+    [ ${#steps[@]} -eq 0 ] && steps=(build fuzz-compose fuzz-gif truncation corruption load boot-timing hostile scaling report)
     local s
     for s in "${steps[@]}"; do
         echo "== $s ==" >&2

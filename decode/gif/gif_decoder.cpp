@@ -50,24 +50,44 @@ void ReadColorTable(CDataSource2* source, std::int32_t count, PaletteRecord* pal
     }
 }
 
-// One target row from the row buffer: target column x shows source column (x * VW) / TW,
-// stepped without a division per pixel.
-void ScaleRow(std::uint8_t* out, const std::uint8_t* source, std::int32_t visibleWidth,
+// How target pixels map to frame pixels along one side: target position i shows frame
+// position (first + i * step) / denominator, truncated. This covers both samplings: the grid
+// of a reduced picture (first = G0 * S - F * G, step S, denominator G, for a target that
+// starts at grid position G0 of a reduced side G of a screen side S, and a frame starting at
+// F) and a target spanning the visible part V of a frame (first = V0 * T, step VW,
+// denominator T for a target side T).
+struct Axis {
+    std::int64_t first;
+    std::int64_t step;
+    std::int64_t denominator;
+
+    std::int32_t At(std::int64_t i) const {
+        return static_cast<std::int32_t>((first + i * step) / denominator);
+    }
+    // The first target position whose frame position is `position` or more.
+    std::int64_t FirstAt(std::int64_t position) const {
+        const std::int64_t n = position * denominator - first;
+        return n <= 0 ? 0 : (n + step - 1) / step;
+    }
+};
+
+// One target row from a frame row, stepped without a division per pixel.
+void ScaleRow(std::uint8_t* out, const std::uint8_t* row, const Axis& axis,
               std::int32_t targetWidth) {
-    if (visibleWidth == targetWidth) {
-        std::memcpy(out, source, static_cast<std::size_t>(targetWidth));
+    if (axis.step == axis.denominator) {
+        std::memcpy(out, row + axis.At(0), static_cast<std::size_t>(targetWidth));
         return;
     }
-    const std::int32_t whole = visibleWidth / targetWidth;
-    const std::int32_t part = visibleWidth % targetWidth;
-    std::int32_t column = 0;
-    std::int32_t remainder = 0;
+    const std::int64_t whole = axis.step / axis.denominator;
+    const std::int64_t part = axis.step % axis.denominator;
+    std::int64_t column = axis.first / axis.denominator;
+    std::int64_t remainder = axis.first % axis.denominator;
     for (std::int32_t x = 0; x < targetWidth; ++x) {
-        out[x] = source[column];
+        out[x] = row[column];
         column += whole;
         remainder += part;
-        if (remainder >= targetWidth) {
-            remainder -= targetWidth;
+        if (remainder >= axis.denominator) {
+            remainder -= axis.denominator;
             ++column;
         }
     }
@@ -302,32 +322,64 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
     delete[] rowBuffer;
 }
 
-// Rows of the frame into the target: target row y shows frame row V.top + y * VH / TH and
-// target column x row-buffer column V.left + x * VW / TW. When the target is the whole frame
-// at its own size, rows are decoded straight into it. Either way a row the data leaves short
-// is completed from the row decoded before it (zeros for the first), which is what a single
-// row buffer would have held; this also covers the positions the decompressor may overwrite
-// after the last index it delivers.
+// Rows of the frame into the target. With a grid (gridWidth, gridHeight), target pixel (x, y)
+// is grid pixel (G.left + x, G.top + y) of the reduced picture, which shows screen pixel
+// ((G.left + x) * SW / GW, (G.top + y) * SH / GH); G is the rectangle of the grid pixels inside
+// the visible part. Without a grid, target row y shows frame row V.top + y * VH / TH and target
+// column x row-buffer column V.left + x * VW / TW. When the target is the whole frame at its
+// own size, rows are decoded straight into it.
+//
+// A row the data leaves short is completed from the row decoded before it (zeros for the
+// first), which is what a single row buffer would have held; this also covers the positions
+// the decompressor may overwrite after the last index it delivers. Outside the direct path
+// only the visible columns are completed, and a row the data leaves empty is the row before it
+// and costs nothing, so rows after the frame's data has ended cost no more than the target
+// rows they fill.
 void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& frame,
                               const Rect& visible, std::uint8_t* rowBuffer) {
     const std::int32_t frameWidth = frame.frameRect.Width();
     const std::int32_t frameHeight = frame.frameRect.Height();
-    const std::int32_t visibleWidth = visible.Width();
-    const std::int32_t visibleHeight = visible.Height();
     const std::int32_t targetWidth = frame.targetWidth;
-    const std::int32_t targetHeight = frame.targetHeight;
     const std::int32_t bytesPerPixel = std::max(frame.bytesPerPixel, 1);
     const std::int64_t stride =
         std::int64_t{bytesPerPixel} * std::max(targetWidth, 0) + frame.targetRowPadding;
     std::uint8_t* const target = frame.targetBits;
-    const bool writable = target != nullptr && targetWidth > 0 && targetHeight > 0;
+
+    // The sampling along each side, and how much of the target it fills.
+    Axis columns;
+    Axis rows;
+    std::int32_t filledWidth = targetWidth;
+    std::int32_t filledHeight = frame.targetHeight;
+    if (frame.gridWidth > 0 && frame.gridHeight > 0 && screenWidth > 0 && screenHeight > 0) {
+        Rect region = visible;
+        region.Offset(frame.frameRect.left, frame.frameRect.top);
+        const Rect grid =
+            GridRect(region, screenWidth, screenHeight, frame.gridWidth, frame.gridHeight);
+        columns = Axis{std::int64_t{grid.left} * screenWidth -
+                           std::int64_t{frame.frameRect.left} * frame.gridWidth,
+                       screenWidth, frame.gridWidth};
+        rows = Axis{std::int64_t{grid.top} * screenHeight -
+                        std::int64_t{frame.frameRect.top} * frame.gridHeight,
+                    screenHeight, frame.gridHeight};
+        filledWidth = std::min(filledWidth, grid.Width());
+        filledHeight = std::min(filledHeight, grid.Height());
+    } else {
+        columns = Axis{std::int64_t{visible.left} * std::max(targetWidth, 1), visible.Width(),
+                       std::max(targetWidth, 1)};
+        rows = Axis{std::int64_t{visible.top} * std::max(frame.targetHeight, 1),
+                    visible.Height(), std::max(frame.targetHeight, 1)};
+    }
+    const bool writable = target != nullptr && filledWidth > 0 && filledHeight > 0;
     const bool direct = writable && bytesPerPixel == 1 && targetWidth == frameWidth &&
-                        targetHeight == frameHeight && visibleWidth == frameWidth &&
-                        visibleHeight == frameHeight;
+                        filledWidth == frameWidth && filledHeight == frameHeight &&
+                        visible.Width() == frameWidth && visible.Height() == frameHeight &&
+                        columns.step == columns.denominator && rows.step == rows.denominator &&
+                        columns.first == 0 && rows.first == 0;
     auto targetRow = [&](std::int64_t y) { return target + y * stride; };
 
     const std::uint8_t* lastRow = rowBuffer;  // the row decoded last (zeros before the first)
     std::uint8_t* spareRow = rowBuffer + std::int64_t{bytesPerPixel} * frameWidth;
+    // Direct path: the whole row is the target's, so all of it is completed.
     auto decodeInto = [&](std::uint8_t* row) {
         const std::int32_t written = lzw.DecodeRowOverwriting(source, row, frameWidth);
         if (written < frameWidth) {
@@ -336,14 +388,26 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
         }
         lastRow = row;
     };
-    // Decodes the next frame row into the row buffer; lastRow then points at it.
+    // Decodes the next frame row into the row buffer; lastRow then holds it in the visible
+    // columns.
+    const std::int32_t visibleLeft = visible.left;
+    const std::int32_t visibleRight = visible.right;
     auto decodeBuffered = [&] {
+        const std::int32_t written = lzw.DecodeRowOverwriting(source, spareRow, frameWidth);
+        if (written == 0) return;  // the row is the one before it
+        const std::int32_t from = std::max(written, visibleLeft);
+        if (from < visibleRight) {
+            std::memcpy(spareRow + from, lastRow + from,
+                        static_cast<std::size_t>(visibleRight - from));
+        }
         std::uint8_t* row = spareRow;
         spareRow = const_cast<std::uint8_t*>(lastRow);
-        decodeInto(row);
+        lastRow = row;
     };
-    auto writeRow = [&](std::int32_t y) {
-        ScaleRow(targetRow(y), lastRow + visible.left, visibleWidth, targetWidth);
+    auto writeRow = [&](std::int64_t y) { ScaleRow(targetRow(y), lastRow, columns, filledWidth); };
+    auto copyRow = [&](std::int64_t y, std::int64_t from) {
+        std::memcpy(targetRow(y), targetRow(from),
+                    static_cast<std::size_t>(bytesPerPixel) * filledWidth);
     };
 
     if (!frame.interlaced) {
@@ -354,16 +418,11 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
         std::int32_t next = 0;  // the next frame row to decode
         for (; next < visible.top; ++next) decodeBuffered();
         std::int32_t previousSource = -1;
-        for (std::int32_t y = 0; y < targetHeight; ++y) {
-            const std::int32_t sourceRow =
-                visible.top +
-                static_cast<std::int32_t>(std::int64_t{y} * visibleHeight / targetHeight);
+        for (std::int32_t y = 0; y < filledHeight; ++y) {
+            const std::int32_t sourceRow = rows.At(y);
             for (; next < sourceRow; ++next) decodeBuffered();
             if (y > 0 && sourceRow == previousSource) {
-                if (writable) {
-                    std::memcpy(targetRow(y), targetRow(y - 1),
-                                static_cast<std::size_t>(bytesPerPixel) * targetWidth);
-                }
+                if (writable) copyRow(y, y - 1);
             } else {
                 decodeBuffered();
                 ++next;
@@ -374,8 +433,10 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
         return;
     }
 
-    // Interlaced: four passes; every row of every pass is decoded, also rows outside V.
+    // Interlaced: four passes, every row decoded in the order stored, until the last target
+    // row is written.
     static const std::int32_t kPasses[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
+    std::int64_t unwritten = filledHeight;
     for (const auto& pass : kPasses) {
         for (std::int32_t r = pass[0]; r < frameHeight; r += pass[1]) {
             if (direct) {
@@ -383,21 +444,19 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
                 continue;
             }
             decodeBuffered();
-            if (!writable || r < visible.top || r >= visible.top + visibleHeight) continue;
-            // The target rows showing this frame row: y with floor(y * VH / TH) == r - V.top.
-            const std::int64_t relative = r - visible.top;
-            const std::int64_t first =
-                (relative * targetHeight + visibleHeight - 1) / visibleHeight;
-            const std::int64_t last = std::min<std::int64_t>(
-                ((relative + 1) * targetHeight + visibleHeight - 1) / visibleHeight, targetHeight);
+            if (!writable || r < visible.top || r >= visible.bottom) continue;
+            // The target rows showing this frame row.
+            const std::int64_t first = std::min<std::int64_t>(rows.FirstAt(r), filledHeight);
+            const std::int64_t last = std::min<std::int64_t>(rows.FirstAt(r + 1), filledHeight);
             for (std::int64_t y = first; y < last; ++y) {
                 if (y == first) {
-                    writeRow(static_cast<std::int32_t>(y));
+                    writeRow(y);
                 } else {
-                    std::memcpy(targetRow(y), targetRow(first),
-                                static_cast<std::size_t>(targetWidth));
+                    copyRow(y, first);
                 }
             }
+            unwritten -= last - first;
+            if (unwritten <= 0) return;  // no later row shows in the target
         }
     }
 }

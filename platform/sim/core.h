@@ -154,6 +154,26 @@ struct DeviceContext {
     std::uintptr_t brush = 0;
 };
 
+// The record of delivered messages. A show delivers a message to its window on every render
+// pass, so a full record would grow with the show's length; this one keeps the first kHead
+// messages (a window's creation and its first passes) and the latest kTail (how it ended), and
+// counts the ones in between that it let go.
+class MessageLog {
+public:
+    static constexpr std::size_t kHead = 4096;
+    static constexpr std::size_t kTail = 16384;
+
+    void Add(MessageRecord record);
+    std::vector<MessageRecord> Records() const;  // kept records, in delivery order
+    std::uint64_t Dropped() const { return dropped_; }
+
+private:
+    std::vector<MessageRecord> head_;
+    std::vector<MessageRecord> tail_;  // a ring once full; oldest at next_
+    std::size_t next_ = 0;
+    std::uint64_t dropped_ = 0;
+};
+
 struct State {
     DeviceConfig config;
     std::uint64_t generation = 0;
@@ -178,7 +198,7 @@ struct State {
     // Windows.
     std::map<std::u16string, std::shared_ptr<WindowClass>> classes;  // key: folded name
     std::map<std::uintptr_t, std::shared_ptr<Window>> windows;       // live windows
-    std::vector<MessageRecord> delivered;
+    MessageLog delivered;
     std::uint16_t nextAtom = 0xC000;
 
     // Drawing.

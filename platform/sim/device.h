@@ -92,6 +92,9 @@ HANDLE AddNamedEvent(const std::u16string& name);
 void FailBitmapsAbove(std::size_t bytes);
 // All bitmap sections together may not exceed `bytes` (0: no limit): the device's memory.
 void SetBitmapMemoryLimit(std::size_t bytes);
+// The pixel memory of the largest bitmap section the device makes now: its own ceiling of
+// 1 GiB, or less after FailBitmapsAbove.
+std::uint64_t LargestBitmapBytes();
 // The next `count` thread creations fail (-1: all of them until reset).
 void FailThreadCreation(int count);
 // The next `count` window creations fail (-1: all of them until reset).
@@ -111,8 +114,12 @@ struct MessageRecord {
     LPARAM lParam;
     bool sent;  // delivered by SendMessage (true) or from the queue (false)
 };
-// Every message that reached a window procedure of the device, in order.
+// The messages that reached a window procedure of the device, in order: all of them up to
+// 20,480; beyond that the first 4,096 and the latest 16,384, so that the record of a long show
+// stays bounded.
 std::vector<MessageRecord> DeliveredMessages();
+// How many messages DeliveredMessages() left out between its first and its latest ones.
+std::uint64_t DroppedMessages();
 
 struct ScreenShot {
     std::uint64_t timeMs;

@@ -364,6 +364,12 @@ void SetBitmapMemoryLimit(std::size_t bytes) {
     S().bitmapMemoryLimit = bytes;
 }
 
+std::uint64_t LargestBitmapBytes() {
+    Lock lock(Dev().mutex);
+    const std::uint64_t failAbove = S().failBitmapsAbove;
+    return failAbove != 0 && failAbove < kMaxBitmapBytes ? failAbove : kMaxBitmapBytes;
+}
+
 ScreenShot Screen() {
     Lock lock(Dev().mutex);
     State& s = S();

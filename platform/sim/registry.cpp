@@ -90,8 +90,19 @@ std::u16string Join(const std::u16string& base, const std::u16string& sub) {
     return base + u'\\' + sub;
 }
 
+// True when some stored key lies strictly below `id`.
+bool HasKeyBelow(Registry& r, const KeyId& id) {
+    const std::u16string prefix = id.second + u'\\';
+    const auto it = r.keys.lower_bound({id.first, prefix});
+    return it != r.keys.end() && it->first.first == id.first &&
+           it->first.second.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A key exists when it was stored or when a key below it was: ancestors are implied, not
+// stored, so that creating a key costs its path once rather than once per ancestor (a path of
+// depth d would otherwise store d copies of growing prefixes, quadratic in d).
 bool KeyExists(Registry& r, const KeyId& id) {
-    return id.second.empty() || r.keys.count(id) != 0;
+    return id.second.empty() || r.keys.count(id) != 0 || HasKeyBelow(r, id);
 }
 
 // Where a key handle points; false for an unknown or closed handle.
@@ -106,22 +117,24 @@ bool Resolve(Registry& r, HKEY key, OpenKey* out) {
     return true;
 }
 
-// Creates the key and every missing ancestor.
+// Creates the key; its ancestors exist through it (KeyExists).
 Key& CreateKey(Registry& r, std::uintptr_t root, const std::u16string& path) {
-    for (std::size_t i = path.find(u'\\'); i != std::u16string::npos; i = path.find(u'\\', i + 1)) {
-        r.keys[{root, path.substr(0, i)}];
-    }
     return r.keys[{root, path}];
 }
 
 void DeleteKeyTree(Registry& r, std::uintptr_t root, const std::u16string& path) {
+    if (path.empty() || !KeyExists(r, {root, path})) return;
+    r.keys.erase({root, path});
+    // Keys below sort together right after path + '\\'.
     const std::u16string prefix = path + u'\\';
-    for (auto it = r.keys.begin(); it != r.keys.end();) {
-        const bool below =
-            it->first.first == root &&
-            (it->first.second == path || it->first.second.compare(0, prefix.size(), prefix) == 0);
-        it = below ? r.keys.erase(it) : std::next(it);
+    auto it = r.keys.lower_bound({root, prefix});
+    while (it != r.keys.end() && it->first.first == root &&
+           it->first.second.compare(0, prefix.size(), prefix) == 0) {
+        it = r.keys.erase(it);
     }
+    // The parent stays, as it would had it been created on its own.
+    const std::size_t slash = path.rfind(u'\\');
+    if (slash != std::u16string::npos) r.keys[{root, path.substr(0, slash)}];
 }
 
 void SetValue(HKEY root, const std::u16string& key, const std::u16string& name, std::uint32_t type,

@@ -49,6 +49,27 @@ void DestroyWindowLocked(const std::shared_ptr<Window>& window) {
     Reevaluate();
 }
 
+void MessageLog::Add(MessageRecord record) {
+    if (head_.size() < kHead) {
+        head_.push_back(std::move(record));
+    } else if (tail_.size() < kTail) {
+        tail_.push_back(std::move(record));
+    } else {
+        tail_[next_] = std::move(record);
+        next_ = (next_ + 1) % kTail;
+        ++dropped_;
+    }
+}
+
+std::vector<MessageRecord> MessageLog::Records() const {
+    std::vector<MessageRecord> all;
+    all.reserve(head_.size() + tail_.size());
+    all.insert(all.end(), head_.begin(), head_.end());
+    all.insert(all.end(), tail_.begin() + static_cast<std::ptrdiff_t>(next_), tail_.end());
+    all.insert(all.end(), tail_.begin(), tail_.begin() + static_cast<std::ptrdiff_t>(next_));
+    return all;
+}
+
 }  // namespace plat::sim::core
 
 namespace plat {
@@ -61,8 +82,8 @@ constexpr std::uint32_t kMinimumTimerPeriodMs = 10;
 
 void RecordLocked(const Window& window, std::uint32_t message, WPARAM wParam, LPARAM lParam,
                   bool sent) {
-    S().delivered.push_back(sim::MessageRecord{NowLocked(), HandleOf<WindowObject>(window.id),
-                                               window.className, message, wParam, lParam, sent});
+    S().delivered.Add(sim::MessageRecord{NowLocked(), HandleOf<WindowObject>(window.id),
+                                         window.className, message, wParam, lParam, sent});
 }
 
 // Runs the window's procedure on the calling thread (its owner) without the lock.
@@ -413,7 +434,12 @@ HWND AddForeignWindow(const std::u16string& className, const std::u16string& tit
 
 std::vector<MessageRecord> DeliveredMessages() {
     Lock lock(Dev().mutex);
-    return S().delivered;
+    return S().delivered.Records();
+}
+
+std::uint64_t DroppedMessages() {
+    Lock lock(Dev().mutex);
+    return S().delivered.Dropped();
 }
 
 std::vector<WindowInfo> Windows() {

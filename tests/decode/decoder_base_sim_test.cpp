@@ -27,7 +27,8 @@ TEST(DecoderBaseSimTest, APixelBufferThatCannotBeCreatedFailsTheOperation) {
     CImgInfo image;
     FrameList frames = nullptr;
     EXPECT_EQ(decoder.DecodeFramesByPercent(&source, &image, &frames, 100), 0);
-    EXPECT_EQ(decoder.calls, (Calls{"info", "frame 0", "decode 0", "frame 1", "release"}));
+    // Found out before any frame is decoded.
+    EXPECT_EQ(decoder.calls, (Calls{"info", "frame 0", "frame 1", "release"}));
     test::ExpectError(decoder.lastError, ErrorOutOfMemory, 3003, 122, 530);
     plat::sim::FailBitmapsAbove(0);
     EXPECT_EQ(plat::sim::Live().gdiObjects, gdiBefore) << "bitmaps left behind";

@@ -178,6 +178,21 @@ TEST_F(DeviceTest, DeliveredMessagesSayHowAndWhenTheyCame) {
     }
 }
 
+TEST_F(DeviceTest, TheMessageRecordKeepsItsFirstAndLatestMessagesAndStaysBounded) {
+    // A long show sends its window a message on every pass; the record must not grow with it.
+    HWND window = MakeWindow(u"observed");
+    constexpr std::uint64_t kSent = 50000;
+    for (std::uint64_t i = 1; i <= kSent; ++i) plat::SendMessage(window, plat::WM_USER, i, 0);
+    const auto delivered = plat::sim::DeliveredMessages();
+    const std::uint64_t total = kSent + 1;  // and WM_CREATE
+    EXPECT_EQ(delivered.size(), 4096u + 16384u);
+    EXPECT_EQ(plat::sim::DroppedMessages(), total - delivered.size());
+    EXPECT_EQ(delivered.front().message, plat::WM_CREATE);
+    EXPECT_EQ(delivered[4095].wParam, 4095u);
+    EXPECT_EQ(delivered[4096].wParam, kSent - 16384 + 1);
+    EXPECT_EQ(delivered.back().wParam, kSent);
+}
+
 TEST_F(DeviceTest, WindowsAreRecordedAsCreated) {
     HWND owner = MakeWindow(u"owner");
     HWND window = plat::CreateWindowEx(0x60000008, kTestClass, u"StartUpAnimation", 0x10000000, 0,

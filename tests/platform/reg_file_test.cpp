@@ -140,6 +140,35 @@ TEST_F(RegFileTest, DeletionsRemoveKeysWithTheirSubkeysAndSingleValues) {
     EXPECT_EQ(String(HKEY_ROOT_LOCAL_MACHINE, u"Software\\Keep", u"Stays"), u"2");
 }
 
+TEST_F(RegFileTest, AKeyThousandsOfLevelsDeepHasEveryAncestorAndGoesWithThem) {
+    // Deep paths once cost a stored copy of every ancestor's path (quadratic in the depth).
+    constexpr int kDepth = 20000;
+    std::u16string path = u"Software";
+    for (int i = 0; i < kDepth; ++i) path += u"\\k";
+    std::string keyPath = "HKEY_LOCAL_MACHINE\\Software";
+    for (int i = 0; i < kDepth; ++i) keyPath += "\\k";
+    ASSERT_TRUE(Load("REGEDIT4\n[" + keyPath + "]\n\"Deep\"=\"yes\"\n"));
+    EXPECT_EQ(String(HKEY_ROOT_LOCAL_MACHINE, path.c_str(), u"Deep"), u"yes");
+    const std::u16string parent = path.substr(0, path.size() - 2);
+    plat::HKEY key = nullptr;
+    ASSERT_EQ(plat::RegOpenKeyEx(HKEY_ROOT_LOCAL_MACHINE, parent.c_str(), 0, 0, &key),
+              plat::ERROR_SUCCESS);
+    plat::RegCloseKey(key);
+
+    // Deleting the deepest key keeps its parent; deleting an ancestor takes the whole chain.
+    ASSERT_TRUE(Load("REGEDIT4\n[-" + keyPath + "]\n"));
+    EXPECT_EQ(String(HKEY_ROOT_LOCAL_MACHINE, path.c_str(), u"Deep"), u"<missing>");
+    ASSERT_EQ(plat::RegOpenKeyEx(HKEY_ROOT_LOCAL_MACHINE, parent.c_str(), 0, 0, &key),
+              plat::ERROR_SUCCESS);
+    plat::RegCloseKey(key);
+    ASSERT_TRUE(Load("REGEDIT4\n[-HKEY_LOCAL_MACHINE\\Software\\k]\n"));
+    EXPECT_EQ(plat::RegOpenKeyEx(HKEY_ROOT_LOCAL_MACHINE, parent.c_str(), 0, 0, &key),
+              plat::ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(plat::RegOpenKeyEx(HKEY_ROOT_LOCAL_MACHINE, u"Software", 0, 0, &key),
+              plat::ERROR_SUCCESS);
+    plat::RegCloseKey(key);
+}
+
 // Each malformed file: the line the message must name and a word of what it must say. The
 // first lines of every file are valid and set a value, which must not be loaded.
 struct Malformed {

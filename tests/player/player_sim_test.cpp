@@ -50,6 +50,30 @@ TEST_F(PlayerSim, DecodesAtTheFirstScaleThatFits) {
     ExpectAllReleased();
 }
 
+TEST_F(PlayerSim, FramesDeclaringMoreThanThePictureCostOnlyThePicture) {
+    // 240 x 320 picture whose two frames declare 65535 x 65535 and hold one pixel of data: only
+    // their part inside the picture is decoded, at full size, in far less than a megabyte.
+    std::vector<std::uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 240, 0, 64, 1, 0x80, 0, 0,
+                                     0,   0,   0,   255, 0,   0};
+    for (int frame = 0; frame < 2; ++frame) {
+        // Descriptor, code size 2, then clear, index 1, end as 3-bit codes.
+        gif.insert(gif.end(), {0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 2, 2, 0x4C, 0x01, 0});
+    }
+    gif.push_back(0x3B);
+    plat::sim::SetBitmapMemoryLimit(1 << 20);
+    AnimationPlayer player;
+    player.AttachWindow(window_);
+    const bool loaded = player.Load(folder_->Put("large-frames.gif", gif).c_str());
+    plat::sim::SetBitmapMemoryLimit(0);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(player.decodeScale, 1.0);
+    EXPECT_EQ(player.frames[0]->image.width, 240);
+    EXPECT_EQ(player.frames[0]->image.height, 320);
+    EXPECT_EQ(player.frames[1]->image.colorBits[0], 1);  // the one pixel
+    player.Destroy();
+    ExpectAllReleased();
+}
+
 TEST_F(PlayerSim, PlayingTwiceStartsOneThreadAndStopEndsIt) {
     AnimationPlayer player;
     EXPECT_FALSE(player.Play(false));  // nothing loaded

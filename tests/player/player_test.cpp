@@ -47,6 +47,27 @@ TEST_F(Player, FailedLoadsKeepOrDropThePictureAsTheyShould) {
     ExpectAllReleased();
 }
 
+TEST_F(Player, AFileChangedBetweenItsTwoReadsIsNotLoaded) {
+    // The description is read first, the frames second; a file replaced in between must not
+    // leave a frame list that the description does not describe.
+    const std::vector<std::vector<std::uint8_t>> replacements = {
+        MakeGif(4, 2, {SolidFrame(0, 0, 4, 2, 'R')}),                              // fewer frames
+        MakeGif(4, 2, std::vector<showtest::GifFrame>(5, SolidFrame(0, 0, 4, 2, 'G'))),  // more
+        MakeGif(6, 2, std::vector<showtest::GifFrame>(3, SolidFrame(0, 0, 6, 2, 'B'))),  // larger
+    };
+    for (const auto& replacement : replacements) {
+        AnimationPlayer player;
+        player.AttachWindow(window_);
+        const std::u16string path = Picture(4, 2, 3);
+        ASSERT_TRUE(player.LoadImageInfo(path.c_str()));
+        folder_->Put("p" + std::to_string(pictures_) + ".gif", replacement);
+        EXPECT_FALSE(player.LoadFrames(path.c_str()));
+        EXPECT_EQ(player.frames, nullptr);
+        player.Destroy();
+    }
+    ExpectAllReleased();
+}
+
 TEST_F(Player, LoadRecordsThePictureDescriptionAndPalette) {
     AnimationPlayer player;
     player.AttachWindow(window_);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "gif_builder.h"
 #include "platform/sim/device.h"
 #include "preview/app.h"
@@ -121,7 +123,30 @@ TEST(EndToEnd, AnEndRequestEndsTheShowAtTheWindowsNextTimerTick) {
     EXPECT_LE(frames[frames.size() - 1]["composedAtMs"].get<double>(), 3000);
 }
 
-TEST(EndToEnd, AMemoryLimitMakesTheDeviceDecodeAtReducedSize) {
+TEST(EndToEnd, TheMemoryVerdictOfTheAnalysisIsWhatTheDeviceDoes) {
+    // Around the edges of the decode ladder: frames and surfaces at full size and at 1/2, one
+    // byte short of each, where the device stops at a scale and then cannot start drawing.
+    PictureReport sample = SampleReport();
+    const std::uint64_t full = sample.memory[0].bitmapBytes, half = sample.memory[1].bitmapBytes;
+    ASSERT_LT(half + 1024, sample.memory[0].frameBytes);
+    for (std::uint64_t limit : {full, full - 1, half + 1024, half - 1}) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        PictureReport predicted = SampleReport(limit);
+        ScratchFolder dir;
+        RunResult r = RunPreviewProgram({"--memory-limit", std::to_string(limit)}, dir.path());
+        EXPECT_EQ(r.exitCode, predicted.DeviceShowsAnimation() ? 0 : 1) << r.out << r.err;
+        Json timeline = ReadJson(dir / "preview/timeline.json");
+        EXPECT_EQ(timeline["end"]["deviceShowedNothing"].get<bool>(),
+                  !predicted.DeviceShowsAnimation());
+        if (predicted.DeviceShowsAnimation()) {
+            EXPECT_EQ(timeline["decodeScale"].get<double>(), predicted.decodeScale);
+            EXPECT_TRUE(timeline["decodeScaleObserved"].get<bool>()) << "read off the device";
+            EXPECT_EQ(timeline["frames"].size(), 40u);
+        }
+    }
+}
+
+TEST(EndToEnd, AReducedShowIsTheFullShowSampledOnTheGrid) {
     PictureReport sample = SampleReport();
     const std::uint64_t limit = sample.memory[1].frameBytes + sample.surfaceBytes + 1024;
     ASSERT_LT(limit, sample.memory[0].frameBytes + sample.surfaceBytes);
@@ -131,8 +156,33 @@ TEST(EndToEnd, AMemoryLimitMakesTheDeviceDecodeAtReducedSize) {
     EXPECT_NE(r.out.find("at 1/2 size"), std::string::npos) << r.out;
     Json timeline = ReadJson(dir / "preview/timeline.json");
     EXPECT_EQ(timeline["decodeScale"].get<double>(), 0.5);
-    EXPECT_TRUE(timeline["decodeScaleObserved"].get<bool>()) << "read off the device's memory";
-    EXPECT_EQ(timeline["frames"].size(), 40u);
+    ASSERT_EQ(timeline["frames"].size(), 40u);
+
+    // The sample changes rectangles at odd offsets with transparency and disposal to the state
+    // before: every frame of the reduced show is the full-size show's frame sampled on the
+    // even rows and columns and doubled, exactly.
+    ASSERT_EQ(RunPreviewProgram({"--out", "full"}, dir.path()).exitCode, 0);
+    Json fullTimeline = ReadJson(dir / "full/timeline.json");
+    ASSERT_EQ(fullTimeline["frames"].size(), 40u);
+    for (std::size_t i = 0; i < 40; ++i) {
+        RgbImage reduced;
+        RgbImage full;
+        std::string error;
+        ASSERT_TRUE(ReadPng(dir / ("preview/" + timeline["frames"][i]["file"].get<std::string>()),
+                            &reduced, &error))
+            << error;
+        ASSERT_TRUE(ReadPng(dir / ("full/" + fullTimeline["frames"][i]["file"].get<std::string>()),
+                            &full, &error))
+            << error;
+        RgbImage sampled(full.width, full.height);
+        for (int y = 0; y < full.height; ++y) {
+            for (int x = 0; x < full.width; ++x) {
+                std::copy(full.At(x / 2 * 2, y / 2 * 2), full.At(x / 2 * 2, y / 2 * 2) + 3,
+                          sampled.At(x, y));
+            }
+        }
+        EXPECT_TRUE(reduced == sampled) << "frame " << i;
+    }
 }
 
 TEST(EndToEnd, ASingleFramePictureShowsNothingAndIsEndedAfterFiveSeconds) {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "decode/decoder.h"
+#include "decode/memory_source.h"
 #include "gif_builder.h"
 #include "platform/sim/device.h"
 #include "preview/app.h"
@@ -47,7 +49,7 @@ TEST_F(PictureReportTest, AWellMadeAnimationGetsNoWarningAndItsFramesAsTheDecode
     Bytes gif = GifBuilder(20, 10)
                     .Control(50, 1)
                     .Image(0, 0, 20, 10, 1)
-                    .Control(100, 2, 3)
+                    .Control(2, 2, 3)
                     .Image(4, 2, 8, 6, 3)
                     .Trailer()
                     .Build();
@@ -59,7 +61,7 @@ TEST_F(PictureReportTest, AWellMadeAnimationGetsNoWarningAndItsFramesAsTheDecode
     ASSERT_EQ(r.frames.size(), 2u);
     const FrameReport& f = r.frames[1];
     EXPECT_EQ(std::make_tuple(f.left, f.top, f.width, f.height), std::make_tuple(4, 2, 8, 6));
-    EXPECT_EQ(f.delayCs, 100);
+    EXPECT_EQ(f.delayCs, 2);
     EXPECT_EQ(f.disposal, 2);
     EXPECT_EQ(f.transparentIndex, 3);
     EXPECT_TRUE(f.hasControlExtension);
@@ -71,12 +73,17 @@ TEST_F(PictureReportTest, AWellMadeAnimationGetsNoWarningAndItsFramesAsTheDecode
 TEST_F(PictureReportTest, EachProblemOfAPictureGetsItsWarning) {
     Bytes truncated = TwoFrames(16, 16);
     truncated.resize(truncated.size() - 6);  // cut inside the second frame's data
-    Bytes undefinedCode = GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Control(10).Build();
     // Second image: LZW data whose first code after the clear code (4) is 7, which is not
-    // defined yet: 3-bit codes 100, 111 packed from the low bit.
-    for (int b : {0x2C, 0, 0, 0, 0, 8, 0, 8, 0, 0, /*code size*/ 2, /*block*/ 1, 0x3C, 0, 0x3B}) {
-        undefinedCode.push_back(static_cast<std::uint8_t>(b));
-    }
+    // defined yet: 3-bit codes 100, 111 packed from the low bit. On a 16x16 screen every scale
+    // keeps a pixel of it; on an 8x8 one the 1/16 scale keeps none and decodes nothing.
+    auto undefinedCode = [](int side) {
+        Bytes gif = GifBuilder(side, side).Control(10).Image(0, 0, side, side, 1).Control(10).Build();
+        for (int b : {0x2C, 0, 0, 0, 0, side, 0, side, 0, 0, /*code size*/ 2, /*block*/ 1, 0x3C, 0,
+                      0x3B}) {
+            gif.push_back(static_cast<std::uint8_t>(b));
+        }
+        return gif;
+    };
     Bytes junkAfterFrame =
         GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Control(10).Image(0, 0, 8, 8, 2).Build();
     junkAfterFrame.push_back(0x00);
@@ -123,7 +130,8 @@ TEST_F(PictureReportTest, EachProblemOfAPictureGetsItsWarning) {
          240, 320, 0, "shows through them"},
         {"singleFrame", GifBuilder(8, 8).Control(10).Image(0, 0, 8, 8, 1).Trailer().Build(), 240,
          320, 0, "shows nothing"},
-        {"undecodable", undefinedCode, 240, 320, 0, "46024"},
+        {"undecodable", undefinedCode(16), 240, 320, 0, "46024"},
+        {"reducedScale", undefinedCode(8), 240, 320, 0, "only the white background"},
         {"notGif", png, 240, 320, 0, "a PNG picture"},
         {"truncated", truncated, 240, 320, 0, "cut short"},
         {"unknownData", junkAfterFrame, 240, 320, 0, "stops reading there"},
@@ -172,7 +180,7 @@ TEST_F(PictureReportTest, EachProblemOfAPictureGetsItsWarning) {
              .Image(0, 0, 240, 320, 1)
              .Trailer()
              .Build(),
-         240, 320, 1024, "even at 1/16"},
+         240, 320, 1024, "at 1/16 size the frames need"},
     };
     for (const Case& c : cases) {
         PictureReport r = Analyse(c.gif, c.w, c.h, c.limit);
@@ -193,34 +201,203 @@ TEST_F(PictureReportTest, APictureThatCannotBeShownIsNotReportedAsAnAnimation) {
 }
 
 TEST_F(PictureReportTest, FrameMemoryAtEachScaleFollowsTheDecodersSizing) {
-    // A full 240x320 frame and a 10x10 one: each scale takes the picture to ScaleSize and each
-    // frame to region * target / picture, rows rounded up to 4 bytes.
+    // A full 240x320 frame, a 10x10 one, one at odd offsets and one partly outside the picture:
+    // each scale takes the picture to ScaleSize and each frame to the grid pixels of its part
+    // inside the picture, rows rounded up to 4 bytes, exactly what the player's decode makes.
     Bytes gif = GifBuilder(240, 320)
                     .Control(10)
                     .Image(0, 0, 240, 320, 1)
                     .Control(10)
                     .Image(0, 0, 10, 10, 2)
+                    .Control(10)
+                    .Image(61, 33, 7, 5, 2)
+                    .Control(10)
+                    .Image(230, 300, 40, 40, 2)
                     .Trailer()
                     .Build();
     PictureReport r = Analyse(gif);
-    struct Row {
-        double scale;
-        int width, height;
-        std::uint64_t bytes;
-    };
-    const Row expected[] = {
-        {1.0, 240, 320, 76800 + 12 * 10}, {0.5, 120, 160, 19200 + 8 * 5},
-        {0.25, 60, 80, 4800 + 4 * 2},     {0.125, 30, 40, 32 * 40 + 4 * 1},
-        {0.0625, 15, 20, 16 * 20 + 0},
-    };
+    const double scales[] = {1.0, 0.5, 0.25, 0.125, 0.0625};
+    // The first two frames alone, as worked out by hand.
+    const std::uint64_t firstTwo[] = {76800 + 12 * 10, 19200 + 8 * 5, 4800 + 4 * 3,
+                                      32 * 40 + 4 * 2, 16 * 20 + 4 * 1};
     ASSERT_EQ(r.memory.size(), 5u);
     for (std::size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(r.memory[i].scale, expected[i].scale);
-        EXPECT_EQ(r.memory[i].targetWidth, expected[i].width);
-        EXPECT_EQ(r.memory[i].targetHeight, expected[i].height);
-        EXPECT_EQ(r.memory[i].frameBytes, expected[i].bytes) << "scale " << expected[i].scale;
+        SCOPED_TRACE(scales[i]);
+        const br::Size target = br::ScaleSize(240, 320, scales[i], 0);
+        EXPECT_EQ(r.memory[i].scale, scales[i]);
+        EXPECT_EQ(r.memory[i].targetWidth, target.cx);
+        EXPECT_EQ(r.memory[i].targetHeight, target.cy);
+        EXPECT_EQ(br::FrameBufferBytes(br::Rect(0, 0, 240, 320), 240, 320, target.cx, target.cy) +
+                      br::FrameBufferBytes(br::Rect(0, 0, 10, 10), 240, 320, target.cx, target.cy),
+                  firstTwo[i]);
+
+        br::MemorySource source(gif);
+        source.size = static_cast<std::uint32_t>(gif.size());
+        br::CImgDecoder2 decoder;
+        br::CImgInfo image;
+        br::FrameList frames = nullptr;
+        const br::TargetSize size{target.cx, target.cy};
+        const br::Rect picture(0, 0, 240, 320);
+        ASSERT_EQ(decoder.DecodeFramesToSize(&source, &image, &frames, &size, &picture), 1);
+        std::uint64_t decoded = 0;
+        for (int f = 0; f < 4; ++f) {
+            const br::CImgData& d = frames[f]->image;
+            decoded += static_cast<std::uint64_t>(d.width + d.rowPadding) * d.height;
+            delete frames[f];
+        }
+        br::FreeFrameList(frames, 4);
+        EXPECT_EQ(r.memory[i].frameBytes, decoded);
     }
     EXPECT_EQ(r.surfaceBytes, 2u * 240 * 320 * 3);
+}
+
+TEST_F(PictureReportTest, OneMemoryVerdictFollowsTheDecodeLadderAndNamesTheLimitsThatWork) {
+    // 3 frames of 480x640 on a 240x320 screen: 921,600 bytes of frames at full size, 230,400 at
+    // 1/2, 3,840 at 1/16; the drawing surfaces take 460,800. A larger limit can be worse: just
+    // above the full-size frames the device stops at full size and the surfaces no longer fit.
+    const Bytes gif = GifBuilder(480, 640)
+                          .Control(10)
+                          .Image(0, 0, 480, 640, 1)
+                          .Control(10)
+                          .Image(0, 0, 480, 640, 2)
+                          .Control(10)
+                          .Image(0, 0, 480, 640, 3)
+                          .Trailer()
+                          .Build();
+    struct Case {
+        std::uint64_t limit;
+        std::size_t largestBitmap;  // 0: the device's own ceiling
+        double scale;
+        bool shows;
+        const char* id;  // the one memory warning, or ""
+        const char* says;
+    };
+    const Case cases[] = {
+        {0, 0, 1.0, true, "", ""},
+        {1382400, 0, 1.0, true, "", ""},
+        {1382399, 0, 1.0, false, "surfacesDontFit", "691,200 bytes to 921,599 bytes"},
+        {921599, 0, 0.5, true, "reducedScale", "at least 1,382,400 bytes"},
+        {691199, 0, 0.5, false, "surfacesDontFit", "1,382,400 bytes or more"},
+        {3000, 0, 0, false, "noScaleFits", "3,840 bytes, more than the 3,000 bytes"},
+        // One frame at full size is larger than any bitmap the device makes.
+        {0, 300000, 0.5, true, "reducedScale", "more than the largest bitmap the device makes"},
+    };
+    const std::vector<std::string> memoryIds = {"surfacesDontFit", "reducedScale", "noScaleFits"};
+    for (const Case& c : cases) {
+        plat::sim::FailBitmapsAbove(c.largestBitmap);
+        PictureReport r = Analyse(gif, 240, 320, c.limit);
+        SCOPED_TRACE("limit " + std::to_string(c.limit));
+        EXPECT_EQ(r.decodeScale, c.scale);
+        EXPECT_EQ(r.DeviceShowsAnimation(), c.shows);
+        std::vector<const Warning*> memory;
+        for (const Warning& w : r.warnings) {
+            if (std::find(memoryIds.begin(), memoryIds.end(), w.id) != memoryIds.end()) {
+                memory.push_back(&w);
+            }
+        }
+        ASSERT_EQ(memory.size(), *c.id ? 1u : 0u) << ::testing::PrintToString(Ids(r));
+        if (*c.id) {
+            EXPECT_EQ(memory[0]->id, c.id);
+            EXPECT_NE((memory[0]->text + memory[0]->fix).find(c.says), std::string::npos)
+                << memory[0]->text << " / " << memory[0]->fix;
+        }
+    }
+    plat::sim::FailBitmapsAbove(0);
+
+    // Everything the device holds per frame counts, not only pixels: 10,000 one-pixel frames.
+    GifBuilder many(1, 1);
+    for (int i = 0; i < 10000; ++i) many.Control(10).Image(0, 0, 1, 1, 1);
+    PictureReport r = Analyse(many.Trailer().Build(), 240, 320, 600000);
+    EXPECT_EQ(r.memory[0].frameHeapBytes, 10000 * (kFramePaletteBytes + kFrameRecordBytes));
+    EXPECT_EQ(r.memory[0].totalBytes, r.memory[0].bitmapBytes + r.memory[0].frameHeapBytes);
+    EXPECT_NE(std::find(Ids(r).begin(), Ids(r).end(), "frameOverhead"), Ids(r).end());
+}
+
+TEST_F(PictureReportTest, TimesOnScreenFollowTheTwentyMillisecondPasses) {
+    auto constant = [](int frames, int delayCs) {
+        GifBuilder gif(8, 8);
+        for (int i = 0; i < frames; ++i) gif.Control(delayCs).Image(0, 0, 8, 8, 1 + i % 3);
+        return gif.Trailer().Build();
+    };
+    struct Case {
+        Bytes gif;
+        std::vector<std::uint32_t> onScreen;
+        std::vector<std::string> timingIds;
+    };
+    const Case cases[] = {
+        // 30 ms delays land on 0, 60, 80, 120, 140 ms: frames alternate 20 and 40 ms.
+        {constant(5, 3), {60, 20, 40, 20, 20}, {"judder", "lastFrameBarelySeen"}},
+        // Multiples of 20 ms keep their delays (the first frame waits one extra pass).
+        {constant(5, 4), {60, 40, 40, 40, 20}, {"lastFrameBarelySeen"}},
+        // 10 ms delays: one frame per pass, twice as slow as the file says.
+        {constant(30, 1), {}, {"slowerThanDelays"}},
+        // A last frame of 20 ms is seen as long as it asks.
+        {constant(3, 2), {40, 20, 20}, {}},
+    };
+    const std::vector<std::string> timing = {"judder", "slowerThanDelays", "lastFrameBarelySeen"};
+    for (const Case& c : cases) {
+        PictureReport r = Analyse(c.gif);
+        std::vector<std::uint32_t> onScreen;
+        for (const FrameReport& f : r.frames) onScreen.push_back(f.onScreenMs);
+        if (!c.onScreen.empty()) {
+            EXPECT_EQ(onScreen, c.onScreen);
+        }
+        std::vector<std::string> ids;
+        for (const std::string& id : Ids(r)) {
+            if (std::find(timing.begin(), timing.end(), id) != timing.end()) ids.push_back(id);
+        }
+        EXPECT_EQ(ids, c.timingIds) << FormatReportText(r);
+    }
+}
+
+// Counts the decoder's reads and seeks.
+class CountingSource : public br::MemorySource {
+  public:
+    explicit CountingSource(const Bytes& bytes) : MemorySource(bytes) {
+        size = static_cast<std::uint32_t>(bytes.size());
+    }
+    std::uint32_t Read(void* buffer, std::uint32_t count) override {
+        ++calls;
+        return MemorySource::Read(buffer, count);
+    }
+    void Seek(std::int32_t offset, std::int32_t origin) override {
+        ++calls;
+        MemorySource::Seek(offset, origin);
+    }
+    std::uint64_t calls = 0;
+};
+
+TEST_F(PictureReportTest, TheAnalysisReadsTheStreamAFewTimesWhateverItsFrameCount) {
+    GifBuilder many(4, 4);
+    for (int i = 0; i < 5000; ++i) many.Control(2).Image(0, 0, 4, 4, 1 + i % 3);
+    const Bytes gif = many.Trailer().Build();
+    CountingSource source(gif);
+    PictureReport r = AnalysePicture("many.gif", gif, 240, 320, 0, &source);
+    ASSERT_EQ(r.frames.size(), 5000u);
+    EXPECT_TRUE(r.decodable);
+    // Describing each frame by a parse of its own read the headers 5,000 times over: about
+    // 5,000 * 5,000 * 6 calls.
+    EXPECT_LT(source.calls, 100u * 5000) << source.calls;
+}
+
+TEST_F(PictureReportTest, TheAnalysisNeedsNoMoreBitmapMemoryThanOneOfTheDevicesFrames) {
+    // Full-size frames of 1,000x1,000 with a 300,000-byte limit: the device decodes at 1/4
+    // (63,000 bytes a frame), and the analysis must get by with the memory of one such frame.
+    const Bytes gif = TwoFrames(1000, 1000);
+    plat::sim::SetBitmapMemoryLimit(63000);
+    PictureReport r = Analyse(gif, 240, 320, 300000);
+    plat::sim::SetBitmapMemoryLimit(0);
+    EXPECT_EQ(r.decodeScale, 0.25);
+    EXPECT_TRUE(r.decodable) << r.errorText;
+    EXPECT_EQ(r.memory[0].frameBytes, 2000000u) << "reported, not decoded";
+}
+
+TEST(ShutdownSound, ALongSoundIsReportedAsHoldingUpTheShutdown) {
+    EXPECT_TRUE(ShutdownSoundWarning(3000, 2480).id.empty());
+    const Warning w = ShutdownSoundWarning(36000000, 2480);
+    EXPECT_EQ(w.id, "longShutdownSound");
+    EXPECT_NE(w.text.find("10 h"), std::string::npos) << w.text;
+    EXPECT_NE(w.text.find("window closed at 2,480 ms"), std::string::npos) << w.text;
 }
 
 TEST(CompositionTimes, FramesArriveOnThePassThatFirstSeesTheirDueTime) {

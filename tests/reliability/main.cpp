@@ -4,6 +4,7 @@
 //   bootreel-reliability corruption [--count N] [--seed S] [--corpus DIR]...
 //   bootreel-reliability load [--count N] [--seed S]
 //   bootreel-reliability boot-timing [--count N] [--seed S]
+//   bootreel-reliability hostile
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +15,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s truncation|corruption|load|boot-timing [options]\n",
+        std::fprintf(stderr, "usage: %s truncation|corruption|load|boot-timing|hostile [options]\n",
                      argv[0]);
         return 2;
     }
@@ -63,6 +64,8 @@ int main(int argc, char** argv) {
             summary = reliability::RunLoad(count, seed);
         } else if (run == "boot-timing") {
             summary = reliability::RunBootTiming(count, seed);
+        } else if (run == "hostile") {
+            summary = reliability::RunHostile();
         } else {
             std::fprintf(stderr, "unknown run %s\n", run.c_str());
             return 2;

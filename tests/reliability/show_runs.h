@@ -116,5 +116,9 @@ RunSummary RunLoad(long count, std::uint32_t seed);
 // moments: before the call, while the window opens and the picture decodes, between frames,
 // after the last frame.
 RunSummary RunBootTiming(long count, std::uint32_t seed);
+// Pictures of at most 64 KB that declare huge or countless frames, loaded by the player with the
+// device's bitmap memory: time, bitmap memory and peak resident memory of each load; a load over
+// 2 s or over the device's memory fails (hostile.cpp).
+RunSummary RunHostile();
 
 }  // namespace reliability

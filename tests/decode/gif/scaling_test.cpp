@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <random>
 
 #include "decode/gif/gif_decoder.h"
 #include "decode/memory_source.h"
@@ -84,6 +85,88 @@ TEST(GifScaling, InterlacedAndPlainStorageGiveIdenticalBuffersAtEveryScaleAndCli
     const giftest::Result one = giftest::Decode(OneFrame(30, 20, image));
     ASSERT_TRUE(one.ok);
     EXPECT_EQ(one.frames[0].pixels, image.pixels);
+}
+
+// Decoded for a reduced picture, every frame holds exactly the grid pixels inside its part of
+// the picture, and each is the pixel a full-size decode has there: the same picture pixels
+// for every frame, whatever its offset, storage, colour table or overhang.
+TEST(GifScaling, ReducedFramesHoldThePicturesGridPixelsOfTheirRectangle) {
+    std::mt19937 random(12);
+    auto uniform = [&random](std::int32_t low, std::int32_t high) {
+        return std::uniform_int_distribution<std::int32_t>(low, high)(random);
+    };
+    for (int round = 0; round < 150; ++round) {
+        const std::int32_t width = uniform(1, 70);
+        const std::int32_t height = uniform(1, 70);
+        GifWriter writer(width, height, 8);
+        for (int f = uniform(1, 4); f > 0; --f) {
+            ImageSpec image;
+            image.left = uniform(0, width - 1);
+            image.top = uniform(0, height - 1);
+            image.width = uniform(1, width - image.left + 5);  // partly outside at times
+            image.height = uniform(1, height - image.top + 5);
+            image.interlaced = uniform(0, 1) == 1;
+            image.localTableBits = uniform(0, 1) * 8;
+            for (std::int32_t i = 0; i < image.width * image.height; ++i)
+                image.pixels.push_back(static_cast<std::uint8_t>(uniform(0, 255)));
+            writer.Image(image);
+        }
+        const Bytes gif = writer.Finish();
+        const br::Rect picture(0, 0, width, height);
+        const br::TargetSize fullSize{width, height};
+        const giftest::Result full = giftest::Decode(gif, 0, &fullSize, &picture);
+        ASSERT_TRUE(full.ok);
+
+        std::vector<br::TargetSize> targets;
+        for (double scale : {0.5, 0.25, 0.125, 0.0625}) {
+            const br::Size size = br::ScaleSize(width, height, scale, 0);
+            if (size.cx > 0 && size.cy > 0) targets.push_back({size.cx, size.cy});
+        }
+        targets.push_back({uniform(1, 2 * width), uniform(1, 2 * height)});
+        for (const br::TargetSize& target : targets) {
+            const giftest::Result reduced = giftest::Decode(gif, 0, &target, &picture);
+            ASSERT_TRUE(reduced.ok);
+            ASSERT_EQ(reduced.frames.size(), full.frames.size());
+            for (std::size_t f = 0; f < full.frames.size(); ++f) {
+                SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " to " +
+                             std::to_string(target.width) + "x" + std::to_string(target.height) +
+                             ", frame " + giftest::Describe(full.frames[f].rect));
+                br::Rect region;
+                region.Intersect(full.frames[f].rect, picture);
+                const br::Rect grid =
+                    br::GridRect(region, width, height, target.width, target.height);
+                const giftest::Frame& frame = reduced.frames[f];
+                ASSERT_EQ(frame.width, grid.Width());
+                ASSERT_EQ(frame.height, grid.Height());
+                for (std::int32_t y = 0; y < frame.height; ++y) {
+                    const std::int32_t pictureY = (grid.top + y) * height / target.height;
+                    for (std::int32_t x = 0; x < frame.width; ++x) {
+                        const std::int32_t pictureX = (grid.left + x) * width / target.width;
+                        ASSERT_TRUE(region.left <= pictureX && pictureX < region.right &&
+                                    region.top <= pictureY && pictureY < region.bottom);
+                        const std::uint8_t expected =
+                            full.frames[f].pixels[static_cast<std::size_t>(
+                                (pictureY - region.top) * region.Width() + pictureX - region.left)];
+                        ASSERT_EQ(frame.pixels[static_cast<std::size_t>(y * frame.width + x)],
+                                  expected)
+                            << "at " << x << ", " << y;
+                    }
+                }
+                // No grid pixel of the region is left out: the reduced pixels on either side
+                // show picture pixels outside it.
+                if (!grid.IsEmpty()) {
+                    EXPECT_TRUE(grid.left == 0 ||
+                                (grid.left - 1) * width / target.width < region.left);
+                    EXPECT_TRUE(grid.top == 0 ||
+                                (grid.top - 1) * height / target.height < region.top);
+                    EXPECT_TRUE(grid.right == target.width ||
+                                grid.right * width / target.width >= region.right);
+                    EXPECT_TRUE(grid.bottom == target.height ||
+                                grid.bottom * height / target.height >= region.bottom);
+                }
+            }
+        }
+    }
 }
 
 TEST(GifScaling, AClipThatMissesTheFrameReadsAndWritesNothing) {
