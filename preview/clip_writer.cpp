@@ -168,7 +168,8 @@ struct ClipWriter::State {
             float peak = 0;
             for (int c = 0; c < kChannels; ++c) peak = std::max(peak, std::fabs(planes[c][i]));
             const auto bucket = static_cast<std::size_t>((samplesQueued + i) / bucketSamples);
-            if (bucket < peaks.size()) peaks[bucket] = std::max(peaks[bucket], std::min(peak, 1.0f));
+            if (bucket < peaks.size())
+                peaks[bucket] = std::max(peaks[bucket], std::min(peak, 1.0f));
         }
         if (av_audio_fifo_write(fifo, reinterpret_cast<void**>(planes), count) != count) {
             *error = "out of memory encoding the sound of " + path;
@@ -239,8 +240,7 @@ bool ClipWriter::State::QueueSound(const SoundPlacement& sound, std::int64_t unt
     const int stream = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (stream < 0 || !codec) return fail("no sound in it that FFmpeg can decode");
     decoder = avcodec_alloc_context3(codec);
-    if (!decoder ||
-        avcodec_parameters_to_context(decoder, input->streams[stream]->codecpar) < 0 ||
+    if (!decoder || avcodec_parameters_to_context(decoder, input->streams[stream]->codecpar) < 0 ||
         (r = avcodec_open2(decoder, codec, nullptr)) < 0) {
         return fail("cannot open its decoder");
     }
@@ -266,10 +266,9 @@ bool ClipWriter::State::QueueSound(const SoundPlacement& sound, std::int64_t unt
         for (auto& o : out) o.resize(static_cast<std::size_t>(room));
         std::uint8_t* planes[kChannels] = {reinterpret_cast<std::uint8_t*>(out[0].data()),
                                            reinterpret_cast<std::uint8_t*>(out[1].data())};
-        const int n = swr_convert(resampler, planes, room,
-                                  frame ? const_cast<const std::uint8_t**>(frame->extended_data)
-                                        : nullptr,
-                                  inCount);
+        const int n = swr_convert(
+            resampler, planes, room,
+            frame ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr, inCount);
         if (n < 0) return false;
         const int keep = static_cast<int>(
             std::max<std::int64_t>(0, std::min<std::int64_t>(n, until - samplesQueued)));
@@ -313,8 +312,12 @@ ClipWriter::~ClipWriter() {
     }
 }
 
-const std::vector<float>& ClipWriter::Peaks() const { return state_->peaks; }
-std::uint32_t ClipWriter::PeakBucketMs() const { return state_->bucketMs; }
+const std::vector<float>& ClipWriter::Peaks() const {
+    return state_->peaks;
+}
+std::uint32_t ClipWriter::PeakBucketMs() const {
+    return state_->bucketMs;
+}
 
 bool ClipWriter::Open(const std::string& path, int width, int height, std::string* error) {
     State& s = *state_;
@@ -388,9 +391,9 @@ bool ClipWriter::Open(const std::string& path, int width, int height, std::strin
     s.videoStream->time_base = s.video->time_base;
     s.audioStream->time_base = s.audio->time_base;
 
-    s.scaler = sws_getContext(s.videoWidth, s.videoHeight, AV_PIX_FMT_RGB24, s.videoWidth,
-                              s.videoHeight, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr,
-                              nullptr);
+    s.scaler =
+        sws_getContext(s.videoWidth, s.videoHeight, AV_PIX_FMT_RGB24, s.videoWidth, s.videoHeight,
+                       AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
     s.picture->format = AV_PIX_FMT_YUV420P;
     s.picture->width = s.videoWidth;
     s.picture->height = s.videoHeight;
@@ -467,8 +470,8 @@ bool ClipWriter::Finish(const std::vector<SoundPlacement>& sounds, std::uint64_t
     }
 
     // Envelope stretches on the device's 20 ms grid.
-    s.bucketMs = static_cast<std::uint32_t>(std::max<std::uint64_t>(
-        20, (endMs / kPeakBuckets + 19) / 20 * 20));
+    s.bucketMs = static_cast<std::uint32_t>(
+        std::max<std::uint64_t>(20, (endMs / kPeakBuckets + 19) / 20 * 20));
     s.peaks.assign(static_cast<std::size_t>(endMs / s.bucketMs + 1), 0.0f);
     const std::int64_t total = static_cast<std::int64_t>(endMs) * kSamplesPerMs;
     for (std::size_t i = 0; i < sounds.size(); ++i) {

@@ -1,8 +1,8 @@
 // What a show leaves to share, read back as its users' tools read it: the clip through FFmpeg's
 // libraries (each frame's time and length, the sound where the device played it, the length of
 // the show), report.html in a headless browser, and the previewer's memory on a long show.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,12 +152,13 @@ TEST(Recording, TheClipHoldsEachFrameAsLongAsTheScreenAndTheSoundAsTheDevicePlay
         const char* folder;
         std::int64_t soundMs;
     };
-    for (const Case c : {Case{"both/startup", 6000}, Case{"both/shutdown", 6000},
-                         Case{"short", 1000}}) {
+    for (const Case c :
+         {Case{"both/startup", 6000}, Case{"both/shutdown", 6000}, Case{"short", 1000}}) {
         SCOPED_TRACE(c.folder);
         Json timeline = ReadJson(dir / (std::string(c.folder) + "/timeline.json"));
         const bool shutdown = timeline["mode"] == "shutdown";
-        const auto closed = static_cast<std::int64_t>(timeline["end"]["windowClosedAtMs"].get<double>());
+        const auto closed =
+            static_cast<std::int64_t>(timeline["end"]["windowClosedAtMs"].get<double>());
         const auto end = static_cast<std::int64_t>(timeline["end"]["returnedAtMs"].get<double>());
         ASSERT_EQ(end, shutdown ? std::max(closed, c.soundMs) : closed);
 
@@ -195,10 +196,10 @@ std::string Browser() {
 // Runs headless Chromium on a page from disk; returns its standard output.
 std::string RunBrowser(const ScratchFolder& dir, const std::string& arguments,
                        const std::string& page) {
-    const std::string command =
-        Quote(Browser()) + " --headless=new --no-sandbox --disable-gpu --hide-scrollbars " +
-        "--user-data-dir=" + Quote(dir / "browser-profile") + " " + arguments + " " +
-        Quote("file://" + page) + " 2>/dev/null";
+    const std::string command = Quote(Browser()) +
+                                " --headless=new --no-sandbox --disable-gpu --hide-scrollbars " +
+                                "--user-data-dir=" + Quote(dir / "browser-profile") + " " +
+                                arguments + " " + Quote("file://" + page) + " 2>/dev/null";
     std::string out;
     if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
         char buffer[65536];
@@ -302,8 +303,8 @@ TEST(Recording, ThePreviewersMemoryDoesNotGrowWithTheShow) {
     std::printf("peak resident memory: %ld KiB for 30 frames, %ld KiB for 230\n", small, large);
     // Holding the screens would take 200 x 450 KiB more; the thumbnails and the compressed
     // recordings take a few MiB.
-    EXPECT_LT(large - small, 40 * 1024) << small << " KiB for 30 frames, " << large
-                                        << " KiB for 330";
+    EXPECT_LT(large - small, 40 * 1024)
+        << small << " KiB for 30 frames, " << large << " KiB for 330";
     EXPECT_TRUE(fs::exists(dir / "many-230/frame-0229.png"));
 }
 
