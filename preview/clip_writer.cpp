@@ -85,6 +85,7 @@ struct ClipWriter::State {
     std::int64_t samplesQueued = 0;
     std::vector<float> peaks;
     std::uint32_t bucketMs = 20;
+    std::vector<std::string> notes;
 
     ~State() {
         if (fifo) av_audio_fifo_free(fifo);
@@ -224,10 +225,12 @@ bool ClipWriter::State::QueueSound(const SoundPlacement& sound, std::int64_t unt
             avio_context_free(&io);
         }
     };
+    // A sound that cannot be read leaves silence in its place and a note: the clip is still
+    // worth having, and everything else of the preview is.
     auto fail = [&](const std::string& why) {
-        *error = "cannot read the sound " + name + " for " + path + ": " + why;
+        notes.push_back("recording.mp4 is silent where the device played " + name + ": " + why);
         cleanUp();
-        return false;
+        return QueueSilence(until - samplesQueued, error);
     };
     int r = avformat_open_input(&input, sound.hostPath.empty() ? nullptr : sound.hostPath.c_str(),
                                 nullptr, nullptr);
@@ -294,9 +297,11 @@ bool ClipWriter::State::QueueSound(const SoundPlacement& sound, std::int64_t unt
         if (ok) ok = convert(nullptr);
     }
     if (!ok) {
-        if (error->empty()) *error = "cannot convert the samples of " + name;
-        cleanUp();
-        return false;
+        if (!error->empty()) {  // the clip itself failed
+            cleanUp();
+            return false;
+        }
+        return fail("its samples cannot be converted");
     }
     cleanUp();
     return QueueSilence(until - samplesQueued, error);
@@ -314,6 +319,9 @@ ClipWriter::~ClipWriter() {
 
 const std::vector<float>& ClipWriter::Peaks() const {
     return state_->peaks;
+}
+const std::vector<std::string>& ClipWriter::Notes() const {
+    return state_->notes;
 }
 std::uint32_t ClipWriter::PeakBucketMs() const {
     return state_->bucketMs;

@@ -45,6 +45,8 @@ class ClipWriter {
     // After Finish: the loudest sample (0..1) of each stretch of PeakBucketMs() of the track.
     const std::vector<float>& Peaks() const;
     std::uint32_t PeakBucketMs() const;
+    // After Finish: sounds that could not be read into the track (silence stands in for them).
+    const std::vector<std::string>& Notes() const;
 
     ClipWriter(const ClipWriter&) = delete;
     ClipWriter& operator=(const ClipWriter&) = delete;

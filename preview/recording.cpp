@@ -2,7 +2,9 @@
 #include "preview/recording.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace preview {
 
@@ -47,7 +49,12 @@ bool ShowWriter::Emit(const RgbImage& picture, std::uint64_t startMs, std::uint6
 void ShowWriter::Frame(const ComposedFrame& frame, const RgbImage& screen) {
     if (!error_.empty()) return;
     const std::size_t n = framesWritten_++;
-    if (!WritePng(PathOf(FrameFileName(n)), screen, &error_)) return;
+    errno = 0;
+    if (!WritePng(PathOf(FrameFileName(n)), screen, &error_)) {
+        // Said now: the system's reason is gone by the time the show has ended.
+        if (errno != 0) error_ += std::string(": ") + std::strerror(errno);
+        return;
+    }
 
     if (n % stride_ == 0) {
         thumbnails_.push_back(
