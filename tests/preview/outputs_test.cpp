@@ -130,6 +130,23 @@ Clip ReadClip(const std::string& path) {
     return clip;
 }
 
+// The duration of every frame of an animated WebP, in milliseconds.
+std::vector<std::int64_t> WebpDurations(const std::string& path) {
+    const std::string bytes = ReadText(path);
+    std::vector<std::int64_t> durations;
+    auto byte = [&bytes](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
+    for (std::size_t at = 12; at + 8 <= bytes.size();) {
+        const std::size_t size = byte(at + 4) | byte(at + 5) << 8 | byte(at + 6) << 16 |
+                                 static_cast<std::size_t>(byte(at + 7)) << 24;
+        if (bytes.compare(at, 4, "ANMF") == 0 && at + 8 + 15 <= bytes.size()) {
+            durations.push_back(byte(at + 8 + 12) | byte(at + 8 + 13) << 8 |
+                                byte(at + 8 + 14) << 16);
+        }
+        at += 8 + size + (size & 1);
+    }
+    return durations;
+}
+
 TEST(Recording, TheClipHoldsEachFrameAsLongAsTheScreenAndTheSoundAsTheDevicePlaysIt) {
     ScratchFolder dir;
     // Both shows with a sound longer than the picture: the start-up clip ends with the show,
@@ -172,6 +189,18 @@ TEST(Recording, TheClipHoldsEachFrameAsLongAsTheScreenAndTheSoundAsTheDevicePlay
         EXPECT_EQ(clip.videoStartMs, expected);
         EXPECT_EQ(clip.videoEndMs, end);
         EXPECT_NEAR(clip.durationS, end / 1000.0, 0.025);
+
+        // The WebP: the same frames for the same times, then the closed-window card, on
+        // which it rests (at least a second of it).
+        std::vector<std::int64_t> durations =
+            WebpDurations(dir / (std::string(c.folder) + "/recording.webp"));
+        ASSERT_EQ(durations.size(), timeline["frames"].size() + 1);
+        for (std::size_t i = 0; i + 1 < timeline["frames"].size(); ++i) {
+            EXPECT_EQ(durations[i], expected[i + 1] - expected[i]) << "frame " << i;
+        }
+        EXPECT_EQ(durations[durations.size() - 2],
+                  closed - expected[timeline["frames"].size() - 1]);
+        EXPECT_EQ(durations.back(), std::max<std::int64_t>(end - closed, 1000));
 
         // The sound from 0 to its end or the show's, silence after it (the windows at the
         // edges are left out).
