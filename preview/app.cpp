@@ -20,8 +20,8 @@
 #include "preview/recording.h"
 #include "preview/report_page.h"
 #include "preview/show_files.h"
-#include "preview/sound_report.h"
 #include "preview/show.h"
+#include "preview/sound_report.h"
 #include "preview/text.h"
 
 namespace preview {
@@ -206,7 +206,7 @@ int RunInfo(const Options& options) {
     } else {
         std::fputs(FormatReportText(report).c_str(), stdout);
         if (sound) std::fputs(FormatSoundText(*sound).c_str(), stdout);
-        std::printf("verdict: %s\n", verdict.c_str());
+        std::printf("overall: %s\n", verdict.c_str());
     }
     return fine ? kExitShown : kExitNotShown;
 }
@@ -286,8 +286,8 @@ int RunPreview(int argc, char** argv) {
     } catch (const std::filesystem::filesystem_error& e) {
         // The host's file system refused something the checks did not foresee; what was
         // staged is removed on the way out.
-        return BadInput(std::string("the file system refused an operation: ") +
-                        e.code().message() + (e.path1().empty() ? "" : " (" + e.path1().string() + ")"));
+        return BadInput(std::string("the file system refused an operation: ") + e.code().message() +
+                        (e.path1().empty() ? "" : " (" + e.path1().string() + ")"));
     } catch (const std::bad_alloc&) {
         return BadInput("out of memory");
     }

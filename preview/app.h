@@ -6,9 +6,9 @@
 namespace preview {
 
 // Exit codes.
-constexpr int kExitShown = 0;     // the device showed the picture
-constexpr int kExitNotShown = 1;  // the device could not show it (the reason is printed)
-constexpr int kExitBadInput = 2;  // bad arguments or unreadable input files
+constexpr int kExitShown = 0;         // the device showed the picture
+constexpr int kExitNotShown = 1;      // the device could not show it (the reason is printed)
+constexpr int kExitBadInput = 2;      // bad arguments or unreadable input files
 constexpr int kExitOutputFailed = 3;  // the results could not be written (disk full, ...)
 
 int RunPreview(int argc, char** argv);

@@ -77,7 +77,8 @@ bool NamesDeadProcess(const std::string& name, const std::string& prefix, std::s
     std::size_t end = prefix.size();
     while (end < name.size() && name[end] >= '0' && name[end] <= '9') ++end;
     if (end == prefix.size() || end - prefix.size() > 9) return false;
-    const long pid = std::strtol(name.substr(prefix.size(), end - prefix.size()).c_str(), nullptr, 10);
+    const long pid =
+        std::strtol(name.substr(prefix.size(), end - prefix.size()).c_str(), nullptr, 10);
     if (pid <= 0 || pid == static_cast<long>(::getpid())) return false;
     if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) return false;
     if (rest) *rest = name.substr(end);

@@ -2,9 +2,8 @@
 // insertion order, so that the files read top-down in the order a person looks for things.
 #pragma once
 
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace preview {
 

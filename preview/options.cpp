@@ -1,10 +1,9 @@
 // Command-line parsing; see options.h.
 #include "preview/options.h"
 
+#include <CLI/CLI.hpp>
 #include <cctype>
 #include <limits>
-
-#include <CLI/CLI.hpp>
 
 namespace preview {
 namespace {
@@ -215,9 +214,10 @@ ParseResult ParseArguments(const std::vector<std::string>& input) {
         std::optional<std::uint32_t>* value;
     };
     std::optional<std::uint32_t> snapshotAtMs;
-    for (const Milliseconds& m : {Milliseconds{"--end-after", &endAfter, &o.endAfterMs},
-                                  Milliseconds{"--live-close-after", &closeAfter, &o.liveCloseAfterMs},
-                                  Milliseconds{"--live-snapshot-at", &snapshotAt, &snapshotAtMs}}) {
+    for (const Milliseconds& m :
+         {Milliseconds{"--end-after", &endAfter, &o.endAfterMs},
+          Milliseconds{"--live-close-after", &closeAfter, &o.liveCloseAfterMs},
+          Milliseconds{"--live-snapshot-at", &snapshotAt, &snapshotAtMs}}) {
         if (show->count(m.name) == 0) continue;
         std::uint64_t ms = 0;
         if (!ParseUnsigned(*m.text, kMaxEndAfterMs, &ms)) {
@@ -241,8 +241,9 @@ ParseResult ParseArguments(const std::vector<std::string>& input) {
                     "startup or shutdown)");
     }
     if (o.live && show->count("--out") != 0) {
-        return fail("--out cannot be used with --live: a live show plays in a window and writes "
-                    "no files (leave out --live to record into a folder)");
+        return fail(
+            "--out cannot be used with --live: a live show plays in a window and writes "
+            "no files (leave out --live to record into a folder)");
     }
     result.ok = true;
     return result;

@@ -76,7 +76,8 @@ bool OutputFolder::Begin(std::string* error) {
     const std::string quoted = "--out " + name_;
     // "prev/" and "prev" name the same folder.
     fs::path target = fs::path(target_).lexically_normal();
-    if (target.has_filename() == false && target.has_parent_path() && target != target.root_path()) {
+    if (target.has_filename() == false && target.has_parent_path() &&
+        target != target.root_path()) {
         target = target.parent_path();
     }
     const fs::path absolute = fs::absolute(target, ec).lexically_normal();
@@ -95,8 +96,7 @@ bool OutputFolder::Begin(std::string* error) {
     if (fs::is_symlink(link)) {
         resolved = fs::canonical(absolute, ec);
         if (ec) {
-            *error = quoted + " is a symbolic link to " +
-                     fs::read_symlink(absolute, ec).string() +
+            *error = quoted + " is a symbolic link to " + fs::read_symlink(absolute, ec).string() +
                      ", which does not exist; remove the link or give another folder";
             return false;
         }
@@ -108,8 +108,8 @@ bool OutputFolder::Begin(std::string* error) {
             return false;
         }
         if (!IsPreviewFolder(resolved) && !IsEmptyFolder(resolved)) {
-            *error = quoted +
-                     " holds files that are not from a preview (it has no " + kPreviewMarkerName +
+            *error = quoted + " holds files that are not from a preview (it has no " +
+                     kPreviewMarkerName +
                      " marker); it is left as it is: choose another folder, or remove it first";
             return false;
         }
@@ -120,8 +120,8 @@ bool OutputFolder::Begin(std::string* error) {
         return false;
     }
     if (::access(parent.c_str(), W_OK | X_OK) != 0) {
-        *error = quoted + ": cannot write into the folder " + parent.string() +
-                 " (permission denied)";
+        *error =
+            quoted + ": cannot write into the folder " + parent.string() + " (permission denied)";
         return false;
     }
     target_ = resolved.string();

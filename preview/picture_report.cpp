@@ -122,7 +122,7 @@ GifScan ScanGif(const std::vector<std::uint8_t>& bytes) {
                                    (std::memcmp(first.data(), "NETSCAPE2.0", 11) == 0 ||
                                     std::memcmp(first.data(), "ANIMEXTS1.0", 11) == 0);
             if (pendingControl && label != 0xF9) {
-                separatedBy = loopBlock        ? "the loop extension"
+                separatedBy = loopBlock       ? "the loop extension"
                               : label == 0xFE ? "a comment extension"
                               : label == 0x01 ? "a plain text extension"
                                               : "an application extension";
@@ -203,9 +203,20 @@ std::string DecoderErrorText(br::CIAException* error) {
     for (char& c : message) {
         if (c == '\n' || c == '\r') c = ' ';
     }
+    // The library's text ends in the four location numbers; they are given once, named.
+    std::ostringstream numbers;
+    numbers << error->componentId << ":" << error->routineId << ":" << error->siteId << ":"
+            << error->detail;
+    const std::string location = numbers.str();
+    while (!message.empty() && message.back() == ' ') message.pop_back();
+    if (message.size() >= location.size() &&
+        message.compare(message.size() - location.size(), location.size(), location) == 0) {
+        message.erase(message.size() - location.size());
+        while (!message.empty() && message.back() == ' ') message.pop_back();
+    }
+    if (!message.empty() && message.back() == '.') message.pop_back();
     std::ostringstream out;
-    out << message << " (message " << error->code << ", numbers " << error->componentId << ":"
-        << error->routineId << ":" << error->siteId << ":" << error->detail << ")";
+    out << message << " (message " << error->code << ", location " << location << ")";
     return out.str();
 }
 
@@ -631,9 +642,12 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
         m.frameHeapBytes = buffers * kFramePaletteBytes + n * kFrameRecordBytes;
         m.totalBytes = m.bitmapBytes + m.frameHeapBytes;
         if (!m.overBitmapCap) {
+            // Reached only with a limit below the frames of the scale the device tries before.
+            const bool reachable = !framesOfScaleAbove || *framesOfScaleAbove > 0;
             m.minLimit = m.bitmapBytes;
-            m.maxLimit = framesOfScaleAbove ? *framesOfScaleAbove - 1 : 0;
-            m.works = n >= 2 && !surfacesOverCap && (m.maxLimit == 0 || m.minLimit <= m.maxLimit);
+            m.maxLimit = framesOfScaleAbove && reachable ? *framesOfScaleAbove - 1 : 0;
+            m.works = n >= 2 && !surfacesOverCap && reachable &&
+                      (!framesOfScaleAbove || m.minLimit <= m.maxLimit);
             framesOfScaleAbove = m.frameBytes;
         }
         report.memory.push_back(m);
@@ -885,7 +899,8 @@ PictureReport AnalysePicture(const std::string& path, const std::vector<std::uin
                  "Use delays of at least 2 hundredths of a second, or fewer frames.");
         }
         const FrameReport& last = report.frames.back();
-        if (static_cast<std::uint32_t>(last.delayCs) * 10 > kPassMs) {
+        // Barely seen: it asks for more than twice the one pass it gets.
+        if (static_cast<std::uint32_t>(last.delayCs) * 10 > 2 * kPassMs) {
             warnShown("lastFrameBarelySeen",
                  "The last frame (" + std::to_string(last.index) + ") is on the screen for " +
                      std::to_string(last.onScreenMs) +
@@ -986,8 +1001,14 @@ std::string FormatReportText(const PictureReport& r) {
                "stays for one pass, its delay is not waited for)\n";
     }
     out << "  memory at each decode scale (bitmap memory is what the memory limit counts):\n";
-    out << "    scale  picture      frame bitmaps  + surfaces = bitmaps      + palettes and "
-           "records  = total        limits that show it\n";
+    const char* rowFormat = "    %-5s  %-11s  %13s  %10s  %13s  %21s  %13s  %s%s\n";
+    {
+        char header[320];
+        std::snprintf(header, sizeof header, rowFormat, "scale", "picture", "frame bitmaps",
+                      "+ surfaces", "= bitmaps", "+ palettes and records", "= total",
+                      "limits that show it", "");
+        out << header;
+    }
     for (const ScaleMemory& m : r.memory) {
         std::string limits;
         if (m.overBitmapCap) {
@@ -999,7 +1020,7 @@ std::string FormatReportText(const PictureReport& r) {
         }
         char line[320];
         const std::string picture = std::to_string(m.targetWidth) + "x" + std::to_string(m.targetHeight);
-        std::snprintf(line, sizeof line, "    %-5s  %-11s  %13s  %10s   %-13s  %21s  %-13s %s%s\n",
+        std::snprintf(line, sizeof line, rowFormat,
                       ScaleName(m.scale).c_str(), picture.c_str(), Grouped(m.frameBytes).c_str(),
                       Grouped(r.surfaceBytes).c_str(), Grouped(m.bitmapBytes).c_str(),
                       Grouped(m.frameHeapBytes).c_str(), Grouped(m.totalBytes).c_str(),
@@ -1008,7 +1029,7 @@ std::string FormatReportText(const PictureReport& r) {
     }
     out << "  decode scale: " << ScaleName(r.decodeScale) << "\n";
     out << "  verdict: " << r.memoryVerdict << "\n";
-    if (!r.decodable && !r.errorText.empty()) out << "  decoder: " << r.errorText << "\n";
+    // The decoder's message is in the "undecodable" warning, said once.
     warnings();
     return out.str();
 }

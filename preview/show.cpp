@@ -6,20 +6,21 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
-#include <condition_variable>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "host/bootreel.h"
 #include "platform/registry.h"
+#include "platform/sim/wav.h"
 #include "platform/sound.h"
 #include "platform/thread.h"
-#include "platform/sim/wav.h"
 #include "preview/cleanup.h"
 #include "preview/progress.h"
 #include "preview/text.h"
@@ -123,8 +124,8 @@ RegistryPath ReadPathValue(const std::u16string& key, const char16_t* name, cons
                          "value's bytes as a path, which names no file (expected: " +
                          expected + ")";
     } else if (text.empty()) {
-        result.problem = where + " is empty, so the device has no " + what + " path (expected: " +
-                         expected + ")";
+        result.problem = where + " is empty, so the device has no " + what +
+                         " path (expected: " + expected + ")";
     }
     return result;
 }
@@ -218,14 +219,28 @@ bool PlaceOnDevice(const std::string& file, const char* what, DeviceSetup* setup
         if (setup->tempRoot.empty()) {
             const fs::path temp = fs::temp_directory_path(ec);
             RemoveStaleDeviceRoots(temp);
-            std::string pattern =
-                (temp / (kTempRootPrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
-            if (ec || ::mkdtemp(pattern.data()) == nullptr) {
+            // The name is registered for removal before the folder exists, so that no
+            // moment of an interruption leaves it behind.
+            std::string pattern;
+            std::random_device random;
+            const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+            bool created = false;
+            std::error_code createError;
+            for (int attempt = 0; !ec && !created && attempt < 100; ++attempt) {
+                std::string suffix = "-";
+                for (int i = 0; i < 6; ++i) suffix += kLetters[random() % 52];
+                pattern = (temp / (kTempRootPrefix + std::to_string(::getpid()) + suffix))
+                              .string();
+                RemoveOnInterrupt(pattern);
+                created = fs::create_directory(pattern, createError);
+                if (!created) KeepOnInterrupt(pattern);
+            }
+            if (ec || !created) {
                 *error = "cannot create a temporary device folder in " + temp.string() + ": " +
-                         std::strerror(errno);
+                         (ec ? ec : createError).message();
                 return false;
             }
-            RemoveOnInterrupt(pattern);
+            fs::permissions(pattern, fs::perms::owner_all, fs::perm_options::replace, ec);
             setup->tempRoot = pattern;
             setup->deviceRoot = pattern;
             fs::create_directories(fs::path(pattern) / "Storage", ec);
@@ -280,11 +295,11 @@ std::vector<Warning> SoundWarnings(const ShowRecord& record, const DeviceSetup& 
         warnings.push_back({"soundSilenced", "The device plays no sound: " + why + "."});
     } else if (!setup.soundPath.empty() && record.sounds.empty() && soundStepReached) {
         warnings.push_back(
-            {"soundMissing",
-             "No sound: the sound " + Utf8(setup.soundPath) + " (the value WAV under " +
-                 "HKEY_LOCAL_MACHINE\\" + Utf8(ModeKey(setup.mode)) +
-                 ") does not exist on the device" +
-                 (setup.deviceRoot.empty() ? " (no --device-root was given)" : "") + "."});
+            {"soundMissing", "No sound: the sound " + Utf8(setup.soundPath) +
+                                 " (the value WAV under " + "HKEY_LOCAL_MACHINE\\" +
+                                 Utf8(ModeKey(setup.mode)) + ") does not exist on the device" +
+                                 (setup.deviceRoot.empty() ? " (no --device-root was given)" : "") +
+                                 "."});
     }
     for (const plat::sim::SoundRecord& s : record.sounds) {
         if (s.played) continue;
@@ -299,10 +314,10 @@ std::vector<Warning> SoundWarnings(const ShowRecord& record, const DeviceSetup& 
         warnings.push_back(
             {"soundUnplayable",
              "The device cannot play the sound " + Utf8(s.path) + ": " + problem + "; " +
-                 (s.defaultSound ? "it plays its default beep (" +
-                                       std::to_string(s.endedAtMs - s.startedAtMs) +
-                                       " ms) in its place"
-                                 : "nothing is heard") +
+                 (s.defaultSound
+                      ? "it plays its default beep (" +
+                            std::to_string(s.endedAtMs - s.startedAtMs) + " ms) in its place"
+                      : "nothing is heard") +
                  ". Save it as an uncompressed PCM WAV (for example: sox in.wav -e signed -b 16 "
                  "out.wav)."});
         break;
@@ -432,9 +447,11 @@ std::string DeviceFileName(const std::string& hostName, std::size_t maxCharacter
     std::vector<std::string> characters;
     for (std::size_t i = 0; i < hostName.size();) {
         const unsigned char b = static_cast<unsigned char>(hostName[i]);
-        std::size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3
-                                     : (b & 0xF8) == 0xF0   ? 4
-                                                            : 0;
+        std::size_t len = b < 0x80             ? 1
+                          : (b & 0xE0) == 0xC0 ? 2
+                          : (b & 0xF0) == 0xE0 ? 3
+                          : (b & 0xF8) == 0xF0 ? 4
+                                               : 0;
         bool valid = len != 0 && i + len <= hostName.size() && !(len == 2 && b < 0xC2) &&
                      !(len == 4 && b > 0xF4);
         for (std::size_t k = 1; valid && k < len; ++k) {
@@ -454,8 +471,8 @@ std::string DeviceFileName(const std::string& hostName, std::size_t maxCharacter
             continue;
         }
         std::string c = hostName.substr(i, len);
-        if (len == 1 && (b < 0x20 || b == 0x7F || std::string("\\/:*?\"<>|").find(c[0]) !=
-                                                    std::string::npos)) {
+        if (len == 1 &&
+            (b < 0x20 || b == 0x7F || std::string("\\/:*?\"<>|").find(c[0]) != std::string::npos)) {
             c = "_";
         }
         characters.push_back(c);
@@ -726,9 +743,10 @@ ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
                         ") does not exist on the device";
         if (setup.deviceRoot.empty()) result.reason += " (no --device-root was given)";
         if (ec == std::errc::filename_too_long) {
-            result.reason += " (a name that long cannot exist on this computer's file system, so "
-                             "--device-root cannot hold such a file: " +
-                             ec.message() + ")";
+            result.reason +=
+                " (a name that long cannot exist on this computer's file system, so "
+                "--device-root cannot hold such a file: " +
+                ec.message() + ")";
         }
     } else if (!result.showedPicture && closedBeforeEndRequest && !result.animationEndedAtMs) {
         result.endHow = "loadFailed";

@@ -45,9 +45,9 @@ struct RegistryPath {
 
 // What the device was given, resolved from the options.
 struct DeviceSetup {
-    std::string mode;          // "startup" or "shutdown"
-    std::string deviceRoot;    // host folder standing for "\" ("" for none)
-    std::string tempRoot;      // a folder we made for --image/--sound (removed afterwards)
+    std::string mode;           // "startup" or "shutdown"
+    std::string deviceRoot;     // host folder standing for "\" ("" for none)
+    std::string tempRoot;       // a folder we made for --image/--sound (removed afterwards)
     RegistryPath image, sound;  // the registry's values Image and WAV for the mode
     std::u16string imagePath;   // the paths the device uses ("" when it has none)
     std::u16string soundPath;

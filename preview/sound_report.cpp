@@ -26,7 +26,8 @@ SoundReport AnalyseSound(const std::string& path, const std::vector<std::uint8_t
 }
 
 std::string SoundReport::Verdict() const {
-    if (playable) return "the device plays the sound (" + std::to_string(format.durationMs) + " ms)";
+    if (playable)
+        return "the device plays the sound (" + std::to_string(format.durationMs) + " ms)";
     return "the device cannot play the sound: " + problem + "; it plays its default beep (" +
            std::to_string(defaultSoundMs) + " ms) in its place";
 }

@@ -127,7 +127,9 @@ TEST(Json, AnyTextIsWrittenAsValidJsonAndBadTextIsRefused) {
     // surrogate (as the UTF-8 conversion writes it) or a stray byte must not make the file
     // unreadable.
     Json doc = Json::object();
-    doc["path"] = std::string("\\Storage\\a\xED\xA0\x80" "b\xFF.gif");
+    doc["path"] = std::string(
+        "\\Storage\\a\xED\xA0\x80"
+        "b\xFF.gif");
     doc["list"] = Json::array({1, nullptr});
     for (int indent : {-1, 2}) {
         Json back;
@@ -234,17 +236,16 @@ TEST(DeviceNames, HostNamesBecomeNamesTheDeviceAccepts) {
     std::string kept;
     for (int i = 0; i < 96; ++i) kept += "\xC3\xA9";
     const std::pair<std::string, std::string> cases[] = {
-        {"boot.gif", "boot.gif"},
-        {"a:b.gif", "a_b.gif"},
-        {"q\"<>|*?.gif", "q______.gif"},
-        {"tab\t.gif", "tab_.gif"},
-        {"bad\xFF\xC3.gif", "bad__.gif"},
-        {"surrogate\xED\xA0\x80.gif", "surrogate___.gif"},
+        {"boot.gif", "boot.gif"},           {"a:b.gif", "a_b.gif"},
+        {"q\"<>|*?.gif", "q______.gif"},    {"tab\t.gif", "tab_.gif"},
+        {"bad\xFF\xC3.gif", "bad__.gif"},   {"surrogate\xED\xA0\x80.gif", "surrogate___.gif"},
         {longName + ".gif", kept + ".gif"},
     };
     for (const auto& [host, device] : cases) EXPECT_EQ(DeviceFileName(host), device) << host;
     // Device text with a lone surrogate still becomes valid UTF-8.
-    EXPECT_EQ(Utf8(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(Utf8(std::u16string(u"a") + char16_t(0xD800) + u"b"),
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
 }  // namespace

@@ -17,9 +17,9 @@ TEST(Options, NoArgumentsMeansTheBundledSampleIntoPreview) {
 }
 
 TEST(Options, ShowOptionsAreReadWithSeparateOrInlineValues) {
-    ParseResult r = ParseArguments({"show", "--mode", "shutdown", "--screen=480x640",
-                                    "--memory-limit", "2M", "--end-after", "1500", "--image",
-                                    "a.gif", "--sound=b.wav", "--out", "o"});
+    ParseResult r =
+        ParseArguments({"show", "--mode", "shutdown", "--screen=480x640", "--memory-limit", "2M",
+                        "--end-after", "1500", "--image", "a.gif", "--sound=b.wav", "--out", "o"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.options.mode, "shutdown");
     EXPECT_EQ(r.options.screenWidth, 480);
