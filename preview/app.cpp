@@ -141,6 +141,7 @@ int RunOneShow(const Options& options, const OutputFolder& folder, const std::st
             " screen copies changed the picture between frames; the frame files may not match "
             "the device's timing");
     }
+    for (const std::string& note : writer.Clip().Notes()) outcome->lines.push_back("note: " + note);
     outcome->frames = result.frames.size();
     outcome->showed = result.showedPicture;
     outcome->reason = result.reason;

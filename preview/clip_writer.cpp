@@ -85,6 +85,7 @@ struct ClipWriter::State {
     std::int64_t samplesQueued = 0;
     std::vector<float> peaks;
     std::uint32_t bucketMs = 20;
+    std::vector<std::string> notes;
 
     ~State() {
         if (fifo) av_audio_fifo_free(fifo);
@@ -168,7 +169,8 @@ struct ClipWriter::State {
             float peak = 0;
             for (int c = 0; c < kChannels; ++c) peak = std::max(peak, std::fabs(planes[c][i]));
             const auto bucket = static_cast<std::size_t>((samplesQueued + i) / bucketSamples);
-            if (bucket < peaks.size()) peaks[bucket] = std::max(peaks[bucket], std::min(peak, 1.0f));
+            if (bucket < peaks.size())
+                peaks[bucket] = std::max(peaks[bucket], std::min(peak, 1.0f));
         }
         if (av_audio_fifo_write(fifo, reinterpret_cast<void**>(planes), count) != count) {
             *error = "out of memory encoding the sound of " + path;
@@ -223,10 +225,12 @@ bool ClipWriter::State::QueueSound(const SoundPlacement& sound, std::int64_t unt
             avio_context_free(&io);
         }
     };
+    // A sound that cannot be read leaves silence in its place and a note: the clip is still
+    // worth having, and everything else of the preview is.
     auto fail = [&](const std::string& why) {
-        *error = "cannot read the sound " + name + " for " + path + ": " + why;
+        notes.push_back("recording.mp4 is silent where the device played " + name + ": " + why);
         cleanUp();
-        return false;
+        return QueueSilence(until - samplesQueued, error);
     };
     int r = avformat_open_input(&input, sound.hostPath.empty() ? nullptr : sound.hostPath.c_str(),
                                 nullptr, nullptr);
@@ -239,8 +243,7 @@ bool ClipWriter::State::QueueSound(const SoundPlacement& sound, std::int64_t unt
     const int stream = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (stream < 0 || !codec) return fail("no sound in it that FFmpeg can decode");
     decoder = avcodec_alloc_context3(codec);
-    if (!decoder ||
-        avcodec_parameters_to_context(decoder, input->streams[stream]->codecpar) < 0 ||
+    if (!decoder || avcodec_parameters_to_context(decoder, input->streams[stream]->codecpar) < 0 ||
         (r = avcodec_open2(decoder, codec, nullptr)) < 0) {
         return fail("cannot open its decoder");
     }
@@ -266,10 +269,9 @@ bool ClipWriter::State::QueueSound(const SoundPlacement& sound, std::int64_t unt
         for (auto& o : out) o.resize(static_cast<std::size_t>(room));
         std::uint8_t* planes[kChannels] = {reinterpret_cast<std::uint8_t*>(out[0].data()),
                                            reinterpret_cast<std::uint8_t*>(out[1].data())};
-        const int n = swr_convert(resampler, planes, room,
-                                  frame ? const_cast<const std::uint8_t**>(frame->extended_data)
-                                        : nullptr,
-                                  inCount);
+        const int n = swr_convert(
+            resampler, planes, room,
+            frame ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr, inCount);
         if (n < 0) return false;
         const int keep = static_cast<int>(
             std::max<std::int64_t>(0, std::min<std::int64_t>(n, until - samplesQueued)));
@@ -295,9 +297,11 @@ bool ClipWriter::State::QueueSound(const SoundPlacement& sound, std::int64_t unt
         if (ok) ok = convert(nullptr);
     }
     if (!ok) {
-        if (error->empty()) *error = "cannot convert the samples of " + name;
-        cleanUp();
-        return false;
+        if (!error->empty()) {  // the clip itself failed
+            cleanUp();
+            return false;
+        }
+        return fail("its samples cannot be converted");
     }
     cleanUp();
     return QueueSilence(until - samplesQueued, error);
@@ -313,8 +317,15 @@ ClipWriter::~ClipWriter() {
     }
 }
 
-const std::vector<float>& ClipWriter::Peaks() const { return state_->peaks; }
-std::uint32_t ClipWriter::PeakBucketMs() const { return state_->bucketMs; }
+const std::vector<float>& ClipWriter::Peaks() const {
+    return state_->peaks;
+}
+const std::vector<std::string>& ClipWriter::Notes() const {
+    return state_->notes;
+}
+std::uint32_t ClipWriter::PeakBucketMs() const {
+    return state_->bucketMs;
+}
 
 bool ClipWriter::Open(const std::string& path, int width, int height, std::string* error) {
     State& s = *state_;
@@ -388,9 +399,9 @@ bool ClipWriter::Open(const std::string& path, int width, int height, std::strin
     s.videoStream->time_base = s.video->time_base;
     s.audioStream->time_base = s.audio->time_base;
 
-    s.scaler = sws_getContext(s.videoWidth, s.videoHeight, AV_PIX_FMT_RGB24, s.videoWidth,
-                              s.videoHeight, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr,
-                              nullptr);
+    s.scaler =
+        sws_getContext(s.videoWidth, s.videoHeight, AV_PIX_FMT_RGB24, s.videoWidth, s.videoHeight,
+                       AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
     s.picture->format = AV_PIX_FMT_YUV420P;
     s.picture->width = s.videoWidth;
     s.picture->height = s.videoHeight;
@@ -467,8 +478,8 @@ bool ClipWriter::Finish(const std::vector<SoundPlacement>& sounds, std::uint64_t
     }
 
     // Envelope stretches on the device's 20 ms grid.
-    s.bucketMs = static_cast<std::uint32_t>(std::max<std::uint64_t>(
-        20, (endMs / kPeakBuckets + 19) / 20 * 20));
+    s.bucketMs = static_cast<std::uint32_t>(
+        std::max<std::uint64_t>(20, (endMs / kPeakBuckets + 19) / 20 * 20));
     s.peaks.assign(static_cast<std::size_t>(endMs / s.bucketMs + 1), 0.0f);
     const std::int64_t total = static_cast<std::int64_t>(endMs) * kSamplesPerMs;
     for (std::size_t i = 0; i < sounds.size(); ++i) {

@@ -40,12 +40,13 @@ class ClipWriter {
                     std::string* error);
     // Encodes the sound track from 0 to endMs with the sounds in place (in order of start; a
     // sound is cut where the next one starts) and completes the file.
-    bool Finish(const std::vector<SoundPlacement>& sounds, std::uint64_t endMs,
-                std::string* error);
+    bool Finish(const std::vector<SoundPlacement>& sounds, std::uint64_t endMs, std::string* error);
 
     // After Finish: the loudest sample (0..1) of each stretch of PeakBucketMs() of the track.
     const std::vector<float>& Peaks() const;
     std::uint32_t PeakBucketMs() const;
+    // After Finish: sounds that could not be read into the track (silence stands in for them).
+    const std::vector<std::string>& Notes() const;
 
     ClipWriter(const ClipWriter&) = delete;
     ClipWriter& operator=(const ClipWriter&) = delete;

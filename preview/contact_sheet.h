@@ -17,12 +17,11 @@ class Canvas {
   public:
     Canvas(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b);
     ~Canvas();
-    void Fill(int x, int y, int width, int height, std::uint8_t r, std::uint8_t g,
-              std::uint8_t b);
+    void Fill(int x, int y, int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b);
     void Put(const RgbImage& image, int x, int y);
     // Draws one line with its top at y; returns its width. `sizePx`: the font's em size.
-    int Text(int x, int y, const std::string& utf8, double sizePx, std::uint8_t r,
-             std::uint8_t g, std::uint8_t b, bool bold = false);
+    int Text(int x, int y, const std::string& utf8, double sizePx, std::uint8_t r, std::uint8_t g,
+             std::uint8_t b, bool bold = false);
     int TextWidth(const std::string& utf8, double sizePx, bool bold = false);
     RgbImage ToRgb() const;
 

@@ -2,7 +2,9 @@
 #include "preview/recording.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace preview {
 
@@ -28,9 +30,8 @@ RgbImage ClosedWindowCard(int width, int height, const std::vector<std::string>&
 ShowWriter::ShowWriter(std::string dir, int width, int height, std::size_t plannedFrames)
     : dir_(std::move(dir)), width_(width), height_(height), webp_(width, height) {
     ThumbnailSize(plannedFrames ? plannedFrames : 1, width, height, &thumbWidth_, &thumbHeight_);
-    stride_ = plannedFrames > kMaxThumbnails
-                  ? (plannedFrames + kMaxThumbnails - 1) / kMaxThumbnails
-                  : 1;
+    stride_ =
+        plannedFrames > kMaxThumbnails ? (plannedFrames + kMaxThumbnails - 1) / kMaxThumbnails : 1;
 }
 
 ShowWriter::~ShowWriter() = default;
@@ -42,21 +43,25 @@ bool ShowWriter::Emit(const RgbImage& picture, std::uint64_t startMs, std::uint6
         clipOpen_ = true;
     }
     return webp_.Add(picture, static_cast<std::uint32_t>(startMs), &error_) &&
-           clip_.AddPicture(picture, startMs, std::max<std::uint64_t>(endMs - startMs, 1),
-                            &error_);
+           clip_.AddPicture(picture, startMs, std::max<std::uint64_t>(endMs - startMs, 1), &error_);
 }
 
 void ShowWriter::Frame(const ComposedFrame& frame, const RgbImage& screen) {
     if (!error_.empty()) return;
     const std::size_t n = framesWritten_++;
-    if (!WritePng(PathOf(FrameFileName(n)), screen, &error_)) return;
+    errno = 0;
+    if (!WritePng(PathOf(FrameFileName(n)), screen, &error_)) {
+        // Said now: the system's reason is gone by the time the show has ended.
+        if (errno != 0) error_ += std::string(": ") + std::strerror(errno);
+        return;
+    }
 
     if (n % stride_ == 0) {
-        thumbnails_.push_back({screen.width == thumbWidth_ && screen.height == thumbHeight_
-                                   ? screen
-                                   : Shrink(screen, thumbWidth_, thumbHeight_),
-                               SheetEntry{nullptr, frame.index,
-                                          static_cast<std::uint32_t>(frame.composedAtMs)}});
+        thumbnails_.push_back(
+            {screen.width == thumbWidth_ && screen.height == thumbHeight_
+                 ? screen
+                 : Shrink(screen, thumbWidth_, thumbHeight_),
+             SheetEntry{nullptr, frame.index, static_cast<std::uint32_t>(frame.composedAtMs)}});
         // A show longer than the picture promised: keep every other thumbnail.
         if (thumbnails_.size() > kMaxThumbnails) {
             std::size_t kept = 0;
@@ -86,8 +91,7 @@ bool ShowWriter::Finish(const ShowEnding& ending, std::string* error) {
         // The card closes the WebP (which then rests on it) and, when the show goes on after the
         // window has closed, the clip.
         const RgbImage card = ClosedWindowCard(width_, height_, ending.cardLines);
-        if (error_.empty() &&
-            webp_.Add(card, static_cast<std::uint32_t>(screenEnd), &error_) &&
+        if (error_.empty() && webp_.Add(card, static_cast<std::uint32_t>(screenEnd), &error_) &&
             showEnd > screenEnd) {
             clip_.AddPicture(card, screenEnd, showEnd - screenEnd, &error_);
         }
@@ -103,8 +107,7 @@ bool ShowWriter::Finish(const ShowEnding& ending, std::string* error) {
             entries.push_back(entry);
             entries.back().image = &image;
         }
-        WritePng(PathOf("contact-sheet.png"), MakeContactSheet(entries, ending.caption),
-                 &error_);
+        WritePng(PathOf("contact-sheet.png"), MakeContactSheet(entries, ending.caption), &error_);
     }
     if (!error_.empty()) {
         *error = error_;

@@ -24,8 +24,8 @@
 namespace preview {
 
 struct ShowEnding {
-    std::uint64_t screenEndMs = 0;  // the window closed (or the show returned)
-    std::uint64_t showEndMs = 0;    // the entry point returned
+    std::uint64_t screenEndMs = 0;       // the window closed (or the show returned)
+    std::uint64_t showEndMs = 0;         // the entry point returned
     std::vector<std::string> cardLines;  // what the closed-window card says
     std::vector<SoundPlacement> sounds;
     SheetCaption caption;

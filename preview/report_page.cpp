@@ -22,10 +22,13 @@ ul.warnings{padding-left:20px} li.warning{margin:6px 0}
 li.warning code{background:#fde9c8;padding:1px 4px;border-radius:3px}
 .fix{color:#155d27}
 table.memory{border-collapse:collapse} table.memory td,table.memory th{border:1px solid #bbb;
-padding:3px 8px;text-align:right} table.memory tr.used{background:#e6f0ff;font-weight:bold}
+padding:3px 8px;text-align:right;white-space:nowrap}
+table.memory tr.used{background:#e6f0ff;font-weight:bold}
 )";
 
-std::string Ms(std::uint64_t ms) { return std::to_string(ms) + " ms"; }
+std::string Ms(std::uint64_t ms) {
+    return std::to_string(ms) + " ms";
+}
 
 std::string Bytes(std::uint64_t n) {
     char text[48];
@@ -79,8 +82,9 @@ void Timeline(const ReportPage& page, std::ostream& out) {
     auto X = [&](std::uint64_t ms) { return left + ms * k; };
 
     out << "<div class=\"timeline\"><svg xmlns=\"http://www.w3.org/2000/svg\" id=\"timeline\" "
-           "width=\"" << width << "\" height=\"" << height << "\" data-left=\"" << left
-        << "\" data-px-per-ms=\"" << k << "\">\n";
+           "width=\""
+        << width << "\" height=\"" << height << "\" data-left=\"" << left << "\" data-px-per-ms=\""
+        << k << "\">\n";
     // The device's 20 ms passes, when they are wide enough to see.
     if (20 * k >= 3) {
         out << "<defs><pattern id=\"passes\" x=\"" << left << "\" width=\"" << 20 * k
@@ -105,6 +109,10 @@ void Timeline(const ReportPage& page, std::ostream& out) {
         << "<text x=\"4\" y=\"" << windowY + 11 << "\">window</text>"
         << "<text x=\"4\" y=\"" << soundY + 24 << "\">sound</text>\n";
 
+    if (result.frames.empty()) {
+        out << "<text x=\"" << left + 6 << "\" y=\"" << frameY + 24
+            << "\">the device showed no frame</text>\n";
+    }
     for (std::size_t i = 0; i < result.frames.size(); ++i) {
         const ComposedFrame& f = result.frames[i];
         const std::uint64_t end = i + 1 < result.frames.size()
@@ -112,9 +120,9 @@ void Timeline(const ReportPage& page, std::ostream& out) {
                                       : std::max(result.screenEndMs, f.composedAtMs);
         const std::uint64_t passes = (end - f.composedAtMs + 19) / 20;
         out << "<rect class=\"frame-bar\" data-frame=\"" << f.index << "\" data-start-ms=\""
-            << f.composedAtMs << "\" x=\"" << X(f.composedAtMs)
-            << "\" y=\"" << frameY << "\" width=\"" << std::max(0.5, (end - f.composedAtMs) * k)
-            << "\" height=\"" << frameH << "\" fill=\"" << (i % 2 ? "#7aa7e6" : "#2f6fc8")
+            << f.composedAtMs << "\" x=\"" << X(f.composedAtMs) << "\" y=\"" << frameY
+            << "\" width=\"" << std::max(0.5, (end - f.composedAtMs) * k) << "\" height=\""
+            << frameH << "\" fill=\"" << (i % 2 ? "#7aa7e6" : "#2f6fc8")
             << "\" stroke=\"#fff\" stroke-width=\"0.5\"><title>frame " << f.index << ": "
             << f.composedAtMs << " to " << end << " ms, " << passes
             << (passes == 1 ? " pass" : " passes") << "</title></rect>\n";
@@ -124,11 +132,10 @@ void Timeline(const ReportPage& page, std::ostream& out) {
         << "\" fill=\"#9bc59d\"><title>window open, 0 to " << result.screenEndMs
         << " ms</title></rect>\n";
     if (result.showEndMs > result.screenEndMs) {
-        out << "<rect class=\"window-closed\" x=\"" << X(result.screenEndMs) << "\" y=\""
-            << windowY << "\" width=\"" << (result.showEndMs - result.screenEndMs) * k
-            << "\" height=\"" << windowH << "\" fill=\"#ccc\"><title>window closed at "
-            << result.screenEndMs << " ms; the show goes on until " << result.showEndMs
-            << " ms</title></rect>\n";
+        out << "<rect class=\"window-closed\" x=\"" << X(result.screenEndMs) << "\" y=\"" << windowY
+            << "\" width=\"" << (result.showEndMs - result.screenEndMs) * k << "\" height=\""
+            << windowH << "\" fill=\"#ccc\"><title>window closed at " << result.screenEndMs
+            << " ms; the show goes on until " << result.showEndMs << " ms</title></rect>\n";
     }
     for (const PlayedSound& p : record.played) {
         const plat::sim::SoundRecord& s = p.record;
@@ -187,37 +194,48 @@ const char kScript[] = R"(
 
 void Warnings(const ReportPage& page, std::ostream& out) {
     out << "<h2>Warnings</h2>\n";
-    if (!page.picture || page.picture->warnings.empty()) {
+    if (page.warnings.empty()) {
         out << "<p class=\"no-warnings\">None: the device shows this picture as a desktop viewer "
                "would.</p>\n";
         return;
     }
     out << "<ul class=\"warnings\">\n";
-    for (const Warning& w : page.picture->warnings) {
+    for (const Warning& w : page.warnings) {
         out << "<li class=\"warning\" data-id=\"" << HtmlEscape(w.id) << "\"><code>"
-            << HtmlEscape(w.id) << "</code> " << HtmlEscape(w.text) << "</li>\n";
+            << HtmlEscape(w.id) << "</code> " << HtmlEscape(w.text);
+        if (!w.fix.empty()) out << "<div class=\"fix\">Fix: " << HtmlEscape(w.fix) << "</div>";
+        out << "</li>\n";
     }
     out << "</ul>\n";
+}
+
+std::string Limits(const ScaleMemory& m) {
+    if (!m.works) return "none";
+    return Bytes(m.minLimit) + (m.maxLimit ? " to " + Bytes(m.maxLimit) : " or more");
 }
 
 void Memory(const ReportPage& page, double usedScale, std::ostream& out) {
     if (!page.picture || page.picture->memory.empty()) return;
     const PictureReport& p = *page.picture;
-    out << "<h2>Memory</h2>\n<p>The device decodes every frame before the show and needs two "
-           "drawing surfaces beside them. "
-        << (page.memoryLimit ? "With the limit of " + Bytes(page.memoryLimit) +
-                                   " it takes the first scale that fits."
-                             : "No memory limit was given: the device takes full size.")
-        << "</p>\n<table class=\"memory\"><tr><th>decode scale</th><th>decoded size</th>"
-           "<th>frames</th><th>surfaces</th><th>total</th><th>fits</th></tr>\n";
+    std::string verdict = p.memoryVerdict;
+    if (!verdict.empty() && verdict[0] >= 'a' && verdict[0] <= 'z')
+        verdict[0] = static_cast<char>(verdict[0] - 'a' + 'A');
+    out << "<h2>Memory</h2>\n<p class=\"memory-verdict\">" << HtmlEscape(verdict)
+        << ".</p>\n<p class=\"muted\">The device decodes every frame before the show and "
+           "needs two drawing surfaces beside them; the memory limit counts both. It tries each "
+           "scale in turn and takes the first whose frames fit.</p>\n"
+           "<table class=\"memory\"><tr><th>decode scale</th><th>decoded size</th>"
+           "<th>frames</th><th>surfaces</th><th>bitmap memory</th><th>palette copies and "
+           "records</th><th>total</th><th>limits that show the animation at this scale</th>"
+           "</tr>\n";
     for (const ScaleMemory& m : p.memory) {
-        const std::uint64_t total = m.frameBytes + p.surfaceBytes;
-        const bool fits = page.memoryLimit == 0 || total <= page.memoryLimit;
         out << "<tr" << (m.scale == usedScale ? " class=\"used\"" : "") << "><td>"
             << ScaleName(m.scale) << "</td><td>" << m.targetWidth << "&times;" << m.targetHeight
-            << "</td><td>" << Bytes(m.frameBytes) << "</td><td>" << Bytes(p.surfaceBytes)
-            << "</td><td>" << Bytes(total) << "</td><td>" << (fits ? "yes" : "no")
-            << "</td></tr>\n";
+            << "</td><td>" << Bytes(m.frameBytes)
+            << (m.overBitmapCap ? " (a frame is too big)" : "") << "</td><td>"
+            << Bytes(p.surfaceBytes) << "</td><td>" << Bytes(m.bitmapBytes) << "</td><td>"
+            << Bytes(m.frameHeapBytes) << "</td><td>" << Bytes(m.totalBytes) << "</td><td>"
+            << Limits(m) << "</td></tr>\n";
     }
     out << "</table>\n";
 }
@@ -229,12 +247,23 @@ std::string HtmlEscape(const std::string& text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -269,8 +298,8 @@ bool WriteReportPage(const std::string& path, const ReportPage& page, std::strin
         Timeline(page, out);
     }
     Warnings(page, out);
-    const double used = page.picture && page.record ? ObservedDecodeScale(*page.record, *page.picture)
-                                                    : 0;
+    const double used =
+        page.picture && page.record ? ObservedDecodeScale(*page.record, *page.picture) : 0;
     Memory(page, used, out);
     out << "<script>" << kScript << "</script>\n</body></html>\n";
     out.flush();

@@ -19,13 +19,14 @@
 namespace preview {
 
 struct ReportPage {
-    std::string title;                  // "Start-up show of \Storage\boot.gif"
-    std::vector<std::string> summary;   // sentences: what the device showed, when
-    std::string clipPath;               // recording.mp4 to embed ("" for none)
+    std::string title;                 // "Start-up show of \Storage\boot.gif"
+    std::vector<std::string> summary;  // sentences: what the device showed, when
+    std::string clipPath;              // recording.mp4 to embed ("" for none)
     const ShowRecord* record = nullptr;
     const ShowResult* result = nullptr;
     const PictureReport* picture = nullptr;  // may be null
-    std::vector<float> peaks;           // the sound track's envelope
+    std::vector<Warning> warnings;           // the picture's and the show's, each once
+    std::vector<float> peaks;                // the sound track's envelope
     std::uint32_t peakBucketMs = 20;
     std::uint64_t memoryLimit = 0;
 };

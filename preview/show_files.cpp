@@ -10,7 +10,9 @@ namespace preview {
 
 namespace {
 
-std::string Ms(std::uint64_t ms) { return std::to_string(ms) + " ms"; }
+std::string Ms(std::uint64_t ms) {
+    return std::to_string(ms) + " ms";
+}
 
 std::string Passes(std::uint64_t ms) {
     if (ms == kPassMs) return "one 20 ms pass";
@@ -20,8 +22,7 @@ std::string Passes(std::uint64_t ms) {
 
 std::string FileLabel(const DeviceSetup& setup) {
     if (!setup.usingSample.empty()) return Utf8(setup.imagePath) + " (the bundled sample)";
-    return setup.imagePath.empty() ? std::string("(no picture configured)")
-                                   : Utf8(setup.imagePath);
+    return setup.imagePath.empty() ? std::string("(no picture configured)") : Utf8(setup.imagePath);
 }
 
 // The end of the last sound heard, in show time (0: none).
@@ -62,8 +63,10 @@ std::vector<std::string> ShowSummary(const Options& options, const DeviceSetup& 
             lines.push_back("the last frame stayed on the screen for " + Passes(held) +
                             ", until the window closed at " + Ms(result.screenEndMs));
         } else {
-            lines.push_back("the last frame was still on the screen when the entry point "
-                            "returned at " + Ms(result.showEndMs) + " (the window stayed open)");
+            lines.push_back(
+                "the last frame was still on the screen when the entry point "
+                "returned at " +
+                Ms(result.showEndMs) + " (the window stayed open)");
         }
     } else {
         lines.push_back(forTerminal
@@ -91,8 +94,7 @@ std::vector<std::string> ShowSummary(const Options& options, const DeviceSetup& 
                             Ms(std::min(soundEnd, result.showEndMs)));
         } else {
             lines.push_back("the window closed at " + Ms(result.screenEndMs) +
-                            "; the show went on without a picture until " +
-                            Ms(result.showEndMs));
+                            "; the show went on without a picture until " + Ms(result.showEndMs));
         }
     }
     lines.push_back("the show ended (" + result.endHow + ") and the entry point returned at " +
@@ -109,9 +111,9 @@ std::vector<std::string> ShowSummary(const Options& options, const DeviceSetup& 
     return lines;
 }
 
-bool FinishShowFiles(const std::string& dir, const Options& options,
-                     const DeviceSetup& setup, const ShowRecord& record,
-                     const ShowResult& result, const PictureReport* picture, ShowWriter* writer,
+bool FinishShowFiles(const std::string& dir, const Options& options, const DeviceSetup& setup,
+                     const ShowRecord& record, const ShowResult& result,
+                     const PictureReport* picture, ShowWriter* writer,
                      const std::string& timelineText, std::string* error) {
     ShowEnding ending;
     ending.screenEndMs = result.screenEndMs;
@@ -138,20 +140,20 @@ bool FinishShowFiles(const std::string& dir, const Options& options,
     ending.caption.title = FileLabel(setup) + ", " + ModeWords(options.mode) + " show";
     std::string line = "screen " + std::to_string(options.screenWidth) + "\u00d7" +
                        std::to_string(options.screenHeight) + "    decode scale " +
-                       (scale >= 1 ? std::string("1 (full size)")
-                                   : scale > 0 ? ScaleName(scale) : std::string("unknown")) +
+                       (scale >= 1  ? std::string("1 (full size)")
+                        : scale > 0 ? ScaleName(scale)
+                                    : std::string("unknown")) +
                        "    " + std::to_string(result.frames.size()) + " frames    length " +
                        Ms(result.showEndMs);
     if (result.showEndMs != result.screenEndMs) {
         line += " (window closed at " + Ms(result.screenEndMs) + ")";
     }
     ending.caption.lines.push_back(line);
+    std::vector<Warning> allWarnings;
+    if (picture) allWarnings = picture->warnings;
+    allWarnings.insert(allWarnings.end(), result.warnings.begin(), result.warnings.end());
     std::string warnings;
-    if (picture) {
-        for (const Warning& w : picture->warnings) {
-            warnings += (warnings.empty() ? "" : ", ") + w.id;
-        }
-    }
+    for (const Warning& w : allWarnings) warnings += (warnings.empty() ? "" : ", ") + w.id;
     ending.caption.lines.push_back("warnings: " + (warnings.empty() ? "none" : warnings));
 
     if (writer->SheetStride() > 1) {
@@ -171,10 +173,12 @@ bool FinishShowFiles(const std::string& dir, const Options& options,
     ReportPage page;
     page.title = "The " + ModeWords(options.mode) + " show of " + FileLabel(setup);
     page.summary = ShowSummary(options, setup, record, result);
+    for (const std::string& note : writer->Clip().Notes()) page.summary.push_back("note: " + note);
     if (result.showedPicture) page.clipPath = dir + "/recording.mp4";
     page.record = &record;
     page.result = &result;
     page.picture = picture;
+    page.warnings = allWarnings;
     page.peaks = writer->Clip().Peaks();
     page.peakBucketMs = writer->Clip().PeakBucketMs();
     page.memoryLimit = options.memoryLimit;

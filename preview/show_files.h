@@ -20,10 +20,11 @@ std::vector<std::string> ShowSummary(const Options& options, const DeviceSetup& 
                                      const ShowRecord& record, const ShowResult& result,
                                      bool forTerminal = false);
 
-// Completes the files in the folder `dir` after the show. `timelineText` is timeline.json's content.
-bool FinishShowFiles(const std::string& dir, const Options& options,
-                     const DeviceSetup& setup, const ShowRecord& record,
-                     const ShowResult& result, const PictureReport* picture, ShowWriter* writer,
+// Completes the files in the folder `dir` after the show. `timelineText` is timeline.json's
+// content.
+bool FinishShowFiles(const std::string& dir, const Options& options, const DeviceSetup& setup,
+                     const ShowRecord& record, const ShowResult& result,
+                     const PictureReport* picture, ShowWriter* writer,
                      const std::string& timelineText, std::string* error);
 
 // "start-up" or "shut-down".

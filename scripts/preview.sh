@@ -30,7 +30,7 @@ if [ $# -eq 0 ]; then
     cd "$root/build"
     status=0
     "$program" || status=$?
-    echo "open $root/build/preview/contact-sheet.png or recording.webp to see the show"
+    echo "open $root/build/preview/report.html in a browser to see the show (or recording.mp4, contact-sheet.png)"
     exit "$status"
 fi
 cd "$here"
