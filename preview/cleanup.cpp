@@ -87,9 +87,3 @@ bool NamesDeadProcess(const std::string& name, const std::string& prefix, std::s
 
 }  // namespace preview
 
-// Leak checkers (the sanitizer builds) ask this for suppressions. The font library behind the
-// contact sheet's captions keeps its configuration and caches for the life of the process and
-// frees them only on request; they are reached once, never grow, and are no leak of ours.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
