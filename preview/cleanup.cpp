@@ -86,4 +86,3 @@ bool NamesDeadProcess(const std::string& name, const std::string& prefix, std::s
 }
 
 }  // namespace preview
-
