@@ -1,6 +1,7 @@
 // Output files: PNG round trip, the WebP container, the contact sheet, JSON, and the staged
 // output folder that never leaves a half-written preview or replaces a user's folder.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -22,8 +23,8 @@ class TempDir {
     TempDir() {
         path_ =
             fs::temp_directory_path() /
-            ("preview-files-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+            ("preview-files-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(path_);
         fs::create_directories(path_);
     }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -54,8 +55,11 @@ class ScratchFolder {
   public:
     ScratchFolder() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        // The process id keeps runs of the same test at the same time (two build trees on
+        // one machine) out of each other's folders.
         path_ = fs::temp_directory_path() /
-                ("preview-e2e-" + std::string(info->test_suite_name()) + "-" + info->name());
+                ("preview-e2e-" + std::to_string(::getpid()) + "-" +
+                 std::string(info->test_suite_name()) + "-" + info->name());
         fs::remove_all(path_);
         fs::create_directories(path_);
     }
