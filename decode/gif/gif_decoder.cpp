@@ -342,14 +342,21 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
     // early never shows uninitialised memory.
     const std::int32_t bytesPerPixel = std::max(frame->bytesPerPixel, 1);
     const std::int64_t rowBytes = std::int64_t{bytesPerPixel} * frameRect.Width();
-    std::uint8_t* rowBuffer = nullptr;
-    if (rowBytes <= INT32_MAX / 2) {
-        rowBuffer = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(2 * rowBytes)];
-    }
-    if (rowBuffer == nullptr) {
+    if (rowBytes > INT32_MAX / 2) {
         ThrowError(ErrorOutOfMemory, kGifComponent, kGifFrameRoutine, kGifSiteRowBuffer);
     }
-    std::memset(rowBuffer, 0, static_cast<std::size_t>(2 * rowBytes));
+    const std::size_t bufferBytes = static_cast<std::size_t>(2 * rowBytes);
+    if (bufferBytes > rowBufferBytes_ || rowBuffer_ == nullptr) {
+        rowBuffer_.reset();
+        rowBufferBytes_ = 0;
+        rowBuffer_.reset(new (std::nothrow) std::uint8_t[std::max<std::size_t>(bufferBytes, 1)]);
+        if (rowBuffer_ == nullptr) {
+            ThrowError(ErrorOutOfMemory, kGifComponent, kGifFrameRoutine, kGifSiteRowBuffer);
+        }
+        rowBufferBytes_ = bufferBytes;
+    }
+    std::uint8_t* const rowBuffer = rowBuffer_.get();
+    std::memset(rowBuffer, 0, bufferBytes);
 
     ErrorScope scope;
     try {
@@ -380,11 +387,9 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
         DecodeRows(source, *frame, visible, rowBuffer);
     } catch (CIAException* error) {
         scope.pending = error;
-        delete[] rowBuffer;
         ReleaseCurrentError();
         throw error;
     }
-    delete[] rowBuffer;
 }
 
 // Rows of the frame into the target. With a grid (gridWidth, gridHeight), target pixel (x, y)
@@ -576,6 +581,8 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
 void CDecoderGif2::ReleaseStream() {
     descriptorPositions.RemoveAll();
     controlPositions.RemoveAll();
+    rowBuffer_.reset();
+    rowBufferBytes_ = 0;
 }
 
 }  // namespace br
