@@ -26,18 +26,6 @@ bool ReadByte(CDataSource2* source, std::uint8_t* byte) {
     return ReadFully(source, byte, 1) == 1;
 }
 
-// Skips data sub-blocks up to and including the terminator; false when a size byte cannot be
-// read.
-bool SkipSubBlocks(CDataSource2* source) {
-    std::uint8_t size = 0;
-    if (!ReadByte(source, &size)) return false;
-    while (size != 0) {
-        source->Seek(size, 1);
-        if (!ReadByte(source, &size)) return false;
-    }
-    return true;
-}
-
 // Reads `count` colour-table entries into a palette record (version 48, flags 0). Entries a
 // short read could not supply are black.
 void ReadColorTable(CDataSource2* source, std::int32_t count, PaletteRecord* palette) {
@@ -105,6 +93,68 @@ inline void CopyRow(std::uint8_t* to, const std::uint8_t* from, std::size_t n) {
     std::memcpy(to + n - 8, from + n - 8, 8);
 }
 
+// Reads the blocks after the header through a small window of its own, so that indexing a
+// stream costs one source call per few hundred bytes instead of a seek and a one-byte read for
+// every data sub-block (most of the indexing time on small animations). Positions and results
+// are those of reading and skipping byte by byte: Tell is the position the source would
+// report, a skip past the end makes the next read fail, and Finish leaves the source where
+// such a pass would have left it.
+class BlockScanner {
+  public:
+    explicit BlockScanner(CDataSource2* source)
+        : source_(source), base_(source->Tell()), sourceAt_(base_) {}
+
+    bool ReadByte(std::uint8_t* byte) {
+        if (at_ >= end_ && !Fill()) {
+            *byte = 0;
+            return false;
+        }
+        *byte = window_[at_++];
+        return true;
+    }
+    void Skip(std::int32_t count) { at_ += count; }
+    std::uint32_t Tell() const {
+        return static_cast<std::uint32_t>(std::min<std::int64_t>(base_ + at_, INT32_MAX));
+    }
+    // Skips data sub-blocks up to and including the terminator; false when a size byte cannot
+    // be read.
+    bool SkipSubBlocks() {
+        std::uint8_t size = 0;
+        if (!ReadByte(&size)) return false;
+        while (size != 0) {
+            at_ += size;
+            if (!ReadByte(&size)) return false;
+        }
+        return true;
+    }
+    void Finish() {
+        const std::int64_t position = base_ + at_;
+        if (position != sourceAt_) source_->Seek(static_cast<std::int32_t>(position - sourceAt_), 1);
+        sourceAt_ = position;
+    }
+
+  private:
+    static constexpr std::int32_t kWindow = 512;
+
+    // Reads the window at the current position; false when the source delivers nothing there.
+    bool Fill() {
+        Finish();
+        base_ += at_;
+        at_ = 0;
+        const std::uint32_t got = source_->Read(window_, kWindow);
+        end_ = static_cast<std::int64_t>(std::min<std::uint32_t>(got, kWindow));
+        sourceAt_ = base_ + end_;
+        return end_ > 0;
+    }
+
+    CDataSource2* source_;
+    std::int64_t base_;      // position of window_[0]
+    std::int64_t sourceAt_;  // where the source stands
+    std::int64_t at_ = 0;    // position in the window (may lie beyond its end after a skip)
+    std::int64_t end_ = 0;
+    std::uint8_t window_[kWindow];
+};
+
 }  // namespace
 
 std::uint32_t ReadFully(CDataSource2* source, void* buffer, std::uint32_t count) {
@@ -168,45 +218,48 @@ void CDecoderGif2::ReadImageInfo(CDataSource2* source, DecoderImageInfo* info) {
 
     // One pass over the blocks, recording where each image and its graphic control extension
     // start. Image data is skipped, not decoded. A stream cut short keeps the frames found.
+    BlockScanner scan(source);
     std::uint32_t pendingControl = 0;
     std::uint8_t introducer = 0;
-    if (ReadByte(source, &introducer)) {
+    if (scan.ReadByte(&introducer)) {
         for (;;) {
             if (introducer == kTrailer) break;
             if (introducer == kExtension) {
                 std::uint8_t label = 0;
-                ReadByte(source, &label);
+                scan.ReadByte(&label);
                 // Only a graphic control extension directly before an image governs it.
-                pendingControl =
-                    label == kGraphicControlLabel ? static_cast<std::uint32_t>(source->Tell()) : 0;
-                if (!SkipSubBlocks(source) || !ReadByte(source, &introducer)) break;
+                pendingControl = label == kGraphicControlLabel ? scan.Tell() : 0;
+                if (!scan.SkipSubBlocks() || !scan.ReadByte(&introducer)) break;
             } else if (introducer == kImageSeparator) {
                 if (controlPositions.Add(pendingControl) < 0 ||
-                    descriptorPositions.Add(static_cast<std::uint32_t>(source->Tell())) < 0) {
+                    descriptorPositions.Add(scan.Tell()) < 0) {
                     controlPositions.SetSize(frameCount);
                     descriptorPositions.SetSize(frameCount);
+                    scan.Finish();
                     ThrowError(ErrorOutOfMemory, kGifComponent, kGifParseRoutine,
                                kGifSiteIndexMemory);
                 }
                 pendingControl = 0;
                 ++frameCount;
-                source->Seek(8, 1);  // position and size
+                scan.Skip(8);  // position and size
                 std::uint8_t imagePacked = 0;
-                ReadByte(source, &imagePacked);
-                if (imagePacked & 0x80) source->Seek(3 << ((imagePacked & 7) + 1), 1);
+                scan.ReadByte(&imagePacked);
+                if (imagePacked & 0x80) scan.Skip(3 << ((imagePacked & 7) + 1));
                 std::uint8_t codeSize = 0;
-                if (!ReadByte(source, &codeSize) || !SkipSubBlocks(source) ||
-                    !ReadByte(source, &introducer)) {
+                if (!scan.ReadByte(&codeSize) || !scan.SkipSubBlocks() ||
+                    !scan.ReadByte(&introducer)) {
                     break;
                 }
             } else {
                 // Unknown bytes after an image end the stream; before one they mean this is
                 // not a GIF we can read.
                 if (frameCount > 0) break;
+                scan.Finish();
                 ThrowError(ErrorCorruptData, kGifComponent, kGifParseRoutine, kGifSiteUnknownBlock);
             }
         }
     }
+    scan.Finish();
     if (frameCount == 0) {
         ThrowError(ErrorCorruptData, kGifComponent, kGifParseRoutine, kGifSiteNoImage);
     }
@@ -289,14 +342,21 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
     // early never shows uninitialised memory.
     const std::int32_t bytesPerPixel = std::max(frame->bytesPerPixel, 1);
     const std::int64_t rowBytes = std::int64_t{bytesPerPixel} * frameRect.Width();
-    std::uint8_t* rowBuffer = nullptr;
-    if (rowBytes <= INT32_MAX / 2) {
-        rowBuffer = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(2 * rowBytes)];
-    }
-    if (rowBuffer == nullptr) {
+    if (rowBytes > INT32_MAX / 2) {
         ThrowError(ErrorOutOfMemory, kGifComponent, kGifFrameRoutine, kGifSiteRowBuffer);
     }
-    std::memset(rowBuffer, 0, static_cast<std::size_t>(2 * rowBytes));
+    const std::size_t bufferBytes = static_cast<std::size_t>(2 * rowBytes);
+    if (bufferBytes > rowBufferBytes_ || rowBuffer_ == nullptr) {
+        rowBuffer_.reset();
+        rowBufferBytes_ = 0;
+        rowBuffer_.reset(new (std::nothrow) std::uint8_t[std::max<std::size_t>(bufferBytes, 1)]);
+        if (rowBuffer_ == nullptr) {
+            ThrowError(ErrorOutOfMemory, kGifComponent, kGifFrameRoutine, kGifSiteRowBuffer);
+        }
+        rowBufferBytes_ = bufferBytes;
+    }
+    std::uint8_t* const rowBuffer = rowBuffer_.get();
+    std::memset(rowBuffer, 0, bufferBytes);
 
     ErrorScope scope;
     try {
@@ -327,11 +387,9 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
         DecodeRows(source, *frame, visible, rowBuffer);
     } catch (CIAException* error) {
         scope.pending = error;
-        delete[] rowBuffer;
         ReleaseCurrentError();
         throw error;
     }
-    delete[] rowBuffer;
 }
 
 // Rows of the frame into the target. With a grid (gridWidth, gridHeight), target pixel (x, y)
@@ -523,6 +581,8 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
 void CDecoderGif2::ReleaseStream() {
     descriptorPositions.RemoveAll();
     controlPositions.RemoveAll();
+    rowBuffer_.reset();
+    rowBufferBytes_ = 0;
 }
 
 }  // namespace br

@@ -1,7 +1,9 @@
 // The GIF decoder (GIF87a and GIF89a) and its LZW decompressor.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "decode/decoder.h"
 #include "decode/gif/gif_lzw.h"
@@ -26,9 +28,9 @@ constexpr std::uint32_t kGifSiteFrameFields = 12;  // a frame's fields cannot be
 // frame on request as 8-bit palette indices, clipped and scaled by nearest neighbour into the
 // caller's buffer. Composes nothing; disposal and transparency are the player's work.
 //
-// Every read goes through ReadFully (below), so a source that delivers a few bytes per Read
-// gives the same results as one that delivers all at once; bytes a short read could not
-// supply stay zero.
+// Every read goes through ReadFully (below) or, in the index pass, a window that refills on
+// short reads, so a source that delivers a few bytes per Read gives the same results as one
+// that delivers all at once; bytes a short read could not supply stay zero.
 class CDecoderGif2 : public CDecoderBase2 {
   public:
     CDecoderGif2();
@@ -60,6 +62,12 @@ class CDecoderGif2 : public CDecoderBase2 {
   private:
     void DecodeRows(CDataSource2* source, const DecoderFrameInfo& frame, const Rect& visible,
                     std::uint8_t* rowBuffer);
+
+    // The row buffer of DecodeFrame, kept from frame to frame: two rows of the widest frame
+    // so far (frames of an animation are mostly alike, and one allocation per frame cost
+    // as much as decoding a small one).
+    std::unique_ptr<std::uint8_t[]> rowBuffer_;
+    std::size_t rowBufferBytes_ = 0;
 };
 
 // Reads up to `count` bytes, calling Read until it has them all or Read delivers nothing;

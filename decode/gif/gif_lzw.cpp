@@ -30,10 +30,12 @@ inline std::uint64_t LoadLittle64(const std::uint8_t* p) {
 inline void AppendToTail(std::uint8_t* out, const std::uint8_t* tail, std::uint32_t used,
                          std::uint8_t b) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Every tail holds zeros after its last byte (literals are written whole, and every tail
+    // defined here is built so), so a tail in use needs no masking; a full one (used 0) is
+    // not kept at all.
     std::uint64_t value;
     std::memcpy(&value, tail, 8);
-    const std::uint64_t keep = (std::uint64_t{1} << (8 * used)) - 1;
-    value = (value & keep) | (std::uint64_t{b} << (8 * used));
+    value = (used != 0 ? value : 0) | (std::uint64_t{b} << (8 * used));
     std::memcpy(out, &value, 8);
 #else
     std::uint8_t value[8];
