@@ -532,6 +532,45 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
             for (std::int32_t r = 0; r < frameHeight; ++r) decodeInto(targetRow(r));
             return;
         }
+        if (frameWidth <= kRunBytes / 2) {
+            // Sampled or clipped rows of short frames: the rows up to the last one needed are
+            // decoded many at a time into a buffer on the stack, as above, and the rows the
+            // target shows are taken from it. The last row of one run is kept aside before the
+            // next run overwrites the buffer, as the row that an early end completes from.
+            std::uint8_t run[kRunBytes];
+            std::uint8_t carry[kRunBytes / 2];
+            const std::int32_t rowsPerCall = kRunBytes / frameWidth;
+            const std::int32_t needed =
+                filledHeight > 0 ? std::max(visible.top, rows.At(filledHeight - 1) + 1)
+                                 : visible.top;
+            std::int32_t runStart = 0;
+            std::int32_t runCount = 0;
+            auto rowAt = [&](std::int32_t r) {
+                while (r >= runStart + runCount) {
+                    if (runCount > 0) {
+                        std::memcpy(carry, lastRow, static_cast<std::size_t>(frameWidth));
+                        lastRow = carry;
+                    }
+                    runStart += runCount;
+                    runCount = std::min(rowsPerCall, std::max(needed, r + 1) - runStart);
+                    decodeRun(run, runCount);
+                }
+                return run + std::int64_t{r - runStart} * frameWidth;
+            };
+            if (filledHeight == 0 && needed > 0) rowAt(needed - 1);
+            std::int32_t previousSource = -1;
+            for (std::int32_t y = 0; y < filledHeight; ++y) {
+                const std::int32_t sourceRow = rows.At(y);
+                if (y > 0 && sourceRow == previousSource) {
+                    if (writable) copyRow(y, y - 1);
+                } else {
+                    const std::uint8_t* const row = rowAt(sourceRow);
+                    if (writable) ScaleRow(targetRow(y), row, columns, filledWidth);
+                }
+                previousSource = sourceRow;
+            }
+            return;
+        }
         std::int32_t next = 0;  // the next frame row to decode
         for (; next < visible.top; ++next) decodeBuffered();
         std::int32_t previousSource = -1;
