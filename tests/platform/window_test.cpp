@@ -88,14 +88,17 @@ TEST_F(WindowTest, DefaultProcessingOfCloseDestroysTheWindow) {
 TEST_F(WindowTest, FindWindowMatchesClassAndOptionallyTitle) {
     HWND first = MakeWindow(u"First");
     HWND second = MakeWindow(u"Second");
-    HWND any = plat::FindWindow(kTestClass, nullptr);
-    EXPECT_TRUE(any == first || any == second);
+    // Under Wine the desktop is shared with the other test programs that ctest runs beside this
+    // one, and they make windows of the same class; so windows are told apart by title here.
+    EXPECT_NE(plat::FindWindow(kTestClass, nullptr), nullptr);
+    EXPECT_EQ(plat::FindWindow(kTestClass, u"First"), first);
     EXPECT_EQ(plat::FindWindow(kTestClass, u"Second"), second);
     EXPECT_EQ(plat::FindWindow(u"platformtestwindow", u"second"), second);
     EXPECT_EQ(plat::FindWindow(kTestClass, u"Third"), nullptr);
     EXPECT_EQ(plat::FindWindow(u"NoSuchClass", nullptr), nullptr);
     plat::DestroyWindow(first);
-    EXPECT_EQ(plat::FindWindow(kTestClass, nullptr), second);
+    EXPECT_EQ(plat::FindWindow(kTestClass, u"First"), nullptr);
+    EXPECT_EQ(plat::FindWindow(kTestClass, u"Second"), second);
 }
 
 TEST_F(WindowTest, AFullScreenWindowsClientAreaIsTheScreen) {
