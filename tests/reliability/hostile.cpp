@@ -37,7 +37,11 @@ void Put16(Bytes& out, int value) {
 }
 
 Bytes Header(int width, int height) {
-    Bytes out = {'G', 'I', 'F', '8', '9', 'a'};
+    // Room is made first: GCC 12 on 32-bit ARM warns of a write past the initial six bytes
+    // when the vector grows from an initializer list here (a false array-bounds warning).
+    Bytes out;
+    out.reserve(32);
+    out.insert(out.end(), {'G', 'I', 'F', '8', '9', 'a'});
     Put16(out, width);
     Put16(out, height);
     out.insert(out.end(), {0x81, 0, 0});  // global table of 4 colours
