@@ -19,10 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/giflib_memory.h"
 #include "decode/decoder.h"
 #include "decode/memory_source.h"
 
 namespace {
+
+using bench::DecodeGiflib;
+using bench::ThreadSeconds;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -195,38 +199,6 @@ bool DecodeAsPlayer(const Bytes& gif, double scale) {
     for (std::int32_t i = 0; i < info.frameCount; ++i) delete frames[i];
     br::FreeFrameList(frames, info.frameCount);
     return true;
-}
-
-struct Cursor {
-    const Bytes* bytes;
-    std::size_t at;
-};
-
-int ReadFromMemory(GifFileType* file, GifByteType* buffer, int count) {
-    auto* cursor = static_cast<Cursor*>(file->UserData);
-    const std::size_t n =
-        std::min<std::size_t>(static_cast<std::size_t>(count), cursor->bytes->size() - cursor->at);
-    std::memcpy(buffer, cursor->bytes->data() + cursor->at, n);
-    cursor->at += n;
-    return static_cast<int>(n);
-}
-
-bool DecodeGiflib(const Bytes& gif) {
-    Cursor cursor{&gif, 0};
-    int error = 0;
-    GifFileType* file = DGifOpen(&cursor, ReadFromMemory, &error);
-    if (file == nullptr) return false;
-    const bool ok = DGifSlurp(file) == GIF_OK;
-    DGifCloseFile(file, &error);
-    return ok;
-}
-
-// CPU time of this thread: the machine may be shared, and time spent waiting for a processor
-// must not count against either decoder.
-double ThreadSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 // Runs both decoders alternately, so that both see the same conditions; best time of each.

@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/giflib_memory.h"
 #include "decode/decoder.h"
 #include "decode/memory_source.h"
 
@@ -42,37 +43,10 @@
 
 namespace {
 
+using bench::DecodeGiflib;
+using bench::ThreadSeconds;
+
 using Bytes = std::vector<std::uint8_t>;
-
-double ThreadSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-struct Cursor {
-    const Bytes* bytes;
-    std::size_t at;
-};
-
-int ReadFromMemory(GifFileType* file, GifByteType* buffer, int count) {
-    auto* cursor = static_cast<Cursor*>(file->UserData);
-    const std::size_t n =
-        std::min<std::size_t>(static_cast<std::size_t>(count), cursor->bytes->size() - cursor->at);
-    std::memcpy(buffer, cursor->bytes->data() + cursor->at, n);
-    cursor->at += n;
-    return static_cast<int>(n);
-}
-
-bool DecodeGiflib(const Bytes& gif) {
-    Cursor cursor{&gif, 0};
-    int error = 0;
-    GifFileType* file = DGifOpen(&cursor, ReadFromMemory, &error);
-    if (file == nullptr) return false;
-    const bool ok = DGifSlurp(file) == GIF_OK;
-    DGifCloseFile(file, &error);
-    return ok;
-}
 
 bool DecodeOurs(const Bytes& gif) {
     br::CImgDecoder2 decoder;
@@ -97,9 +71,9 @@ struct Check {
 
 Check CheckAgainstGiflib(const Bytes& gif) {
     Check check;
-    Cursor cursor{&gif, 0};
+    bench::GiflibCursor cursor{&gif, 0};
     int error = 0;
-    GifFileType* file = DGifOpen(&cursor, ReadFromMemory, &error);
+    GifFileType* file = DGifOpen(&cursor, bench::ReadFromMemory, &error);
     if (file == nullptr) return check;
     if (DGifSlurp(file) != GIF_OK) {
         DGifCloseFile(file, &error);
