@@ -95,6 +95,12 @@ struct TargetSize {
 Rect GridRect(const Rect& region, std::int32_t pictureWidth, std::int32_t pictureHeight,
               std::int32_t targetWidth, std::int32_t targetHeight);
 
+// The grid pixels (as GridRect) of the part of `frameRect` inside the picture: the size and
+// place of the buffer that the player's decode gives a frame at a target size. Empty for a
+// frame that gets no buffer.
+Rect FrameGridRect(const Rect& frameRect, std::int32_t pictureWidth, std::int32_t pictureHeight,
+                   std::int32_t targetWidth, std::int32_t targetHeight);
+
 // Pixel memory of the buffer that the player's decode gives a frame of rectangle `frameRect`
 // when the picture is decoded at a target size: the grid pixels of its part inside the
 // picture, in 8-bit rows padded to 4 bytes. 0 for a frame that gets no buffer.

@@ -309,12 +309,18 @@ Rect GridRect(const Rect& region, std::int32_t pictureWidth, std::int32_t pictur
     return grid;
 }
 
+Rect FrameGridRect(const Rect& frameRect, std::int32_t pictureWidth, std::int32_t pictureHeight,
+                   std::int32_t targetWidth, std::int32_t targetHeight) {
+    Rect region;  // (0, 0, 0, 0) when the frame lies outside the picture, which has no grid pixel
+    region.Intersect(frameRect, Rect(0, 0, pictureWidth, pictureHeight));
+    return GridRect(region, pictureWidth, pictureHeight, targetWidth, targetHeight);
+}
+
 std::uint64_t FrameBufferBytes(const Rect& frameRect, std::int32_t pictureWidth,
                                std::int32_t pictureHeight, std::int32_t targetWidth,
                                std::int32_t targetHeight) {
-    Rect region;
-    if (!region.Intersect(frameRect, Rect(0, 0, pictureWidth, pictureHeight))) return 0;
-    const Rect grid = GridRect(region, pictureWidth, pictureHeight, targetWidth, targetHeight);
+    const Rect grid =
+        FrameGridRect(frameRect, pictureWidth, pictureHeight, targetWidth, targetHeight);
     if (grid.IsEmpty()) return 0;
     const std::uint64_t rowBytes = (static_cast<std::uint64_t>(grid.Width()) + 3) / 4 * 4;
     return rowBytes * static_cast<std::uint64_t>(grid.Height());

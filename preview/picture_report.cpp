@@ -462,13 +462,9 @@ BufferSize DecodedFrameSize(int left, int top, int width, int height, int pictur
     // The player decodes the part of each frame inside the picture, and at a reduced scale the
     // pixels of the picture's grid that fall in that part (the decoder's own sizing).
     if (width <= 0 || height <= 0 || pictureWidth <= 0 || pictureHeight <= 0) return {};
-    br::Rect region;
-    if (!region.Intersect(br::Rect(left, top, left + width, top + height),
-                          br::Rect(0, 0, pictureWidth, pictureHeight))) {
-        return {};
-    }
     const br::Size target = br::ScaleSize(pictureWidth, pictureHeight, scale, 0);
-    const br::Rect grid = br::GridRect(region, pictureWidth, pictureHeight, target.cx, target.cy);
+    const br::Rect grid = br::FrameGridRect(br::Rect(left, top, left + width, top + height),
+                                            pictureWidth, pictureHeight, target.cx, target.cy);
     if (grid.IsEmpty()) return {};
     return {grid.Width(), grid.Height()};
 }
