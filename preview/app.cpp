@@ -23,12 +23,12 @@
 #include "preview/show.h"
 #include "preview/sound_report.h"
 #include "preview/text.h"
+#include "preview/words.h"
 
 namespace preview {
 
 namespace {
 
-const char kProgram[] = "bootreel-preview";
 #ifndef BOOTREEL_VERSION
 #define BOOTREEL_VERSION "unknown"
 #endif
@@ -109,23 +109,10 @@ int RunOneShow(const Options& options, const OutputFolder& folder, const std::st
                       picture ? picture->frames.size() : 0);
     ShowRecord record = RecordShow(options, options.endAfterMs, picture.get(), &writer);
     ShowResult result = AnalyseShow(record, setup, picture.get());
-    if (options.mode == "shutdown" && !record.sounds.empty()) {
-        // A shut-down that waits for its sound: say so when the wait is long.
-        const auto& sound = record.sounds.front();
-        const std::uint64_t closed =
-            result.windowClosedAtMs ? *result.windowClosedAtMs - record.calledAtMs : 0;
-        Warning w = ShutdownSoundWarning(sound.endedAtMs - sound.startedAtMs, closed);
-        if (!w.id.empty()) result.warnings.push_back(std::move(w));
-    }
     Json timeline = MakeTimeline(options, setup, record, result, picture.get());
 
     // Every warning once; the one that explains a failed load is in the reason instead.
-    if (picture) {
-        for (const Warning& w : picture->warnings) {
-            if (w.id != result.reasonWarningId) std::printf("warning: %s\n", w.text.c_str());
-        }
-    }
-    for (const Warning& w : result.warnings) std::printf("warning: %s\n", w.text.c_str());
+    std::fputs(WarningLines(ShowWarningsOf(result, picture.get()), false).c_str(), stdout);
 
     // The sounds are read again for the clip, so the device's files stay until it is written.
     errno = 0;

@@ -21,12 +21,11 @@
 #include "preview/image_files.h"
 #include "preview/show.h"
 #include "preview/text.h"
+#include "preview/words.h"
 
 namespace preview {
 
 namespace {
-
-const char kProgram[] = "bootreel-preview";
 
 // What the device's threads hand to the window's thread.
 struct Mailbox {
@@ -61,6 +60,17 @@ class Quiet {
   private:
     int saved_ = -1;
 };
+
+// The device's rows are packed (3 x width bytes); an SDL surface pads each row to its pitch,
+// so the screen goes over row by row.
+void CopyRows(const std::vector<std::uint8_t>& bgr, SDL_Surface* surface) {
+    const std::size_t row = static_cast<std::size_t>(surface->w) * 3;
+    auto* pixels = static_cast<std::uint8_t*>(surface->pixels);
+    for (int y = 0; y < surface->h && (static_cast<std::size_t>(y) + 1) * row <= bgr.size(); ++y) {
+        std::memcpy(pixels + static_cast<std::size_t>(y) * surface->pitch,
+                    bgr.data() + static_cast<std::size_t>(y) * row, row);
+    }
+}
 
 class LiveAudio {
   public:
@@ -234,9 +244,7 @@ int RunLive(const Options& options) {
         {
             std::lock_guard<std::mutex> guard(mailbox.mutex);
             if (mailbox.screenChanged && frame) {
-                std::memcpy(frame->pixels, mailbox.screen.data(),
-                            std::min(mailbox.screen.size(),
-                                     static_cast<std::size_t>(frame->pitch) * frame->h));
+                CopyRows(mailbox.screen, frame);
                 mailbox.screenChanged = false;
                 changed = true;
             }

@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "preview/json.h"
+#include "preview/memory_table.h"
+#include "preview/warnings.h"
 
 namespace br {
 class CDataSource2;
@@ -29,16 +31,6 @@ namespace preview {
 
 // The render loop's pass period: frames are composed on passes about this far apart.
 constexpr std::uint32_t kPassMs = 20;
-
-// The decode scales the device tries, in order.
-constexpr double kDecodeScales[] = {1.0, 0.5, 0.25, 0.125, 0.0625};
-
-// Program memory (not bitmap memory) that each decoded frame costs the device beside its
-// pixels: the palette copy every frame's pixel buffer carries (a full 256-entry record of
-// 1,028 bytes, whatever the frame's colour count), and the frame's own record with its list
-// entry (about 112 bytes on the device's 32-bit processor, heap headers included).
-constexpr std::uint64_t kFramePaletteBytes = 1028;
-constexpr std::uint64_t kFrameRecordBytes = 112;
 
 struct FrameReport {
     int index = 0;
@@ -55,32 +47,6 @@ struct FrameReport {
     std::string controlSeparatedBy;
     std::uint32_t composedAtMs = 0;  // after the render thread's start, on an idle device
     std::uint32_t onScreenMs = 0;    // until the next frame replaces it or the window closes
-};
-
-struct ScaleMemory {
-    double scale = 1.0;
-    int targetWidth = 0, targetHeight = 0;  // the logical screen at this scale
-    std::uint64_t frameBytes = 0;           // pixel memory of all decoded frames together
-    std::uint64_t largestFrameBytes = 0;    // the largest single frame's pixel memory
-    int largestFrame = -1;                  // its index
-    bool overBitmapCap = false;             // a frame exceeds the largest bitmap the device makes
-    std::uint64_t bitmapBytes = 0;          // frames and drawing surfaces: what the limit counts
-    std::uint64_t frameHeapBytes = 0;       // palette copies and frame records (program memory)
-    std::uint64_t totalBytes = 0;           // everything the show holds at this scale
-    // Bitmap-memory limits with which the device shows the animation at this scale:
-    // from minLimit to maxLimit (0: no upper end); none when `works` is false.
-    bool works = false;
-    std::uint64_t minLimit = 0, maxLimit = 0;
-};
-
-struct Warning {
-    Warning() = default;
-    Warning(std::string id_, std::string text_, std::string fix_ = std::string())
-        : id(std::move(id_)), text(std::move(text_)), fix(std::move(fix_)) {}
-
-    std::string id;    // stable key for tools: "noControlExtension", "zeroDelay", ...
-    std::string text;  // what the device does and why, in plain words
-    std::string fix;   // what to change (may be empty when nothing needs changing)
 };
 
 struct PictureReport {
@@ -140,18 +106,7 @@ BufferSize DecodedFrameSize(int left, int top, int width, int height, int pictur
                             int pictureHeight, double scale);
 std::uint64_t FrameBitmapBytes(const BufferSize& size);
 
-// The warning for a shut-down show whose sound is so long that it holds up the shut-down
-// (the entry point returns, and the boot sequence goes on, only when the sound has ended);
-// an empty id when the sound is short enough not to matter.
-Warning ShutdownSoundWarning(std::uint64_t soundMs, std::uint64_t windowClosedMs);
-
 std::string FormatReportText(const PictureReport& report);
 Json ReportToJson(const PictureReport& report);
-
-// Reads a whole file. False with a one-line *error for a missing, unreadable or non-regular
-// file (a directory, for example).
-bool ReadInputFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error);
-
-std::string ScaleName(double scale);  // "1", "1/2", ... "1/16"
 
 }  // namespace preview

@@ -6,13 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-namespace preview {
+#include "preview/words.h"
 
-std::string FrameFileName(std::size_t i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame-%04zu.png", i);
-    return name;
-}
+namespace preview {
 
 RgbImage ClosedWindowCard(int width, int height, const std::vector<std::string>& lines) {
     Canvas card(width, height, 0, 0, 0);

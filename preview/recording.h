@@ -70,6 +70,4 @@ class ShowWriter : public FrameSink {
 // The card shown once the window has closed: dark, with the given lines centred in grey.
 RgbImage ClosedWindowCard(int width, int height, const std::vector<std::string>& lines);
 
-std::string FrameFileName(std::size_t i);
-
 }  // namespace preview

@@ -7,6 +7,13 @@
 #include <fstream>
 #include <sstream>
 
+extern "C" {
+#include <libavutil/base64.h>
+}
+
+#include "preview/memory_table.h"
+#include "preview/words.h"
+
 namespace preview {
 
 namespace {
@@ -26,44 +33,23 @@ padding:3px 8px;text-align:right;white-space:nowrap}
 table.memory tr.used{background:#e6f0ff;font-weight:bold}
 )";
 
-std::string Ms(std::uint64_t ms) {
-    return std::to_string(ms) + " ms";
-}
-
-std::string Bytes(std::uint64_t n) {
-    char text[48];
-    if (n >= 10u * 1024 * 1024) {
-        std::snprintf(text, sizeof text, "%.1f MiB", n / 1048576.0);
-    } else if (n >= 10u * 1024) {
-        std::snprintf(text, sizeof text, "%.1f KiB", n / 1024.0);
-    } else {
-        std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(n));
-    }
-    return text;
-}
-
-const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-// Streams a file as base64 into `out`. False when it cannot be read.
+// Streams a file as base64 into `out` (libavutil's encoder, a chunk of whole 3-byte groups
+// at a time). False when it cannot be read.
 bool Base64File(const std::string& path, std::ostream& out) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
-    std::vector<char> buffer(3 * 16384);
-    std::string encoded;
+    constexpr int kChunk = 3 * 16384;
+    std::vector<char> buffer(kChunk);
+    std::vector<char> encoded(AV_BASE64_SIZE(kChunk));
     while (in) {
         in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const auto n = static_cast<std::size_t>(in.gcount());
-        encoded.clear();
-        for (std::size_t i = 0; i < n; i += 3) {
-            const auto b0 = static_cast<unsigned char>(buffer[i]);
-            const auto b1 = i + 1 < n ? static_cast<unsigned char>(buffer[i + 1]) : 0u;
-            const auto b2 = i + 2 < n ? static_cast<unsigned char>(buffer[i + 2]) : 0u;
-            encoded += kBase64[b0 >> 2];
-            encoded += kBase64[((b0 & 3) << 4) | (b1 >> 4)];
-            encoded += i + 1 < n ? kBase64[((b1 & 15) << 2) | (b2 >> 6)] : '=';
-            encoded += i + 2 < n ? kBase64[b2 & 63] : '=';
+        const auto n = static_cast<int>(in.gcount());
+        if (n == 0) break;
+        if (!av_base64_encode(encoded.data(), static_cast<int>(encoded.size()),
+                              reinterpret_cast<const std::uint8_t*>(buffer.data()), n)) {
+            return false;
         }
-        out << encoded;
+        out << encoded.data();
     }
     return in.eof();
 }
@@ -209,11 +195,6 @@ void Warnings(const ReportPage& page, std::ostream& out) {
     out << "</ul>\n";
 }
 
-std::string Limits(const ScaleMemory& m) {
-    if (!m.works) return "none";
-    return Bytes(m.minLimit) + (m.maxLimit ? " to " + Bytes(m.maxLimit) : " or more");
-}
-
 void Memory(const ReportPage& page, double usedScale, std::ostream& out) {
     if (!page.picture || page.picture->memory.empty()) return;
     const PictureReport& p = *page.picture;
@@ -223,19 +204,15 @@ void Memory(const ReportPage& page, double usedScale, std::ostream& out) {
     out << "<h2>Memory</h2>\n<p class=\"memory-verdict\">" << HtmlEscape(verdict)
         << ".</p>\n<p class=\"muted\">The device decodes every frame before the show and "
            "needs two drawing surfaces beside them; the memory limit counts both. It tries each "
-           "scale in turn and takes the first whose frames fit.</p>\n"
-           "<table class=\"memory\"><tr><th>decode scale</th><th>decoded size</th>"
-           "<th>frames</th><th>surfaces</th><th>bitmap memory</th><th>palette copies and "
-           "records</th><th>total</th><th>limits that show the animation at this scale</th>"
-           "</tr>\n";
-    for (const ScaleMemory& m : p.memory) {
-        out << "<tr" << (m.scale == usedScale ? " class=\"used\"" : "") << "><td>"
-            << ScaleName(m.scale) << "</td><td>" << m.targetWidth << "&times;" << m.targetHeight
-            << "</td><td>" << Bytes(m.frameBytes)
-            << (m.overBitmapCap ? " (a frame is too big)" : "") << "</td><td>"
-            << Bytes(p.surfaceBytes) << "</td><td>" << Bytes(m.bitmapBytes) << "</td><td>"
-            << Bytes(m.frameHeapBytes) << "</td><td>" << Bytes(m.totalBytes) << "</td><td>"
-            << Limits(m) << "</td></tr>\n";
+           "scale in turn and takes the first whose frames fit. All sizes in bytes.</p>\n"
+           "<table class=\"memory\"><tr>";
+    const MemoryTableModel table = MemoryTable(p.memory, p.surfaceBytes, usedScale);
+    for (const std::string& h : table.header) out << "<th>" << HtmlEscape(h) << "</th>";
+    out << "</tr>\n";
+    for (const MemoryTableModel::Row& row : table.rows) {
+        out << "<tr" << (row.used ? " class=\"used\"" : "") << ">";
+        for (const std::string& c : row.cells) out << "<td>" << HtmlEscape(c) << "</td>";
+        out << "</tr>\n";
     }
     out << "</table>\n";
 }
@@ -298,8 +275,7 @@ bool WriteReportPage(const std::string& path, const ReportPage& page, std::strin
         Timeline(page, out);
     }
     Warnings(page, out);
-    const double used =
-        page.picture && page.record ? ObservedDecodeScale(*page.record, *page.picture) : 0;
+    const double used = page.record ? ShownDecodeScale(*page.record, page.picture, nullptr) : 0;
     Memory(page, used, out);
     out << "<script>" << kScript << "</script>\n</body></html>\n";
     out.flush();

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <thread>
 
 #include "host/bootreel.h"
@@ -21,482 +20,23 @@
 #include "platform/sim/wav.h"
 #include "platform/sound.h"
 #include "platform/thread.h"
-#include "preview/cleanup.h"
 #include "preview/progress.h"
 #include "preview/text.h"
+#include "preview/words.h"
 
-#ifndef BOOTREEL_SAMPLES_DIR
-#define BOOTREEL_SAMPLES_DIR "samples"
-#endif
 
 namespace preview {
 
 namespace fs = std::filesystem;
 
+
 namespace {
 
 const char16_t kAnimationClass[] = u"StartUpAnimation";
-const char16_t kSoundLevelKey[] = u"ControlPanel\\SoundCategories\\System";
-const char16_t kShutdownDoneEvent[] = u"SHUTDOWN_ANIMATION_DONE";
 constexpr std::uint32_t kMessageClose = 16;
 constexpr std::uint32_t kMessageAnimationEnded = 0x464;
-// The sound level that the --sound shortcut writes: any value but 0 lets the sound play.
-constexpr std::uint32_t kShortcutSoundLevel = 5;
-
-std::u16string ModeKey(const std::string& mode) {
-    return mode == "shutdown" ? u"Software\\Korvel\\Shutdown" : u"Software\\Korvel\\Startup";
-}
-
-// The device's path fields hold 260 characters with the terminating zero.
-constexpr std::size_t kDevicePathCapacity = 260;
-
-std::string TypeName(std::uint32_t type) {
-    switch (type) {
-        case 0:
-            return "REG_NONE (0)";
-        case 1:
-            return "REG_SZ (1)";
-        case 2:
-            return "REG_EXPAND_SZ (2)";
-        case 3:
-            return "REG_BINARY (3)";
-        case 4:
-            return "REG_DWORD (4)";
-        case 7:
-            return "REG_MULTI_SZ (7)";
-        case 11:
-            return "REG_QWORD (11)";
-        default:
-            return "type " + std::to_string(type);
-    }
-}
-
-// Reads a path value (Image or WAV) the way the device does and explains what the device
-// makes of it when that is not a usable path.
-RegistryPath ReadPathValue(const std::u16string& key, const char16_t* name, const char* what) {
-    RegistryPath result;
-    const std::string keyName = "HKEY_LOCAL_MACHINE\\" + Utf8(key);
-    const std::string value = Utf8(name);
-    const std::string expected = std::string("a string (REG_SZ) holding the ") + what +
-                                 "'s full device path, for example \\Storage\\boot." +
-                                 (std::string(what) == "picture" ? "gif" : "wav");
-    plat::HKEY handle = nullptr;
-    if (plat::RegOpenKeyEx(plat::HKEY_ROOT_LOCAL_MACHINE, key.c_str(), 0, 0, &handle) !=
-        plat::ERROR_SUCCESS) {
-        result.problem = "the registry has no key " + keyName + ", so the device has no " + what +
-                         " path (expected there: the value " + value + ", " + expected + ")";
-        return result;
-    }
-    std::uint32_t type = 0, size = 0;
-    if (plat::RegQueryValueEx(handle, name, nullptr, &type, nullptr, &size) !=
-        plat::ERROR_SUCCESS) {
-        plat::RegCloseKey(handle);
-        result.problem = "the registry key " + keyName + " has no value " + value +
-                         ", so the device has no " + what + " path (expected: " + expected + ")";
-        return result;
-    }
-    result.present = true;
-    result.type = type;
-    std::vector<std::uint8_t> bytes(size + 2, 0);
-    plat::RegQueryValueEx(handle, name, nullptr, &type, bytes.data(), &size);
-    plat::RegCloseKey(handle);
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < size; i += 2) {
-        const char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-        if (c == 0) break;
-        text.push_back(c);
-    }
-    result.length = text.size();
-    // The device reads into a zeroed field of 260 characters and uses the value only when it
-    // fits there with its terminating zero.
-    const bool fits = size <= kDevicePathCapacity * 2 && text.size() < kDevicePathCapacity;
-    if (fits) result.devicePath = text;
-    const std::string where = "the registry value " + value + " under " + keyName;
-    if (!fits) {
-        result.problem = where + " holds " + std::to_string(text.size()) +
-                         " characters; the device's path holds at most " +
-                         std::to_string(kDevicePathCapacity - 1) +
-                         " characters and it ignores a longer value, so it has no " + what +
-                         " path (expected: " + expected + ")";
-    } else if (type != plat::REG_SZ) {
-        result.problem = where + " is of type " + TypeName(type) +
-                         ", not the string type REG_SZ (1) that the device expects; it reads the "
-                         "value's bytes as a path, which names no file (expected: " +
-                         expected + ")";
-    } else if (text.empty()) {
-        result.problem = where + " is empty, so the device has no " + what +
-                         " path (expected: " + expected + ")";
-    }
-    return result;
-}
-
-std::string SamplesDir() {
-    const char* env = std::getenv("BOOTREEL_SAMPLES_DIR");
-    return env && *env ? env : BOOTREEL_SAMPLES_DIR;
-}
-
-bool CheckReadableFile(const std::string& path, const char* what, std::string* error) {
-    std::error_code ec;
-    fs::file_status st = fs::status(path, ec);
-    if (ec || !fs::exists(st)) {
-        *error = std::string(what) + " " + path + " does not exist";
-        return false;
-    }
-    if (fs::is_directory(st)) {
-        *error = std::string(what) + " " + path + " is a directory, not a file";
-        return false;
-    }
-    if (!fs::is_regular_file(st)) {
-        *error = std::string(what) + " " + path + " is not a regular file";
-        return false;
-    }
-    if (::access(path.c_str(), R_OK) != 0) {
-        *error = std::string(what) + " " + path + " cannot be read (permission denied)";
-        return false;
-    }
-    return true;
-}
-
-const std::string kTempRootPrefix = "bootreel-preview-";
-
-// Temporary device roots of runs that no longer run ("bootreel-preview-PID-XXXXXX"). They hold
-// only links to, or copies of, the user's files.
-void RemoveStaleDeviceRoots(const fs::path& temp) {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(temp, ec)) {
-        std::string rest;
-        if (!NamesDeadProcess(entry.path().filename().string(), kTempRootPrefix, &rest) ||
-            rest.size() != 7 || rest[0] != '-') {
-            continue;
-        }
-        std::error_code ignored;
-        if (entry.is_directory(ignored) && !entry.is_symlink(ignored)) {
-            fs::remove_all(entry.path(), ignored);
-        }
-    }
-}
-
-// The device path under which a host file appears: inside the user's device root, or in a
-// \Storage folder of a temporary root made for the shortcuts.
-bool PlaceOnDevice(const std::string& file, const char* what, DeviceSetup* setup,
-                   std::u16string* devicePath, std::string* error) {
-    std::error_code ec;
-    const fs::path absolute = fs::weakly_canonical(fs::absolute(file), ec);
-    if (ec) {
-        *error = std::string(what) + " " + file + ": " + ec.message();
-        return false;
-    }
-    if (!setup->deviceRoot.empty() && setup->tempRoot.empty()) {
-        const fs::path root = fs::weakly_canonical(fs::absolute(setup->deviceRoot), ec);
-        const fs::path relative = absolute.lexically_relative(root);
-        if (ec || relative.empty() || *relative.begin() == "..") {
-            *error = std::string(what) + " " + file + " is not inside --device-root " +
-                     setup->deviceRoot + " (give a file inside it, or leave out --device-root)";
-            return false;
-        }
-        std::u16string path;
-        for (const fs::path& part : relative) {
-            const std::string name = part.string();
-            if (DeviceFileName(name, name.size()) != name) {
-                *error = std::string(what) + " " + file + ": the name '" + name +
-                         "' cannot be a device file name (device names hold no control "
-                         "characters, \\ / : * ? \" < > |, and are valid UTF-8); rename it, or "
-                         "leave out --device-root so that the previewer places it under a "
-                         "plain name";
-                return false;
-            }
-            path += u"\\" + Utf16(name);
-        }
-        if (path.size() >= kDevicePathCapacity) {
-            *error = std::string(what) + " " + file + ": its device path has " +
-                     std::to_string(path.size()) + " characters, more than the " +
-                     std::to_string(kDevicePathCapacity - 1) +
-                     " a device path can hold; place it higher up in --device-root";
-            return false;
-        }
-        *devicePath = path;
-    } else {
-        if (setup->tempRoot.empty()) {
-            const fs::path temp = fs::temp_directory_path(ec);
-            RemoveStaleDeviceRoots(temp);
-            // The name is registered for removal before the folder exists, so that no
-            // moment of an interruption leaves it behind.
-            std::string pattern;
-            std::random_device random;
-            const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-            bool created = false;
-            std::error_code createError;
-            for (int attempt = 0; !ec && !created && attempt < 100; ++attempt) {
-                std::string suffix = "-";
-                for (int i = 0; i < 6; ++i) suffix += kLetters[random() % 52];
-                pattern = (temp / (kTempRootPrefix + std::to_string(::getpid()) + suffix))
-                              .string();
-                RemoveOnInterrupt(pattern);
-                created = fs::create_directory(pattern, createError);
-                if (!created) KeepOnInterrupt(pattern);
-            }
-            if (ec || !created) {
-                *error = "cannot create a temporary device folder in " + temp.string() + ": " +
-                         (ec ? ec : createError).message();
-                return false;
-            }
-            fs::permissions(pattern, fs::perms::owner_all, fs::perm_options::replace, ec);
-            setup->tempRoot = pattern;
-            setup->deviceRoot = pattern;
-            fs::create_directories(fs::path(pattern) / "Storage", ec);
-        }
-        std::string name = DeviceFileName(absolute.filename().string());
-        if (fs::exists(fs::path(setup->tempRoot) / "Storage" / name, ec)) name = "2-" + name;
-        // The device refuses links that lead out of its root, so the file is hard-linked
-        // or, across file systems, copied.
-        const fs::path placed = fs::path(setup->tempRoot) / "Storage" / name;
-        fs::create_hard_link(absolute, placed, ec);
-        if (ec) {
-            ec.clear();
-            fs::copy_file(absolute, placed, ec);
-        }
-        if (ec) {
-            *error =
-                std::string("cannot place ") + file + " on the simulated device: " + ec.message();
-            return false;
-        }
-        *devicePath = u"\\Storage\\" + Utf16(name);
-    }
-    return true;
-}
-
-// What the sound will be, or why there is none, from the registry and the sound file; and in
-// shut-down mode whether the boot sequence hears the end of the show.
-std::vector<Warning> SoundWarnings(const ShowRecord& record, const DeviceSetup& setup,
-                                   const ShowResult& result) {
-    std::vector<Warning> warnings;
-    const bool shutdown = setup.mode == "shutdown";
-    const std::string levelWhere =
-        "the value InitVol under HKEY_CURRENT_USER\\ControlPanel\\SoundCategories\\System";
-    const bool soundStepReached = result.showedPicture || result.endHow == "endRequest" ||
-                                  result.endHow == "doneEvent" || result.endHow == "closePosted" ||
-                                  !record.sounds.empty();
-    if (!setup.sound.problem.empty() && (setup.soundPath.empty() || record.sounds.empty())) {
-        warnings.push_back({"noSoundPath", "No sound: " + setup.sound.problem + "."});
-    } else if (!setup.soundPath.empty() && (!setup.hasSoundLevel || setup.soundLevel == 0)) {
-        std::string why;
-        if (setup.hasSoundLevel) {
-            why = levelWhere + " is 0 (silent)";
-        } else if (setup.soundLevelType) {
-            why = levelWhere + " is of type " + TypeName(*setup.soundLevelType) + " (" +
-                  std::to_string(setup.soundLevelSize) +
-                  " bytes), not the 32-bit number REG_DWORD (4) the device reads, so it counts "
-                  "as 0 (silent)";
-        } else {
-            why = "the registry has no " + levelWhere +
-                  " (a 32-bit number, REG_DWORD; 0 is silent, any other value lets the sound "
-                  "play), which the device counts as 0";
-        }
-        warnings.push_back({"soundSilenced", "The device plays no sound: " + why + "."});
-    } else if (!setup.soundPath.empty() && record.sounds.empty() && soundStepReached) {
-        warnings.push_back(
-            {"soundMissing", "No sound: the sound " + Utf8(setup.soundPath) +
-                                 " (the value WAV under " + "HKEY_LOCAL_MACHINE\\" +
-                                 Utf8(ModeKey(setup.mode)) + ") does not exist on the device" +
-                                 (setup.deviceRoot.empty() ? " (no --device-root was given)" : "") +
-                                 "."});
-    }
-    for (const plat::sim::SoundRecord& s : record.sounds) {
-        if (s.played) continue;
-        std::string problem = "it is not a sound file the device can read";
-        std::vector<std::uint8_t> bytes;
-        std::string readError;
-        if (!s.hostPath.empty() && ReadInputFile(s.hostPath, &bytes, &readError)) {
-            plat::sim::detail::WavFormat format;
-            std::string why;
-            if (!plat::sim::detail::ParseWav(bytes, &format, &why) && !why.empty()) problem = why;
-        }
-        warnings.push_back(
-            {"soundUnplayable",
-             "The device cannot play the sound " + Utf8(s.path) + ": " + problem + "; " +
-                 (s.defaultSound
-                      ? "it plays its default beep (" +
-                            std::to_string(s.endedAtMs - s.startedAtMs) + " ms) in its place"
-                      : "nothing is heard") +
-                 ". Save it as an uncompressed PCM WAV (for example: sox in.wav -e signed -b 16 "
-                 "out.wav)."});
-        break;
-    }
-    if (shutdown && !record.shutdownEventAtMs) {
-        warnings.push_back(
-            {"noShutdownEvent",
-             "The device never signals \"SHUTDOWN_ANIMATION_DONE\": it signals that event only "
-             "when the shut-down sound has played, and this show played none. A boot sequence "
-             "that waits for the event waits in vain; give the show a sound."});
-    }
-    return warnings;
-}
 
 }  // namespace
-
-plat::HANDLE CreateShutdownDoneEvent(const Options& options) {
-    if (options.mode != "shutdown") return nullptr;
-    return plat::CreateEvent(nullptr, true, false, kShutdownDoneEvent);
-}
-
-bool PrepareDevice(const Options& o, plat::sim::ClockMode clock, DeviceSetup* setup,
-                   std::string* error) {
-    Options options = o;
-    if (options.image.empty() && options.registryFile.empty()) {
-        const std::string samples = SamplesDir();
-        options.image = samples + "/boot.gif";
-        options.sound = options.sound.empty() ? samples + "/boot.wav" : options.sound;
-        setup->usingSample = options.image;
-        if (!fs::exists(options.image)) {
-            *error = "the bundled sample " + options.image +
-                     " is missing (python3 samples/make_sample.py writes it)";
-            return false;
-        }
-    }
-    if (!options.registryFile.empty() &&
-        !CheckReadableFile(options.registryFile, "registry file", error)) {
-        return false;
-    }
-    if (!options.image.empty() && !CheckReadableFile(options.image, "picture", error)) return false;
-    if (!options.sound.empty() && !CheckReadableFile(options.sound, "sound", error)) return false;
-    if (!options.deviceRoot.empty()) {
-        std::error_code ec;
-        if (!fs::is_directory(options.deviceRoot, ec)) {
-            *error = "--device-root " + options.deviceRoot + " is not a folder";
-            return false;
-        }
-        setup->deviceRoot = options.deviceRoot;
-    }
-
-    plat::sim::DeviceConfig config;
-    config.screenWidth = options.screenWidth;
-    config.screenHeight = options.screenHeight;
-    config.clock = clock;
-    config.deviceRoot = setup->deviceRoot;
-    // The previewer's own waits have deadlines; a real deadlock should still not hang it.
-    config.deadlockGraceMs = 20000;
-
-    std::u16string imageDevicePath, soundDevicePath;
-    if (!options.image.empty() &&
-        !PlaceOnDevice(options.image, "picture", setup, &imageDevicePath, error)) {
-        return false;
-    }
-    if (!options.sound.empty() &&
-        !PlaceOnDevice(options.sound, "sound", setup, &soundDevicePath, error)) {
-        return false;
-    }
-    config.deviceRoot = setup->deviceRoot;
-    plat::sim::Reset(config);
-
-    if (!options.registryFile.empty() &&
-        !plat::sim::LoadRegistryFile(options.registryFile, error)) {
-        if (error->empty()) *error = "cannot load the registry file " + options.registryFile;
-        return false;
-    }
-    const std::u16string key = ModeKey(options.mode);
-    if (!imageDevicePath.empty()) {
-        plat::sim::SetRegistryString(plat::HKEY_ROOT_LOCAL_MACHINE, key, u"Image", imageDevicePath);
-    }
-    if (!soundDevicePath.empty()) {
-        plat::sim::SetRegistryString(plat::HKEY_ROOT_LOCAL_MACHINE, key, u"WAV", soundDevicePath);
-        plat::sim::SetRegistryDword(plat::HKEY_ROOT_CURRENT_USER, kSoundLevelKey, u"InitVol",
-                                    kShortcutSoundLevel);
-    }
-    if (options.memoryLimit != 0) {
-        plat::sim::SetBitmapMemoryLimit(static_cast<std::size_t>(options.memoryLimit));
-    }
-
-    setup->mode = options.mode;
-    setup->image = ReadPathValue(key, u"Image", "picture");
-    setup->sound = ReadPathValue(key, u"WAV", "sound");
-    setup->imagePath = setup->image.devicePath;
-    setup->soundPath = setup->sound.devicePath;
-    std::uint32_t level = 0;
-    setup->hasSoundLevel = plat::RegistryGetDWORD(plat::HKEY_ROOT_CURRENT_USER, kSoundLevelKey,
-                                                  u"InitVol", &level) == 0;
-    setup->soundLevel = level;
-    if (!setup->hasSoundLevel) {
-        plat::HKEY handle = nullptr;
-        std::uint32_t type = 0, size = 0;
-        if (plat::RegOpenKeyEx(plat::HKEY_ROOT_CURRENT_USER, kSoundLevelKey, 0, 0, &handle) ==
-            plat::ERROR_SUCCESS) {
-            if (plat::RegQueryValueEx(handle, u"InitVol", nullptr, &type, nullptr, &size) ==
-                plat::ERROR_SUCCESS) {
-                setup->soundLevelType = type;
-                setup->soundLevelSize = size;
-            }
-            plat::RegCloseKey(handle);
-        }
-    }
-    setup->imageHostPath =
-        setup->imagePath.empty() ? std::string() : plat::sim::HostPath(setup->imagePath.c_str());
-    return true;
-}
-
-void CleanUpDevice(DeviceSetup* setup) {
-    if (setup->tempRoot.empty()) return;
-    std::error_code ec;
-    // The folder holds only links to or copies of the user's files.
-    fs::remove_all(setup->tempRoot, ec);
-    KeepOnInterrupt(setup->tempRoot);
-    setup->tempRoot.clear();
-}
-
-std::string DeviceFileName(const std::string& hostName, std::size_t maxCharacters) {
-    // Whole UTF-8 sequences are kept; a stray byte becomes '_' like a forbidden character.
-    std::vector<std::string> characters;
-    for (std::size_t i = 0; i < hostName.size();) {
-        const unsigned char b = static_cast<unsigned char>(hostName[i]);
-        std::size_t len = b < 0x80             ? 1
-                          : (b & 0xE0) == 0xC0 ? 2
-                          : (b & 0xF0) == 0xE0 ? 3
-                          : (b & 0xF8) == 0xF0 ? 4
-                                               : 0;
-        bool valid = len != 0 && i + len <= hostName.size() && !(len == 2 && b < 0xC2) &&
-                     !(len == 4 && b > 0xF4);
-        for (std::size_t k = 1; valid && k < len; ++k) {
-            valid = (static_cast<unsigned char>(hostName[i + k]) & 0xC0) == 0x80;
-        }
-        if (valid && len == 3) {
-            const unsigned c1 = static_cast<unsigned char>(hostName[i + 1]);
-            valid = !(b == 0xE0 && c1 < 0xA0) && !(b == 0xED && c1 >= 0xA0);  // no surrogates
-        }
-        if (valid && len == 4) {
-            const unsigned c1 = static_cast<unsigned char>(hostName[i + 1]);
-            valid = !(b == 0xF0 && c1 < 0x90) && !(b == 0xF4 && c1 >= 0x90);
-        }
-        if (!valid) {
-            characters.push_back("_");
-            ++i;
-            continue;
-        }
-        std::string c = hostName.substr(i, len);
-        if (len == 1 &&
-            (b < 0x20 || b == 0x7F || std::string("\\/:*?\"<>|").find(c[0]) != std::string::npos)) {
-            c = "_";
-        }
-        characters.push_back(c);
-        i += len;
-    }
-    if (characters.size() > maxCharacters) {
-        std::size_t dot = characters.size();
-        for (std::size_t i = characters.size(); i-- > 0;) {
-            if (characters[i] == ".") {
-                dot = i;
-                break;
-            }
-        }
-        std::size_t extension = characters.size() - dot;
-        if (extension > 10) extension = 0;
-        characters.erase(characters.begin() + static_cast<long>(maxCharacters - extension),
-                         characters.end() - static_cast<long>(extension));
-    }
-    std::string name;
-    for (const std::string& c : characters) name += c;
-    if (name.empty() || name == "." || name == "..") name = "_" + name;
-    return name;
-}
-
 
 namespace {
 
@@ -700,6 +240,13 @@ double ObservedDecodeScale(const ShowRecord& record, const PictureReport& pictur
     return 0;
 }
 
+double ShownDecodeScale(const ShowRecord& record, const PictureReport* picture, bool* observed) {
+    double scale = picture ? ObservedDecodeScale(record, *picture) : 0;
+    if (observed) *observed = scale > 0;
+    if (scale == 0 && picture) scale = picture->decodeScale;
+    return scale;
+}
+
 ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
                        const PictureReport* picture) {
     ShowResult result;
@@ -773,7 +320,7 @@ ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
     } else {
         result.endHow = "returned";
     }
-    result.warnings = SoundWarnings(record, setup, result);
+    result.warnings = ShowWarnings(record, setup, result);
     if (!result.showedPicture && result.reason.empty()) {
         if (picture && picture->frames.size() == 1) {
             result.reason = "the picture has a single frame: the device shows nothing for it";
@@ -810,9 +357,8 @@ Json MakeTimeline(const Options& options, const DeviceSetup& setup, const ShowRe
     if (!setup.usingSample.empty()) t["sample"] = true;
     // The scale read off the device's bitmap memory; failing that, the one the memory limit
     // predicts.
-    double scale = picture ? ObservedDecodeScale(record, *picture) : 0;
-    const bool observed = scale > 0;
-    if (scale == 0 && picture) scale = picture->decodeScale;
+    bool observed = false;
+    const double scale = ShownDecodeScale(record, picture, &observed);
     t["decodeScale"] = result.showedPicture && scale > 0 ? Json(scale) : Json();
     t["decodeScaleObserved"] = observed;
     t["memoryLimit"] = options.memoryLimit ? Json(options.memoryLimit) : Json();
@@ -827,9 +373,7 @@ Json MakeTimeline(const Options& options, const DeviceSetup& setup, const ShowRe
             fj["delayCs"] = r.delayCs;
             fj["disposal"] = r.disposal;
         }
-        char name[32];
-        std::snprintf(name, sizeof name, "frame-%04zu.png", i);
-        fj["file"] = name;
+        fj["file"] = FrameFileName(i);
         frames.push_back(fj);
     }
     t["frames"] = frames;
@@ -860,20 +404,17 @@ Json MakeTimeline(const Options& options, const DeviceSetup& setup, const ShowRe
 
     t["screenCopies"] = record.copyCount;
     t["recordingConsistent"] = result.unexpectedChanges == 0;
-    Json warnings = Json::array();
-    auto add = [&warnings](const Warning& w) {
-        Json wj = Json::object();
-        wj["id"] = w.id;
-        wj["text"] = w.text;
-        if (!w.fix.empty()) wj["fix"] = w.fix;
-        warnings.push_back(wj);
-    };
-    if (picture) {
-        for (const Warning& w : picture->warnings) add(w);
-    }
-    for (const Warning& w : result.warnings) add(w);
-    t["warnings"] = warnings;
+    t["warnings"] = WarningsToJson(ShowWarningsOf(result, picture));
     return t;
+}
+
+}  // namespace preview
+
+namespace preview {
+
+std::vector<Warning> ShowWarningsOf(const ShowResult& result, const PictureReport* picture) {
+    return MergeWarnings(picture ? picture->warnings : std::vector<Warning>(), result.warnings,
+                         result.reasonWarningId);
 }
 
 }  // namespace preview

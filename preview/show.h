@@ -25,49 +25,13 @@
 #include <vector>
 
 #include "platform/sim/device.h"
+#include "preview/device_setup.h"
 #include "preview/image_files.h"
 #include "preview/json.h"
 #include "preview/options.h"
 #include "preview/picture_report.h"
 
 namespace preview {
-
-// A path value of the mode's registry key as the device reads it.
-struct RegistryPath {
-    bool present = false;       // the key holds the value
-    std::uint32_t type = 0;     // its registry type when present
-    std::size_t length = 0;     // characters up to its first zero
-    std::u16string devicePath;  // the path the device uses ("" when it has none)
-    // Why the value gives the device no usable path, naming the key, the value and the
-    // expected type; "" when it is a plain string path.
-    std::string problem;
-};
-
-// What the device was given, resolved from the options.
-struct DeviceSetup {
-    std::string mode;           // "startup" or "shutdown"
-    std::string deviceRoot;     // host folder standing for "\" ("" for none)
-    std::string tempRoot;       // a folder we made for --image/--sound (removed afterwards)
-    RegistryPath image, sound;  // the registry's values Image and WAV for the mode
-    std::u16string imagePath;   // the paths the device uses ("" when it has none)
-    std::u16string soundPath;
-    std::uint32_t soundLevel = 0;
-    bool hasSoundLevel = false;
-    std::optional<std::uint32_t> soundLevelType;  // InitVol's type when it is no readable number
-    std::uint32_t soundLevelSize = 0;
-    std::string imageHostPath;  // where imagePath resolves on this computer ("" for nowhere)
-    std::string usingSample;    // set when the bundled sample is shown
-};
-
-// Resolves the options and writes the registry of a freshly reset device. On bad input
-// returns false with a one-line *error (exit code 2).
-bool PrepareDevice(const Options& options, plat::sim::ClockMode clock, DeviceSetup* setup,
-                   std::string* error);
-// In shut-down mode the boot sequence's event "SHUTDOWN_ANIMATION_DONE" (manual reset, so
-// that watching it does not consume the signal); none in start-up mode. The show opens it.
-plat::HANDLE CreateShutdownDoneEvent(const Options& options);
-// Removes what PrepareDevice made for the shortcuts.
-void CleanUpDevice(DeviceSetup* setup);
 
 struct ComposedFrame {
     int index;                   // frame of the picture
@@ -142,14 +106,15 @@ struct ShowResult {
 // cannot be told.
 double ObservedDecodeScale(const ShowRecord& record, const PictureReport& picture);
 
+// The decode scale to report: the observed one; failing that, the one the memory limit
+// predicts (*observed tells which; 0 when neither is known).
+double ShownDecodeScale(const ShowRecord& record, const PictureReport* picture, bool* observed);
+
 ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
                        const PictureReport* picture);
 
-// The name under which a host file is placed on the device: characters that device file
-// names cannot hold become '_', and a long name is shortened on a character boundary,
-// keeping its extension (the default leaves room for "\\Storage\\" and a "2-" prefix within
-// the device's 259 characters, counted in characters, not bytes).
-std::string DeviceFileName(const std::string& hostName, std::size_t maxCharacters = 100);
+// All the warnings of a show, by the one merge rule (warnings.h).
+std::vector<Warning> ShowWarningsOf(const ShowResult& result, const PictureReport* picture);
 
 Json MakeTimeline(const Options& options, const DeviceSetup& setup, const ShowRecord& record,
                   const ShowResult& result, const PictureReport* picture);

@@ -5,14 +5,11 @@
 
 #include "preview/report_page.h"
 #include "preview/text.h"
+#include "preview/words.h"
 
 namespace preview {
 
 namespace {
-
-std::string Ms(std::uint64_t ms) {
-    return std::to_string(ms) + " ms";
-}
 
 std::string Passes(std::uint64_t ms) {
     if (ms == kPassMs) return "one 20 ms pass";
@@ -34,17 +31,7 @@ std::uint64_t SoundEndMs(const ShowRecord& record) {
     return end;
 }
 
-std::string Ordinal(std::size_t n) {
-    if (n == 2) return "2nd";
-    if (n == 3) return "3rd";
-    return std::to_string(n) + "th";
-}
-
 }  // namespace
-
-std::string ModeWords(const std::string& mode) {
-    return mode == "shutdown" ? "shut-down" : "start-up";
-}
 
 std::vector<std::string> ShowSummary(const Options& options, const DeviceSetup& setup,
                                      const ShowRecord& record, const ShowResult& result,
@@ -135,8 +122,7 @@ bool FinishShowFiles(const std::string& dir, const Options& options, const Devic
     }
 
     // The caption: file, mode, screen, decode scale, length, the warnings' short names.
-    double scale = picture ? ObservedDecodeScale(record, *picture) : 0;
-    if (scale == 0 && picture) scale = picture->decodeScale;
+    const double scale = ShownDecodeScale(record, picture, nullptr);
     ending.caption.title = FileLabel(setup) + ", " + ModeWords(options.mode) + " show";
     std::string line = "screen " + std::to_string(options.screenWidth) + "\u00d7" +
                        std::to_string(options.screenHeight) + "    decode scale " +
@@ -149,9 +135,7 @@ bool FinishShowFiles(const std::string& dir, const Options& options, const Devic
         line += " (window closed at " + Ms(result.screenEndMs) + ")";
     }
     ending.caption.lines.push_back(line);
-    std::vector<Warning> allWarnings;
-    if (picture) allWarnings = picture->warnings;
-    allWarnings.insert(allWarnings.end(), result.warnings.begin(), result.warnings.end());
+    const std::vector<Warning> allWarnings = ShowWarningsOf(result, picture);
     std::string warnings;
     for (const Warning& w : allWarnings) warnings += (warnings.empty() ? "" : ", ") + w.id;
     ending.caption.lines.push_back("warnings: " + (warnings.empty() ? "none" : warnings));

@@ -11,6 +11,7 @@
 #include "preview/picture_report.h"
 #include "preview/recording.h"
 #include "preview/show.h"
+#include "preview/words.h"
 
 namespace preview {
 
@@ -26,8 +27,5 @@ bool FinishShowFiles(const std::string& dir, const Options& options, const Devic
                      const ShowRecord& record, const ShowResult& result,
                      const PictureReport* picture, ShowWriter* writer,
                      const std::string& timelineText, std::string* error);
-
-// "start-up" or "shut-down".
-std::string ModeWords(const std::string& mode);
 
 }  // namespace preview

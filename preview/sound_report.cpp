@@ -4,6 +4,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "preview/warnings.h"
+
 namespace preview {
 
 bool LooksLikeWav(const std::vector<std::uint8_t>& bytes) {
@@ -42,10 +44,12 @@ std::string FormatSoundText(const SoundReport& r) {
         out << "  the device plays it; at shut-down the show (and the boot sequence waiting for "
                "\"SHUTDOWN_ANIMATION_DONE\") lasts at least that long\n";
     } else {
-        out << "\nwarning: The device cannot play this sound: " << r.problem
-            << ". It plays its default beep (" << r.defaultSoundMs
-            << " ms) in its place. Save it as an uncompressed PCM WAV (for example: sox in.wav "
-               "-e signed -b 16 out.wav).\n";
+        out << "\n"
+            << WarningLines({SoundUnplayableWarning(
+                                "this sound", r.problem,
+                                "it plays its default beep (" +
+                                    std::to_string(r.defaultSoundMs) + " ms) in its place")},
+                            true);
     }
     return out.str();
 }

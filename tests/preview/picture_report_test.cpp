@@ -1,6 +1,7 @@
 // The picture report: each warning on a picture made to trigger it, the decoded-frame memory
 // at each scale, and the frame times of the render passes.
 #include "preview/picture_report.h"
+#include "preview/show.h"
 
 #include <gtest/gtest.h>
 
@@ -190,6 +191,7 @@ TEST_F(PictureReportTest, EachProblemOfAPictureGetsItsWarning) {
         }
         ASSERT_NE(found, nullptr) << c.id << " missing; got " << ::testing::PrintToString(Ids(r));
         EXPECT_NE(found->text.find(c.textPart), std::string::npos) << found->text;
+        for (const Warning& w : r.warnings) EXPECT_TRUE(InCatalogue(w.id)) << w.id;
     }
 }
 
@@ -396,9 +398,31 @@ TEST_F(PictureReportTest, TheAnalysisNeedsNoMoreBitmapMemoryThanOneOfTheDevicesF
     EXPECT_EQ(r.memory[0].frameBytes, 2000000u) << "reported, not decoded";
 }
 
+// The shut-down show's warnings for a sound of `soundMs` whose window closed at 2,480 ms.
+std::vector<Warning> ShutdownWithSound(std::uint64_t soundMs) {
+    DeviceSetup setup;
+    setup.mode = "shutdown";
+    setup.soundPath = u"\\Storage\\boot.wav";
+    setup.hasSoundLevel = true;
+    setup.soundLevel = 5;
+    ShowRecord record;
+    plat::sim::SoundRecord sound;
+    sound.played = true;
+    sound.startedAtMs = 0;
+    sound.endedAtMs = soundMs;
+    record.sounds.push_back(sound);
+    record.shutdownEventAtMs = soundMs;
+    ShowResult result;
+    result.showedPicture = true;
+    result.windowClosedAtMs = 2480;
+    return ShowWarnings(record, setup, result);
+}
+
 TEST(ShutdownSound, ALongSoundIsReportedAsHoldingUpTheShutdown) {
-    EXPECT_TRUE(ShutdownSoundWarning(3000, 2480).id.empty());
-    const Warning w = ShutdownSoundWarning(36000000, 2480);
+    EXPECT_TRUE(ShutdownWithSound(3000).empty());
+    const std::vector<Warning> warnings = ShutdownWithSound(36000000);
+    ASSERT_EQ(warnings.size(), 1u);
+    const Warning& w = warnings[0];
     EXPECT_EQ(w.id, "longShutdownSound");
     EXPECT_NE(w.text.find("10 h"), std::string::npos) << w.text;
     EXPECT_NE(w.text.find("window closed at 2,480 ms"), std::string::npos) << w.text;
