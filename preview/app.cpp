@@ -114,7 +114,7 @@ int RunOneShow(const Options& options, const OutputFolder& folder, const std::st
     // Every warning once; the one that explains a failed load is in the reason instead.
     std::fputs(WarningLines(ShowWarningsOf(result, picture.get()), false).c_str(), stdout);
 
-    // The sounds are read again for the clip, so the device's files stay until it is written.
+    // The clip decodes the sounds from the bytes the device accepted during the show.
     errno = 0;
     if (!FinishShowFiles(dir, options, setup, record, result, picture.get(), &writer,
                          DumpJson(timeline), &error)) {

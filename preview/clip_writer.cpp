@@ -18,6 +18,8 @@ extern "C" {
 #include <cstring>
 #include <map>
 
+#include "preview/sound_samples.h"
+
 namespace preview {
 
 namespace {
@@ -32,33 +34,6 @@ std::string AvError(int code) {
     av_strerror(code, text, sizeof text);
     return text;
 }
-
-// Reads WAV bytes held in memory (the device's default sound has no file).
-struct MemoryReader {
-    const std::vector<std::uint8_t>* bytes;
-    std::size_t position = 0;
-
-    static int Read(void* opaque, std::uint8_t* buffer, int size) {
-        auto* r = static_cast<MemoryReader*>(opaque);
-        const std::size_t left = r->bytes->size() - r->position;
-        const std::size_t n = std::min<std::size_t>(left, static_cast<std::size_t>(size));
-        if (n == 0) return AVERROR_EOF;
-        std::memcpy(buffer, r->bytes->data() + r->position, n);
-        r->position += n;
-        return static_cast<int>(n);
-    }
-    static std::int64_t Seek(void* opaque, std::int64_t offset, int whence) {
-        auto* r = static_cast<MemoryReader*>(opaque);
-        const auto size = static_cast<std::int64_t>(r->bytes->size());
-        if (whence == AVSEEK_SIZE) return size;
-        std::int64_t to = offset;
-        if ((whence & 3) == SEEK_CUR) to += static_cast<std::int64_t>(r->position);
-        if ((whence & 3) == SEEK_END) to += size;
-        if (to < 0 || to > size) return -1;
-        r->position = static_cast<std::size_t>(to);
-        return to;
-    }
-};
 
 }  // namespace
 
@@ -198,112 +173,64 @@ struct ClipWriter::State {
 
 bool ClipWriter::State::QueueSound(const SoundPlacement& sound, std::int64_t until,
                                    std::string* error) {
-    const std::string name = sound.hostPath.empty() ? "the device's default sound" : sound.hostPath;
-    AVFormatContext* input = avformat_alloc_context();
-    MemoryReader reader{sound.wav};
-    AVIOContext* io = nullptr;
-    if (sound.hostPath.empty()) {
-        if (!sound.wav) return QueueSilence(until - samplesQueued, error);
-        auto* buffer = static_cast<std::uint8_t*>(av_malloc(4096));
-        io = avio_alloc_context(buffer, 4096, 0, &reader, MemoryReader::Read, nullptr,
-                                MemoryReader::Seek);
-        input->pb = io;
-    }
-    AVCodecContext* decoder = nullptr;
-    SwrContext* resampler = nullptr;
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* decoded = av_frame_alloc();
-    std::vector<float> out[kChannels];
-    auto cleanUp = [&] {
-        av_frame_free(&decoded);
-        av_packet_free(&packet);
-        swr_free(&resampler);
-        avcodec_free_context(&decoder);
-        avformat_close_input(&input);
-        if (io) {
-            av_freep(&io->buffer);
-            avio_context_free(&io);
-        }
-    };
+    if (!sound.wav) return QueueSilence(until - samplesQueued, error);
     // A sound that cannot be read leaves silence in its place and a note: the clip is still
     // worth having, and everything else of the preview is.
+    SwrContext* resampler = nullptr;
     auto fail = [&](const std::string& why) {
-        notes.push_back("recording.mp4 is silent where the device played " + name + ": " + why);
-        cleanUp();
+        notes.push_back("recording.mp4 is silent where the device played " + sound.name + ": " +
+                        why);
+        swr_free(&resampler);
         return QueueSilence(until - samplesQueued, error);
     };
-    int r = avformat_open_input(&input, sound.hostPath.empty() ? nullptr : sound.hostPath.c_str(),
-                                nullptr, nullptr);
-    if (r < 0) {
-        input = nullptr;  // freed by the failed open
-        return fail(AvError(r));
-    }
-    if ((r = avformat_find_stream_info(input, nullptr)) < 0) return fail(AvError(r));
-    const AVCodec* codec = nullptr;
-    const int stream = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (stream < 0 || !codec) return fail("no sound in it that FFmpeg can decode");
-    decoder = avcodec_alloc_context3(codec);
-    if (!decoder || avcodec_parameters_to_context(decoder, input->streams[stream]->codecpar) < 0 ||
-        (r = avcodec_open2(decoder, codec, nullptr)) < 0) {
-        return fail("cannot open its decoder");
-    }
+    DeviceSound decoded;
+    std::string why;
+    if (!DecodeDeviceSound(*sound.wav, &decoded, &why)) return fail(why);
+
     AVChannelLayout inLayout{};
-    if (decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-        av_channel_layout_default(&inLayout, decoder->ch_layout.nb_channels);
-    } else {
-        av_channel_layout_copy(&inLayout, &decoder->ch_layout);
-    }
-    r = swr_alloc_set_opts2(&resampler, &audio->ch_layout, AV_SAMPLE_FMT_FLTP, kClipSampleRate,
-                            &inLayout, decoder->sample_fmt, decoder->sample_rate, 0, nullptr);
+    av_channel_layout_default(&inLayout, decoded.channels);
+    int r = swr_alloc_set_opts2(&resampler, &audio->ch_layout, AV_SAMPLE_FMT_FLTP,
+                                kClipSampleRate, &inLayout, AV_SAMPLE_FMT_FLT,
+                                decoded.sampleRate, 0, nullptr);
     av_channel_layout_uninit(&inLayout);
     // A mono sound plays at full level on both sides, as on the device's speaker.
     if (r >= 0) av_opt_set_double(resampler, "center_mix_level", 1.0, 0);
     if (r < 0 || (r = swr_init(resampler)) < 0) return fail("cannot convert its samples");
 
-    // Converts what the resampler gives for `frame` (null: what it still holds) and queues
-    // it up to `until`.
-    auto convert = [&](const AVFrame* frame) {
-        const int inCount = frame ? frame->nb_samples : 0;
-        const int room = swr_get_out_samples(resampler, inCount);
+    // Converts what the resampler gives for `count` input frames from `in` (null: what it still
+    // holds) and queues it up to `until`.
+    std::vector<float> out[kChannels];
+    auto convert = [&](const float* in, int count) {
+        const int room = swr_get_out_samples(resampler, count);
         if (room <= 0) return true;
         for (auto& o : out) o.resize(static_cast<std::size_t>(room));
         std::uint8_t* planes[kChannels] = {reinterpret_cast<std::uint8_t*>(out[0].data()),
                                            reinterpret_cast<std::uint8_t*>(out[1].data())};
-        const int n = swr_convert(
-            resampler, planes, room,
-            frame ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr, inCount);
+        const auto* input = reinterpret_cast<const std::uint8_t*>(in);
+        const int n = swr_convert(resampler, planes, room, in ? &input : nullptr, count);
         if (n < 0) return false;
         const int keep = static_cast<int>(
             std::max<std::int64_t>(0, std::min<std::int64_t>(n, until - samplesQueued)));
         float* queued[kChannels] = {out[0].data(), out[1].data()};
         return keep == 0 || Queue(queued, keep, error);
     };
+    constexpr std::size_t kStep = 4096;
+    const std::size_t frames = decoded.samples.size() / static_cast<std::size_t>(decoded.channels);
     bool ok = true;
-    while (ok && samplesQueued < until && av_read_frame(input, packet) >= 0) {
-        if (packet->stream_index == stream && avcodec_send_packet(decoder, packet) >= 0) {
-            while (ok && avcodec_receive_frame(decoder, decoded) >= 0) {
-                ok = convert(decoded);
-                av_frame_unref(decoded);
-            }
-        }
-        av_packet_unref(packet);
+    for (std::size_t at = 0; ok && at < frames && samplesQueued < until; at += kStep) {
+        const int count = static_cast<int>(std::min(kStep, frames - at));
+        ok = convert(decoded.samples.data() + at * static_cast<std::size_t>(decoded.channels),
+                     count);
     }
-    if (ok && samplesQueued < until) {
-        avcodec_send_packet(decoder, nullptr);
-        while (ok && avcodec_receive_frame(decoder, decoded) >= 0) {
-            ok = convert(decoded);
-            av_frame_unref(decoded);
-        }
-        if (ok) ok = convert(nullptr);
-    }
+    if (ok && samplesQueued < until) ok = convert(nullptr, 0);
     if (!ok) {
         if (!error->empty()) {  // the clip itself failed
-            cleanUp();
+            swr_free(&resampler);
             return false;
         }
         return fail("its samples cannot be converted");
     }
-    cleanUp();
+    swr_free(&resampler);
     return QueueSilence(until - samplesQueued, error);
 }
 

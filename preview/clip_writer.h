@@ -18,10 +18,11 @@
 
 namespace preview {
 
-// One sound as the device played it: from the file at `hostPath`, or from `wav` bytes when
-// there is no file, heard from startMs to endMs of show time (cut there when the device cut it).
+// One sound as the device played it: the WAV bytes its sound service accepted, named as the
+// device names it (its device path, or "the device's default sound"), heard from startMs to
+// endMs of show time (cut there when the device cut it).
 struct SoundPlacement {
-    std::string hostPath;
+    std::string name;
     const std::vector<std::uint8_t>* wav = nullptr;
     std::uint64_t startMs = 0;
     std::uint64_t endMs = 0;

@@ -109,17 +109,12 @@ ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAf
         }
         copies.fetch_add(1);
     });
-    // The samples of what is heard: the file's path is enough, except for the device's default
-    // sound, which has none.
+    // The samples of what is heard, as the device accepted them: the recording decodes these
+    // bytes, not the file again (which may be gone, or read differently by another reader).
     plat::sim::SetSoundObserver(
         [&](const plat::sim::SoundRecord& sound, const std::vector<std::uint8_t>& wav) {
             std::lock_guard<std::mutex> guard(mutex);
-            PlayedSound played{sound, {}};
-            if (sound.hostPath.empty() || !sound.played) {
-                played.record.hostPath.clear();
-                played.wav = wav;
-            }
-            record.played.push_back(std::move(played));
+            record.played.push_back(PlayedSound{sound, wav});
         });
 
     plat::HANDLE endRequest = plat::CreateEvent(nullptr, true, false, nullptr);

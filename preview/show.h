@@ -47,11 +47,11 @@ class FrameSink {
     virtual void Frame(const ComposedFrame& frame, const RgbImage& screen) = 0;
 };
 
-// A sound the device played, with where its samples come from: the file on this computer, or
-// (for the device's default sound, which has no file) the bytes it played.
+// A sound the device played, with the WAV bytes its sound service accepted (the file's, or its
+// default sound's in place of a file it could not play).
 struct PlayedSound {
     plat::sim::SoundRecord record;
-    std::vector<std::uint8_t> wav;  // only when record.hostPath is empty
+    std::vector<std::uint8_t> wav;
 };
 
 struct ShowRecord {

@@ -114,8 +114,8 @@ bool FinishShowFiles(const std::string& dir, const Options& options, const Devic
     }
     for (const PlayedSound& p : record.played) {
         SoundPlacement placement;
-        placement.hostPath = p.record.hostPath;
-        if (placement.hostPath.empty()) placement.wav = &p.wav;
+        placement.name = p.record.played ? Utf8(p.record.path) : "the device's default sound";
+        placement.wav = &p.wav;
         placement.startMs = p.record.startedAtMs - record.calledAtMs;
         placement.endMs = p.record.endedAtMs - record.calledAtMs;
         ending.sounds.push_back(placement);

@@ -188,6 +188,7 @@ bool ParseWav(const std::vector<std::uint8_t>& bytes, WavFormat* format, std::st
         }
         if (Tag(bytes, at, "fmt ")) {
             if (!ReadFormat(bytes, body, chunkSize, &f, problem)) return false;
+            f.formatOffset = body;
             haveFormat = true;
         } else if (Tag(bytes, at, "fact") && chunkSize >= 4) {
             factFrames = U32(bytes, body);
@@ -203,6 +204,8 @@ bool ParseWav(const std::vector<std::uint8_t>& bytes, WavFormat* format, std::st
                 frames = factFrames;
             }
             f.durationMs = (frames * 1000 + f.sampleRate - 1) / f.sampleRate;
+            f.dataOffset = body;
+            f.sampleFrames = frames;
             *format = f;
             return true;
         }

@@ -18,6 +18,11 @@ struct WavFormat {
     std::uint32_t samplesPerBlock = 0;  // sample frames per block: 1 for PCM
     std::uint32_t dataBytes = 0;   // length of the sample data
     std::uint64_t durationMs = 0;  // whole sample frames, rounded up to the next millisecond
+    // Where the format chunk's body and the sample data start in the file, and how many
+    // sample frames the device plays: what a listener needs to decode exactly what it accepted.
+    std::size_t formatOffset = 0;
+    std::size_t dataOffset = 0;
+    std::uint64_t sampleFrames = 0;
 };
 
 // Checks that `bytes` form a WAV file the device plays and describes it. Played: PCM (format 1,
