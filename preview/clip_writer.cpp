@@ -61,6 +61,9 @@ struct ClipWriter::State {
     std::vector<float> peaks;
     std::uint32_t bucketMs = 20;
     std::vector<std::string> notes;
+    std::vector<std::uint8_t> lastAudio;  // the last sound packet written
+    std::int64_t lastAudioPts = 0;
+    int sameAudioPackets = 0;  // packets before it with the same bytes
 
     ~State() {
         if (fifo) av_audio_fifo_free(fifo);
@@ -91,19 +94,66 @@ struct ClipWriter::State {
                     packet->duration = it->second;
                     durations.erase(it);
                 }
+            } else {
+                NoteAudioPacket(*packet);
             }
-            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
-            packet->stream_index = stream->index;
-            // The video is written as it comes and the sound after it, so the packets go
-            // straight to the file rather than through the interleaving queue (which would hold
-            // every video packet until the sound arrives).
-            r = av_write_frame(format, packet);
-            av_packet_unref(packet);
-            if (r < 0) {
-                *error = "cannot write " + path + ": " + AvError(r);
+            if (!WritePacket(codec, stream, error)) return false;
+        }
+    }
+
+    // Remembers the last sound packet, and how many before it were the same bytes.
+    void NoteAudioPacket(const AVPacket& p) {
+        const bool same = p.size == static_cast<int>(lastAudio.size()) &&
+                          std::equal(p.data, p.data + p.size, lastAudio.begin());
+        sameAudioPackets = same ? sameAudioPackets + 1 : 0;
+        if (!same) lastAudio.assign(p.data, p.data + p.size);
+        lastAudioPts = p.pts;
+    }
+
+    // Writes `packet` (in the codec's time base) to the file. The video is written as it comes
+    // and the sound after it, so the packets go straight to the file rather than through the
+    // interleaving queue (which would hold every video packet until the sound arrives).
+    bool WritePacket(AVCodecContext* codec, AVStream* stream, std::string* error) {
+        av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+        packet->stream_index = stream->index;
+        const int r = av_write_frame(format, packet);
+        av_packet_unref(packet);
+        if (r < 0) {
+            *error = "cannot write " + path + ": " + AvError(r);
+            return false;
+        }
+        return true;
+    }
+
+    // The silence from here to `total` samples, and the end of the track. A long silence is
+    // not run through the encoder: once the encoder has given the same packet for several
+    // frames of silence in a row, that packet stands for every further silent frame (a frame
+    // of silence after silence codes the same whatever comes before), so making the clip
+    // costs what its sound costs, not the length of the show.
+    bool FinishWithSilence(std::int64_t total, std::string* error) {
+        const int frameSize = audio->frame_size > 0 ? audio->frame_size : 1024;
+        constexpr int kSettleFrames = 16;
+        const std::int64_t settle =
+            std::min<std::int64_t>(total - samplesQueued, std::int64_t{kSettleFrames} * frameSize);
+        if (!QueueSilence(settle, error)) return false;
+        if (sameAudioPackets < 4 || total - samplesQueued < 4 * frameSize) {
+            return QueueSilence(total - samplesQueued, error) && EncodeQueued(true, error) &&
+                   EncodeSamples(nullptr, error);
+        }
+        // The encoder's frames still in flight are silence too: the copies stand for them.
+        for (std::int64_t pts = lastAudioPts + frameSize; pts < total; pts += frameSize) {
+            if (av_new_packet(packet, static_cast<int>(lastAudio.size())) < 0) {
+                *error = "out of memory encoding the sound of " + path;
                 return false;
             }
+            std::copy(lastAudio.begin(), lastAudio.end(), packet->data);
+            packet->pts = packet->dts = pts;
+            packet->duration = std::min<std::int64_t>(frameSize, total - pts);
+            packet->flags |= AV_PKT_FLAG_KEY;
+            if (!WritePacket(audio, audioStream, error)) return false;
         }
+        samplesQueued = total;
+        return true;
     }
 
     bool EncodeSamples(AVFrame* frame, std::string* error) {
@@ -420,10 +470,7 @@ bool ClipWriter::Finish(const std::vector<SoundPlacement>& sounds, std::uint64_t
             return false;
         }
     }
-    if (!s.QueueSilence(total - s.samplesQueued, error) || !s.EncodeQueued(true, error) ||
-        !s.EncodeSamples(nullptr, error)) {
-        return false;
-    }
+    if (!s.FinishWithSilence(total, error)) return false;
     if ((r = av_write_trailer(s.format)) < 0) {
         *error = "cannot complete " + s.path + ": " + AvError(r);
         return false;

@@ -55,27 +55,30 @@ class CopyClassifier {
 
     void Copy(const plat::sim::ScreenShot& shot) {
         const std::uint64_t k = record_->copyCount;
+        // A copy that changed nothing comes without the screen (ScreenCopies::Changes).
+        const bool same = shot.bgr.empty() || shot.bgr == previous_;
         bool composed;
         if (!delaysCs_.empty()) {
             composed = next_ < delaysCs_.size() && (k == 0 || previousMs_ - firstMs_ >= due_);
         } else {
-            composed = k == 0 || shot.bgr != previous_;
+            composed = k == 0 || !same;
         }
+        const std::vector<std::uint8_t>& screen = shot.bgr.empty() ? previous_ : shot.bgr;
         if (composed) {
             const ComposedFrame frame{static_cast<int>(next_), shot.timeMs - calledAtMs_, k};
             record_->frames.push_back(frame);
-            if (sink_) sink_->Frame(frame, FromBgr(shot.width, shot.height, shot.bgr));
+            if (sink_) sink_->Frame(frame, FromBgr(shot.width, shot.height, screen));
             if (!delaysCs_.empty()) {
                 due_ += static_cast<std::uint64_t>(static_cast<std::uint16_t>(delaysCs_[next_])) *
                         10;
             }
             ++next_;
-        } else if (shot.bgr != previous_) {
+        } else if (!same) {
             ++record_->unexpectedChanges;
         }
         if (k == 0) firstMs_ = shot.timeMs;
         previousMs_ = shot.timeMs;
-        previous_ = shot.bgr;
+        if (!same) previous_ = shot.bgr;
         ++record_->copyCount;
     }
 
@@ -100,15 +103,17 @@ ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAf
     record.calledAtMs = plat::sim::Now();
     CopyClassifier classifier(picture, record.calledAtMs, sink, &record);
 
-    plat::sim::SetScreenCopyObserver([&](const plat::sim::ScreenShot& shot) {
-        std::lock_guard<std::mutex> guard(mutex);
-        classifier.Copy(shot);
-        if (!record.bitmapBytesAtFirstCopy) {
-            // Observers run without the device's lock, so the device may be asked here.
-            record.bitmapBytesAtFirstCopy = plat::sim::Live().bitmapBytes;
-        }
-        copies.fetch_add(1);
-    });
+    plat::sim::SetScreenCopyObserver(
+        [&](const plat::sim::ScreenShot& shot) {
+            std::lock_guard<std::mutex> guard(mutex);
+            classifier.Copy(shot);
+            if (!record.bitmapBytesAtFirstCopy) {
+                // Observers run without the device's lock, so the device may be asked here.
+                record.bitmapBytesAtFirstCopy = plat::sim::Live().bitmapBytes;
+            }
+            copies.fetch_add(1);
+        },
+        plat::sim::ScreenCopies::Changes);
     // The samples of what is heard, as the device accepted them: the recording decodes these
     // bytes, not the file again (which may be gone, or read differently by another reader).
     plat::sim::SetSoundObserver(

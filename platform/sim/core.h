@@ -218,6 +218,8 @@ struct State {
     std::size_t failBitmapsAbove = 0;
     std::size_t bitmapMemoryLimit = 0;
     std::shared_ptr<std::function<void(const ScreenShot&)>> screenObserver;
+    bool screenObserverWantsAll = true;
+    bool screenObserverHasScreen = false;  // it has been given the screen once
 };
 
 struct Device {

@@ -126,11 +126,19 @@ struct ScreenShot {
     int width;
     int height;
     std::vector<std::uint8_t> bgr;  // width * height * 3 bytes, rows top-down, blue-green-red
+    // Whether the copy changed a pixel of the screen. With ScreenCopies::Changes a copy that
+    // changed nothing comes with `bgr` empty, except the first one an observer is given.
+    bool changed = true;
 };
 // The screen as it is now.
 ScreenShot Screen();
+// What an observer of screen copies is given: the screen after every copy, or only after the
+// copies that changed it (every copy is still reported, with its time; a long show whose
+// screen rarely changes then costs no copy of the screen per pass).
+enum class ScreenCopies { All, Changes };
 // Called (on the copying thread) after every copy to a window's device context.
-void SetScreenCopyObserver(std::function<void(const ScreenShot&)> observer);
+void SetScreenCopyObserver(std::function<void(const ScreenShot&)> observer,
+                           ScreenCopies what = ScreenCopies::All);
 
 struct SoundRecord {
     std::u16string path;        // as passed

@@ -278,6 +278,7 @@ bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, in
     }
     ClipCopy(from.clip, &srcX, &srcY, &x, &y, &width, &height);
     ClipCopy(to.clip, &x, &y, &srcX, &srcY, &width, &height);
+    bool changed = false;
     if (width > 0 && height > 0) {
         const int bytesPerPixel = to.bitsPerPixel / 8;
         const std::size_t rowBytes = static_cast<std::size_t>(width) * bytesPerPixel;
@@ -288,8 +289,15 @@ bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, in
             return to.memory + (to.origin + (y + r) * to.rowStep + x * bytesPerPixel);
         };
         if (to.memory != from.memory) {
-            for (int r = 0; r < height; ++r) std::memcpy(targetRow(r), sourceRow(r), rowBytes);
+            // Onto the screen, a row that is already there is left alone, so that a copy tells
+            // whether it changed the screen.
+            for (int r = 0; r < height; ++r) {
+                if (to.window && std::memcmp(targetRow(r), sourceRow(r), rowBytes) == 0) continue;
+                std::memcpy(targetRow(r), sourceRow(r), rowBytes);
+                changed = true;
+            }
         } else {
+            changed = true;
             // Within one picture (the screen, or one bitmap in two contexts) the areas may
             // overlap: take the source whole first.
             std::vector<std::uint8_t> copy(rowBytes * height);
@@ -303,7 +311,9 @@ bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, in
     }
     if (!to.window || !s.screenObserver) return true;
     auto observer = s.screenObserver;
-    sim::ScreenShot shot{NowLocked(), s.config.screenWidth, s.config.screenHeight, s.screen};
+    sim::ScreenShot shot{NowLocked(), s.config.screenWidth, s.config.screenHeight, {}, changed};
+    if (changed || s.screenObserverWantsAll || !s.screenObserverHasScreen) shot.bgr = s.screen;
+    s.screenObserverHasScreen = true;
     lock.unlock();
     (*observer)(shot);
     return true;
@@ -379,8 +389,10 @@ ScreenShot Screen() {
     return ScreenShot{NowLocked(), s.config.screenWidth, s.config.screenHeight, s.screen};
 }
 
-void SetScreenCopyObserver(std::function<void(const ScreenShot&)> observer) {
+void SetScreenCopyObserver(std::function<void(const ScreenShot&)> observer, ScreenCopies what) {
     Lock lock(Dev().mutex);
+    S().screenObserverWantsAll = what == ScreenCopies::All;
+    S().screenObserverHasScreen = false;
     S().screenObserver =
         observer ? std::make_shared<std::function<void(const ScreenShot&)>>(std::move(observer))
                  : nullptr;

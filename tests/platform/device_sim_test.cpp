@@ -212,6 +212,44 @@ TEST_F(DeviceTest, WindowsAreRecordedAsCreated) {
     plat::DestroyWindow(window);
 }
 
+TEST_F(DeviceTest, AnObserverOfChangesIsGivenTheScreenOnlyWhenACopyChangesIt) {
+    HWND window = MakeWindow(u"shown", 4, 2, 1, 1);
+    void* bits = nullptr;
+    plat::HBITMAP picture = MakeSection(4, -2, 24, &bits);
+    std::memset(bits, 0x7F, 4 * 2 * 3);
+    plat::HDC windowDc = plat::GetDC(window);
+    plat::HDC memory = plat::CreateCompatibleDC(windowDc);
+    plat::HGDIOBJ old = plat::SelectObject(memory, picture);
+    for (const auto what : {plat::sim::ScreenCopies::Changes, plat::sim::ScreenCopies::All}) {
+        std::vector<plat::sim::ScreenShot> shots;
+        plat::sim::SetScreenCopyObserver(
+            [&](const plat::sim::ScreenShot& shot) { shots.push_back(shot); }, what);
+        const bool all = what == plat::sim::ScreenCopies::All;
+        // Copies: the picture (a change), the same again, a
+        // changed picture, the same again.
+        for (std::uint8_t value : {0x7F, 0x7F, 0x30, 0x30}) {
+            std::memset(bits, value, 4 * 2 * 3);
+            ASSERT_TRUE(plat::BitBlt(windowDc, 0, 0, 4, 2, memory, 0, 0, plat::SRCCOPY));
+        }
+        ASSERT_EQ(shots.size(), 4u);
+        EXPECT_TRUE(shots[0].changed);
+        EXPECT_FALSE(shots[0].bgr.empty()) << "the first copy gives the screen";
+        EXPECT_FALSE(shots[1].changed);
+        EXPECT_EQ(shots[1].bgr.empty(), !all);
+        EXPECT_TRUE(shots[2].changed);
+        EXPECT_EQ(shots[2].bgr, plat::sim::Screen().bgr);
+        EXPECT_FALSE(shots[3].changed);
+        EXPECT_EQ(shots[3].bgr.empty(), !all);
+        std::memset(bits, 0x7F, 4 * 2 * 3);
+    }
+    plat::sim::SetScreenCopyObserver(nullptr);
+    plat::SelectObject(memory, old);
+    plat::DeleteDC(memory);
+    plat::ReleaseDC(window, windowDc);
+    plat::DeleteObject(picture);
+    plat::DestroyWindow(window);
+}
+
 TEST_F(DeviceTest, ACopyToAWindowIsObservedWithTheScreenAndTheTime) {
     HWND window = MakeWindow(u"shown", 4, 2, 1, 1);
     std::vector<plat::sim::ScreenShot> shots;
