@@ -12,6 +12,7 @@
 #include <random>
 
 #include "platform/registry.h"
+#include "platform/sim/text.h"
 #include "platform/thread.h"
 #include "preview/cleanup.h"
 #include "preview/text.h"
@@ -372,26 +373,9 @@ std::string DeviceFileName(const std::string& hostName, std::size_t maxCharacter
     // Whole UTF-8 sequences are kept; a stray byte becomes '_' like a forbidden character.
     std::vector<std::string> characters;
     for (std::size_t i = 0; i < hostName.size();) {
+        const std::size_t len = plat::sim::Utf8SequenceLength(hostName, i);
         const unsigned char b = static_cast<unsigned char>(hostName[i]);
-        std::size_t len = b < 0x80             ? 1
-                          : (b & 0xE0) == 0xC0 ? 2
-                          : (b & 0xF0) == 0xE0 ? 3
-                          : (b & 0xF8) == 0xF0 ? 4
-                                               : 0;
-        bool valid = len != 0 && i + len <= hostName.size() && !(len == 2 && b < 0xC2) &&
-                     !(len == 4 && b > 0xF4);
-        for (std::size_t k = 1; valid && k < len; ++k) {
-            valid = (static_cast<unsigned char>(hostName[i + k]) & 0xC0) == 0x80;
-        }
-        if (valid && len == 3) {
-            const unsigned c1 = static_cast<unsigned char>(hostName[i + 1]);
-            valid = !(b == 0xE0 && c1 < 0xA0) && !(b == 0xED && c1 >= 0xA0);  // no surrogates
-        }
-        if (valid && len == 4) {
-            const unsigned c1 = static_cast<unsigned char>(hostName[i + 1]);
-            valid = !(b == 0xF0 && c1 < 0x90) && !(b == 0xF4 && c1 >= 0x90);
-        }
-        if (!valid) {
+        if (len == 0) {
             characters.push_back("_");
             ++i;
             continue;

@@ -1,70 +1,32 @@
 // UTF-8 and UTF-16 conversions; see text.h.
 #include "preview/text.h"
 
+#include "platform/sim/text.h"
+
 namespace preview {
 
 std::string Utf8(const char16_t* text) {
-    return Utf8(std::u16string(text ? text : u""));
+    return plat::sim::ToUtf8(text ? std::u16string_view(text) : std::u16string_view());
 }
 
 std::string Utf8(const std::u16string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
-        // A surrogate without its partner stands for no character: U+FFFD keeps the text
-        // valid UTF-8.
-        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
+    return plat::sim::ToUtf8(text);
 }
 
 std::u16string Utf16(const std::string& text) {
     std::u16string out;
+    if (plat::sim::FromUtf8(text, &out)) return out;
+    out.clear();
     for (std::size_t i = 0; i < text.size();) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        char32_t c = 0xFFFD;
-        std::size_t len = 1;
-        if (b < 0x80) {
-            c = b;
-        } else if ((b & 0xE0) == 0xC0 && i + 1 < text.size()) {
-            c = ((b & 0x1F) << 6) | (text[i + 1] & 0x3F);
-            len = 2;
-        } else if ((b & 0xF0) == 0xE0 && i + 2 < text.size()) {
-            c = ((b & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) | (text[i + 2] & 0x3F);
-            len = 3;
-        } else if ((b & 0xF8) == 0xF0 && i + 3 < text.size()) {
-            c = ((b & 0x07) << 18) | ((text[i + 1] & 0x3F) << 12) | ((text[i + 2] & 0x3F) << 6) |
-                (text[i + 3] & 0x3F);
-            len = 4;
+        const std::size_t length = plat::sim::Utf8SequenceLength(text, i);
+        std::u16string character;
+        if (length == 0 || !plat::sim::FromUtf8(std::string_view(text).substr(i, length), &character)) {
+            out.push_back(u'\xFFFD');
+            ++i;
+            continue;
         }
-        i += len;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
+        out += character;
+        i += length;
     }
     return out;
 }

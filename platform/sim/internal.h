@@ -1,6 +1,8 @@
 // Internal seams between the parts of the simulated device. Not for use outside platform/sim.
 #pragma once
 
+#include "platform/sim/text.h"
+
 #include <string>
 #include <string_view>
 
@@ -17,10 +19,9 @@ void ResetSound();
 void ResetMessageBoxes();
 
 // Text helpers shared by the registry, files, sound and message box parts.
-// UTF-16 to UTF-8 (unpaired surrogates become U+FFFD).
-std::string ToUtf8(std::u16string_view text);
-// UTF-8 to UTF-16; false (and *out unspecified) when the bytes are not valid UTF-8.
-bool FromUtf8(std::string_view text, std::u16string* out);
+// UTF-16 and UTF-8: the one converter of platform/sim/text.h.
+using plat::sim::FromUtf8;
+using plat::sim::ToUtf8;
 // Case folding as the device's registry and file system compare names: ASCII, Latin-1,
 // Greek and Cyrillic letters fold to lower case; everything else stays.
 char16_t FoldCase(char16_t c);
