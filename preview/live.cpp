@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "preview/image_files.h"
 #include "preview/show.h"
 #include "preview/text.h"
+#include "preview/warnings.h"
 #include "preview/words.h"
 
 namespace preview {
@@ -122,42 +124,31 @@ class LiveAudio {
     SDL_AudioSpec format_{};
 };
 
-}  // namespace
-
-int RunLive(const Options& options) {
-    DeviceSetup setup;
-    std::string error;
-    if (!PrepareDevice(options, plat::sim::ClockMode::Real, &setup, &error)) {
-        CleanUpDevice(&setup);
-        std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
-        return kExitBadInput;
-    }
+// Opens the window (black until the device draws, as a device screen would) and the audio;
+// null after saying why.
+SDL_Window* OpenWindow(const Options& options, LiveAudio* audio) {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        CleanUpDevice(&setup);
         std::fprintf(stderr, "%s: cannot open a window (%s); run without --live to get files\n",
                      kProgram, SDL_GetError());
-        return kExitBadInput;
+        return nullptr;
     }
     // SDL falls back to drivers that draw nowhere when there is no display; a preview that
     // nobody can see is no live preview.
     const std::string videoDriver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
     if (videoDriver == "dummy" || videoDriver == "offscreen" || videoDriver == "evdev") {
         SDL_Quit();
-        CleanUpDevice(&setup);
         std::fprintf(stderr,
                      "%s: no display to open a window on (set DISPLAY); run without --live to "
                      "get files\n",
                      kProgram);
-        return kExitBadInput;
+        return nullptr;
     }
-    LiveAudio audio;
     int audioInit = 0;
     {
         Quiet quiet;
         audioInit = SDL_InitSubSystem(SDL_INIT_AUDIO);
     }
-    if (audioInit != 0) audio.Silent(SDL_GetError());
-
+    if (audioInit != 0) audio->Silent(SDL_GetError());
     const std::string title = "bootreel-preview: " + options.mode + " show";
     SDL_Window* window =
         SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
@@ -165,32 +156,94 @@ int RunLive(const Options& options) {
     if (window == nullptr) {
         std::fprintf(stderr, "%s: cannot open a window: %s\n", kProgram, SDL_GetError());
         SDL_Quit();
-        CleanUpDevice(&setup);
-        return kExitBadInput;
+        return nullptr;
     }
-    // Until the device draws, the window shows black, as a device screen would.
     SDL_Surface* surface = SDL_GetWindowSurface(window);
     SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
     SDL_UpdateWindowSurface(window);
+    return window;
+}
 
+// Saves what the window shows now, read back from its own surface, as PNG.
+bool SaveSnapshot(SDL_Window* window, const std::string& path) {
+    SDL_Surface* surface = SDL_GetWindowSurface(window);
+    SDL_Surface* rgb =
+        surface ? SDL_ConvertSurfaceFormat(surface, SDL_PIXELFORMAT_RGB24, 0) : nullptr;
+    RgbImage image;
+    if (rgb) {
+        image.width = rgb->w;
+        image.height = rgb->h;
+        image.rgb.resize(static_cast<std::size_t>(rgb->w) * rgb->h * 3);
+        for (int y = 0; y < rgb->h; ++y) {
+            std::memcpy(image.At(0, y),
+                        static_cast<std::uint8_t*>(rgb->pixels) +
+                            static_cast<std::size_t>(y) * rgb->pitch,
+                        static_cast<std::size_t>(rgb->w) * 3);
+        }
+        SDL_FreeSurface(rgb);
+    }
+    std::string writeError;
+    if (!rgb || !WritePng(path, image, &writeError)) {
+        std::fprintf(stderr, "%s: cannot save the snapshot %s\n", kProgram, writeError.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The show on its own thread, the window and the sound on this one, until the show returns.
+struct LiveRun {
+    LiveRun(const Options& o, SDL_Window* w, LiveAudio* a) : options(o), window(w), audio(a) {}
+
+    const Options& options;
+    SDL_Window* window;
+    LiveAudio* audio;
     Mailbox mailbox;
-    plat::sim::SetScreenCopyObserver([&mailbox](const plat::sim::ScreenShot& shot) {
+    plat::HANDLE endRequest = nullptr, done = nullptr, shutdownDone = nullptr;
+    std::uint64_t calledAt = 0, returnedAt = 0;
+    bool endRequested = false;
+    std::uint64_t endRequestAt = 0;
+    bool snapshotFailed = false;
+    bool shutdownSignalled = false;
+
+    void RequestEnd() {
+        endRequested = true;
+        endRequestAt = plat::sim::Now();
+        plat::SetEvent(endRequest);
+    }
+    void Run();
+    // The window's events: closing the window asks the show to end.
+    void HandleEvents() {
+        SDL_Event event;
+        while (SDL_PollEvent(&event)) {
+            const bool closed =
+                event.type == SDL_QUIT ||
+                (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE);
+            if (closed && !endRequested) {
+                RequestEnd();
+                std::printf("window closed: the show ends at the device's next 3-second check\n");
+                SDL_HideWindow(window);
+            }
+        }
+    }
+};
+
+void LiveRun::Run() {
+    plat::sim::SetScreenCopyObserver([this](const plat::sim::ScreenShot& shot) {
         std::lock_guard<std::mutex> guard(mailbox.mutex);
         mailbox.screen = shot.bgr;
         mailbox.screenChanged = true;
         ++mailbox.copies;
     });
     plat::sim::SetSoundObserver(
-        [&mailbox](const plat::sim::SoundRecord&, const std::vector<std::uint8_t>& wav) {
+        [this](const plat::sim::SoundRecord&, const std::vector<std::uint8_t>& wav) {
             std::lock_guard<std::mutex> guard(mailbox.mutex);
             mailbox.sounds.push_back(wav);
         });
-
-    plat::HANDLE endRequest = plat::CreateEvent(nullptr, true, false, nullptr);
-    plat::HANDLE done = plat::CreateEvent(nullptr, true, false, nullptr);
-    plat::HANDLE shutdownDone = CreateShutdownDoneEvent(options);
+    endRequest = plat::CreateEvent(nullptr, true, false, nullptr);
+    done = plat::CreateEvent(nullptr, true, false, nullptr);
+    shutdownDone = CreateShutdownDoneEvent(options);
     std::atomic<bool> showOver{false};
-    const std::uint64_t calledAt = plat::sim::Now();
+    calledAt = plat::sim::Now();
     std::thread show([&] {
         plat::sim::DeviceThreadScope scope;
         if (options.mode == "shutdown") {
@@ -200,44 +253,26 @@ int RunLive(const Options& options) {
         }
         showOver.store(true);
     });
-
     const auto start = std::chrono::steady_clock::now();
     auto sinceStart = [&start] {
         return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                               std::chrono::steady_clock::now() - start)
                                               .count());
     };
-    bool endRequested = false;
-    std::uint64_t endRequestAt = 0;
     bool snapshotTaken = options.liveSnapshotPath.empty();
-    bool snapshotFailed = false;
-    std::optional<std::uint32_t> endAfter = options.endAfterMs;
     SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormat(
         0, options.screenWidth, options.screenHeight, 24, SDL_PIXELFORMAT_BGR24);
     while (!showOver.load()) {
-        SDL_Event event;
-        while (SDL_PollEvent(&event)) {
-            const bool closed =
-                event.type == SDL_QUIT ||
-                (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE);
-            if (closed && !endRequested) {
-                endRequested = true;
-                endRequestAt = plat::sim::Now();
-                plat::SetEvent(endRequest);
-                std::printf("window closed: the show ends at the device's next 3-second check\n");
-                SDL_HideWindow(window);
-            }
-        }
+        HandleEvents();
         if (options.liveCloseAfterMs && !endRequested &&
             sinceStart() >= *options.liveCloseAfterMs) {
             SDL_Event quit{};
             quit.type = SDL_QUIT;
             SDL_PushEvent(&quit);
         }
-        if (endAfter && !endRequested && plat::sim::Now() - calledAt >= *endAfter) {
-            endRequested = true;
-            endRequestAt = plat::sim::Now();
-            plat::SetEvent(endRequest);
+        if (options.endAfterMs && !endRequested &&
+            plat::sim::Now() - calledAt >= *options.endAfterMs) {
+            RequestEnd();
         }
         std::vector<std::vector<std::uint8_t>> sounds;
         bool changed = false;
@@ -251,37 +286,14 @@ int RunLive(const Options& options) {
             sounds.assign(mailbox.sounds.begin(), mailbox.sounds.end());
             mailbox.sounds.clear();
         }
-        for (const auto& wav : sounds) audio.Play(wav);
+        for (const auto& wav : sounds) audio->Play(wav);
         if (changed && !endRequested) {
-            surface = SDL_GetWindowSurface(window);
-            SDL_BlitSurface(frame, nullptr, surface, nullptr);
+            SDL_BlitSurface(frame, nullptr, SDL_GetWindowSurface(window), nullptr);
             SDL_UpdateWindowSurface(window);
         }
         if (!snapshotTaken && sinceStart() >= options.liveSnapshotAtMs) {
-            // What the window shows now, read back from the window's own surface.
             snapshotTaken = true;
-            surface = SDL_GetWindowSurface(window);
-            SDL_Surface* rgb =
-                surface ? SDL_ConvertSurfaceFormat(surface, SDL_PIXELFORMAT_RGB24, 0) : nullptr;
-            RgbImage image;
-            if (rgb) {
-                image.width = rgb->w;
-                image.height = rgb->h;
-                image.rgb.resize(static_cast<std::size_t>(rgb->w) * rgb->h * 3);
-                for (int y = 0; y < rgb->h; ++y) {
-                    std::memcpy(image.At(0, y),
-                                static_cast<std::uint8_t*>(rgb->pixels) +
-                                    static_cast<std::size_t>(y) * rgb->pitch,
-                                static_cast<std::size_t>(rgb->w) * 3);
-                }
-                SDL_FreeSurface(rgb);
-            }
-            std::string writeError;
-            if (!rgb || !WritePng(options.liveSnapshotPath, image, &writeError)) {
-                std::fprintf(stderr, "%s: cannot save the snapshot %s\n", kProgram,
-                             writeError.c_str());
-                snapshotFailed = true;
-            }
+            snapshotFailed = !SaveSnapshot(window, options.liveSnapshotPath);
         }
         SDL_Delay(5);
     }
@@ -289,39 +301,64 @@ int RunLive(const Options& options) {
         plat::sim::OffDeviceScope off;
         show.join();
     }
-    const std::uint64_t returnedAt = plat::sim::Now();
+    returnedAt = plat::sim::Now();
+    shutdownSignalled =
+        shutdownDone && plat::WaitForSingleObject(shutdownDone, 0) == plat::WAIT_OBJECT_0;
     plat::sim::SetScreenCopyObserver(nullptr);
     plat::sim::SetSoundObserver(nullptr);
+    if (frame) SDL_FreeSurface(frame);
+}
 
-    // What ended the show, from the device's records.
-    ShowRecord record;
-    record.calledAtMs = calledAt;
-    record.returnedAtMs = returnedAt;
-    record.messages = plat::sim::DeliveredMessages();
-    if (endRequested) record.endRequestAtMs = endRequestAt;
-    int copies = 0;
-    {
-        std::lock_guard<std::mutex> guard(mailbox.mutex);
-        copies = mailbox.copies;
+}  // namespace
+
+int RunLive(const Options& options) {
+    DeviceSetup setup;
+    std::string error;
+    if (!PrepareDevice(options, plat::sim::ClockMode::Real, &setup, &error)) {
+        CleanUpDevice(&setup);
+        std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+        return kExitBadInput;
     }
-    record.copyCount = static_cast<std::uint64_t>(copies);
-    ShowResult result = AnalyseShow(record, setup, nullptr);
-    result.showedPicture = copies > 0;
+    std::unique_ptr<PictureReport> picture = AnalyseDevicePicture(options, setup);
+    LiveAudio audio;
+    SDL_Window* window = OpenWindow(options, &audio);
+    if (window == nullptr) {
+        CleanUpDevice(&setup);
+        return kExitBadInput;
+    }
+    LiveRun run(options, window, &audio);
+    run.Run();
+
+    // What ended the show, from the device's records, and the show's warnings.
+    ShowRecord record;
+    record.calledAtMs = run.calledAt;
+    record.returnedAtMs = run.returnedAt;
+    record.messages = plat::sim::DeliveredMessages();
+    record.sounds = plat::sim::Sounds();
+    if (run.endRequested) record.endRequestAtMs = run.endRequestAt;
+    if (run.shutdownSignalled) record.shutdownEventAtMs = run.returnedAt;
+    {
+        std::lock_guard<std::mutex> guard(run.mailbox.mutex);
+        record.copyCount = static_cast<std::uint64_t>(run.mailbox.copies);
+    }
+    ShowResult result = AnalyseShow(record, setup, picture.get());
+    result.showedPicture = record.copyCount > 0;
 
     // Let a playing sound finish before the audio device closes.
-    while (!endRequested && audio.Playing()) SDL_Delay(20);
-    if (frame) SDL_FreeSurface(frame);
+    while (!run.endRequested && audio.Playing()) SDL_Delay(20);
     SDL_DestroyWindow(window);
     SDL_Quit();
-    for (plat::HANDLE h : {endRequest, done, shutdownDone}) {
+    for (plat::HANDLE h : {run.endRequest, run.done, run.shutdownDone}) {
         if (h) plat::CloseHandle(h);
     }
     CleanUpDevice(&setup);
 
-    std::printf("the show ended (%s) after %llu ms; %d screen copies\n", result.endHow.c_str(),
-                static_cast<unsigned long long>(returnedAt - calledAt), copies);
-    if (snapshotFailed) return kExitBadInput;
-    if (copies == 0) {
+    std::fputs(WarningLines(ShowWarningsOf(result, picture.get()), false).c_str(), stdout);
+    std::printf("the show ended (%s) after %llu ms; %llu screen copies\n", result.endHow.c_str(),
+                static_cast<unsigned long long>(run.returnedAt - run.calledAt),
+                static_cast<unsigned long long>(record.copyCount));
+    if (run.snapshotFailed) return kExitBadInput;
+    if (record.copyCount == 0) {
         std::fprintf(stderr, "%s: the device showed nothing: %s\n", kProgram,
                      result.reason.c_str());
         return kExitNotShown;

@@ -23,8 +23,25 @@ RgbImage ClosedWindowCard(int width, int height, const std::vector<std::string>&
     return card.ToRgb();
 }
 
+namespace {
+
+// The recordings' size: the screen, scaled down to fit kMaxRecordingSide.
+int RecordedSide(int side, int width, int height) {
+    const int longer = std::max(width, height);
+    if (longer <= kMaxRecordingSide) return side;
+    return std::max(1, static_cast<int>(static_cast<long long>(side) * kMaxRecordingSide / longer));
+}
+
+}  // namespace
+
 ShowWriter::ShowWriter(std::string dir, int width, int height, std::size_t plannedFrames)
-    : dir_(std::move(dir)), width_(width), height_(height), webp_(width, height) {
+    : dir_(std::move(dir)),
+      width_(width),
+      height_(height),
+      recordWidth_(RecordedSide(width, width, height)),
+      recordHeight_(RecordedSide(height, width, height)),
+      frameFiles_(dir_),
+      webp_(recordWidth_, recordHeight_) {
     ThumbnailSize(plannedFrames ? plannedFrames : 1, width, height, &thumbWidth_, &thumbHeight_);
     stride_ =
         plannedFrames > kMaxThumbnails ? (plannedFrames + kMaxThumbnails - 1) / kMaxThumbnails : 1;
@@ -35,28 +52,28 @@ ShowWriter::~ShowWriter() = default;
 bool ShowWriter::Emit(const RgbImage& picture, std::uint64_t startMs, std::uint64_t endMs) {
     if (!error_.empty()) return false;
     if (!clipOpen_) {
-        if (!clip_.Open(PathOf("recording.mp4"), width_, height_, &error_)) return false;
+        if (!clip_.Open(PathOf("recording.mp4"), recordWidth_, recordHeight_, &error_)) {
+            return false;
+        }
         clipOpen_ = true;
     }
     return webp_.Add(picture, static_cast<std::uint32_t>(startMs), &error_) &&
            clip_.AddPicture(picture, startMs, std::max<std::uint64_t>(endMs - startMs, 1), &error_);
 }
 
-void ShowWriter::Frame(const ComposedFrame& frame, const RgbImage& screen) {
+void ShowWriter::Frame(const ComposedFrame& frame, RgbImage screen) {
     if (!error_.empty()) return;
     const std::size_t n = framesWritten_++;
-    errno = 0;
-    if (!WritePng(PathOf(FrameFileName(n)), screen, &error_)) {
-        // Said now: the system's reason is gone by the time the show has ended.
-        if (errno != 0) error_ += std::string(": ") + std::strerror(errno);
-        return;
-    }
-
+    // The recordings' picture, from which the thumbnail is made too (a huge screen is read once).
+    RgbImage recorded = screen.width == recordWidth_ && screen.height == recordHeight_
+                            ? screen
+                            : Shrink(screen, recordWidth_, recordHeight_);
+    if (!frameFiles_.Write(n, std::move(screen))) return;  // its failure is reported by Finish
     if (n % stride_ == 0) {
         thumbnails_.push_back(
-            {screen.width == thumbWidth_ && screen.height == thumbHeight_
-                 ? screen
-                 : Shrink(screen, thumbWidth_, thumbHeight_),
+            {recorded.width == thumbWidth_ && recorded.height == thumbHeight_
+                 ? recorded
+                 : Shrink(recorded, thumbWidth_, thumbHeight_),
              SheetEntry{nullptr, frame.index, static_cast<std::uint32_t>(frame.composedAtMs)}});
         // A show longer than the picture promised: keep every other thumbnail.
         if (thumbnails_.size() > kMaxThumbnails) {
@@ -71,14 +88,15 @@ void ShowWriter::Frame(const ComposedFrame& frame, const RgbImage& screen) {
 
     // The screen before the first frame is black; each frame lasts until the next.
     if (!pending_ && frame.composedAtMs > 0) {
-        if (!Emit(RgbImage(width_, height_), 0, frame.composedAtMs)) return;
+        if (!Emit(RgbImage(recordWidth_, recordHeight_), 0, frame.composedAtMs)) return;
     }
     if (pending_ && !Emit(*pending_, pendingStartMs_, frame.composedAtMs)) return;
-    pending_ = screen;
+    pending_ = std::move(recorded);
     pendingStartMs_ = frame.composedAtMs;
 }
 
 bool ShowWriter::Finish(const ShowEnding& ending, std::string* error) {
+    if (error_.empty()) frameFiles_.Finish(&error_);
     if (pending_) {
         const std::uint64_t screenEnd = std::max(ending.screenEndMs, pendingStartMs_ + 1);
         const std::uint64_t showEnd = std::max(ending.showEndMs, screenEnd);
@@ -86,7 +104,7 @@ bool ShowWriter::Finish(const ShowEnding& ending, std::string* error) {
         pending_.reset();
         // The card closes the WebP (which then rests on it) and, when the show goes on after the
         // window has closed, the clip.
-        const RgbImage card = ClosedWindowCard(width_, height_, ending.cardLines);
+        const RgbImage card = ClosedWindowCard(recordWidth_, recordHeight_, ending.cardLines);
         if (error_.empty() && webp_.Add(card, static_cast<std::uint32_t>(screenEnd), &error_) &&
             showEnd > screenEnd) {
             clip_.AddPicture(card, screenEnd, showEnd - screenEnd, &error_);

@@ -7,7 +7,9 @@
 // Both recordings show what the device's screen shows, when: each frame for as long as it was
 // on the screen, the last one until the window closed; then a dark card saying that the window
 // has closed (and, for a shut-down show whose sound goes on, until when), held to the end of
-// the show. Before the first frame the screen is black.
+// the show. Before the first frame the screen is black. A screen larger than kMaxRecordingSide
+// on a side is recorded scaled down to fit (the frame pictures keep every pixel): clips are for
+// sharing, and a clip of a huge screen would cost the encoders minutes and gigabytes.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +20,7 @@
 
 #include "preview/clip_writer.h"
 #include "preview/contact_sheet.h"
+#include "preview/frame_files.h"
 #include "preview/image_files.h"
 #include "preview/show.h"
 
@@ -31,6 +34,8 @@ struct ShowEnding {
     SheetCaption caption;
 };
 
+constexpr int kMaxRecordingSide = 1280;
+
 class ShowWriter : public FrameSink {
   public:
     // `plannedFrames`: how many frames the picture has (0: not known), for the thumbnails' size.
@@ -38,7 +43,7 @@ class ShowWriter : public FrameSink {
     ShowWriter(std::string dir, int width, int height, std::size_t plannedFrames);
     ~ShowWriter() override;
 
-    void Frame(const ComposedFrame& frame, const RgbImage& screen) override;
+    void Frame(const ComposedFrame& frame, RgbImage screen) override;
 
     // After the show: ends the recordings and writes the contact sheet. Reports the first
     // failure of the whole run, also one that happened while the show ran.
@@ -55,6 +60,7 @@ class ShowWriter : public FrameSink {
 
     std::string dir_;
     int width_, height_;
+    int recordWidth_, recordHeight_;  // the recordings' size
     int thumbWidth_ = 1, thumbHeight_ = 1;
     std::size_t stride_ = 1;
     std::string error_;
@@ -62,6 +68,7 @@ class ShowWriter : public FrameSink {
     std::optional<RgbImage> pending_;
     std::uint64_t pendingStartMs_ = 0;
     std::vector<std::pair<RgbImage, SheetEntry>> thumbnails_;
+    FrameFiles frameFiles_;
     WebpRecording webp_;
     ClipWriter clip_;
     bool clipOpen_ = false;

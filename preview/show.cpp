@@ -247,6 +247,23 @@ double ShownDecodeScale(const ShowRecord& record, const PictureReport* picture, 
     return scale;
 }
 
+// The picture's report for the show, or none when the device's picture path leads to no
+// readable file (the show itself then reports what the device does).
+std::unique_ptr<PictureReport> AnalyseDevicePicture(const Options& options,
+                                                    const DeviceSetup& setup) {
+    if (setup.imageHostPath.empty()) return nullptr;
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    if (!ReadInputFile(setup.imageHostPath, &bytes, &error)) return nullptr;
+    // The analysis decodes every frame once, with no memory limit; the show gets the limit.
+    plat::sim::SetBitmapMemoryLimit(0);
+    auto report = std::make_unique<PictureReport>(
+        AnalysePicture(Utf8(setup.imagePath), bytes, options.screenWidth, options.screenHeight,
+                       options.memoryLimit));
+    plat::sim::SetBitmapMemoryLimit(static_cast<std::size_t>(options.memoryLimit));
+    return report;
+}
+
 ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
                        const PictureReport* picture) {
     ShowResult result;

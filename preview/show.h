@@ -44,7 +44,7 @@ struct ComposedFrame {
 class FrameSink {
   public:
     virtual ~FrameSink() = default;
-    virtual void Frame(const ComposedFrame& frame, const RgbImage& screen) = 0;
+    virtual void Frame(const ComposedFrame& frame, RgbImage screen) = 0;
 };
 
 // A sound the device played, with the WAV bytes its sound service accepted (the file's, or its
@@ -109,6 +109,11 @@ double ObservedDecodeScale(const ShowRecord& record, const PictureReport& pictur
 // The decode scale to report: the observed one; failing that, the one the memory limit
 // predicts (*observed tells which; 0 when neither is known).
 double ShownDecodeScale(const ShowRecord& record, const PictureReport* picture, bool* observed);
+
+// The report of the picture the device's registry names, or none when its path leads to no
+// readable file (the show itself then reports what the device does).
+std::unique_ptr<PictureReport> AnalyseDevicePicture(const Options& options,
+                                                    const DeviceSetup& setup);
 
 ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
                        const PictureReport* picture);
