@@ -80,56 +80,6 @@ int WritePngRows(std::FILE* file, const std::uint8_t* rgb, int width, int height
     return 0;
 }
 
-// Reads the header (rows == null) or the rows of an RGB picture after the header was read.
-// 0 on success, 1 when libpng failed, 2 when out of memory, 3 for an unexpected layout.
-struct PngReadSize {
-    int width;
-    int height;
-};
-int ReadPngRows(std::FILE* file, PngReadSize* size, std::uint8_t* (*rows)(void*, int, int),
-                void* context, PngMessage* message) {
-    png_structp png =
-        png_create_read_struct(PNG_LIBPNG_VER_STRING, message, PngError, PngWarning);
-    if (!png) return 2;
-    png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return 1;
-    }
-    png_init_io(png, file);
-    png_read_info(png, info);
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_strip_alpha(png);
-    png_set_gray_to_rgb(png);
-    png_read_update_info(png, info);
-    size->width = static_cast<int>(png_get_image_width(png, info));
-    size->height = static_cast<int>(png_get_image_height(png, info));
-    if (png_get_rowbytes(png, info) != static_cast<std::size_t>(size->width) * 3) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return 3;
-    }
-    std::uint8_t* pixels = rows(context, size->width, size->height);
-    if (!pixels) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return 2;
-    }
-    for (int y = 0; y < size->height; ++y) {
-        png_read_row(png, pixels + static_cast<std::size_t>(y) * size->width * 3, nullptr);
-    }
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
-    return 0;
-}
-
-std::uint8_t* SizeImage(void* context, int width, int height) {
-    auto* image = static_cast<RgbImage*>(context);
-    image->width = width;
-    image->height = height;
-    image->rgb.resize(static_cast<std::size_t>(width) * height * 3);
-    return image->rgb.data();
-}
-
 }  // namespace
 
 bool WritePng(const std::string& path, const RgbImage& image, std::string* error) {
@@ -152,32 +102,6 @@ bool WritePng(const std::string& path, const RgbImage& image, std::string* error
         *error = "cannot write " + path;
         return false;
     }
-    return true;
-}
-
-bool ReadPng(const std::string& path, RgbImage* image, std::string* error) {
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        *error = "cannot open " + path;
-        return false;
-    }
-    PngMessage message{};
-    RgbImage result;
-    PngReadSize size{0, 0};
-    const int status = ReadPngRows(file.get(), &size, SizeImage, &result, &message);
-    if (status == 2) {
-        *error = "out of memory reading " + path;
-        return false;
-    }
-    if (status == 3) {
-        *error = "unexpected pixel layout in " + path;
-        return false;
-    }
-    if (status != 0) {
-        *error = "cannot read " + path + (message.text[0] ? std::string(": ") + message.text : "");
-        return false;
-    }
-    *image = std::move(result);
     return true;
 }
 
@@ -256,21 +180,6 @@ bool WebpRecording::Write(const std::string& path, std::uint32_t endMs, std::str
     WebPDataClear(&data);
     if (!ok) *error = "cannot write " + path;
     return ok;
-}
-
-bool WriteAnimatedWebp(const std::string& path, const std::vector<TimedImage>& frames,
-                       std::string* error) {
-    if (frames.empty()) {
-        *error = "no frames to record";
-        return false;
-    }
-    WebpRecording recording(frames[0].image->width, frames[0].image->height);
-    std::uint32_t at = 0;
-    for (const TimedImage& frame : frames) {
-        if (!recording.Add(*frame.image, at, error)) return false;
-        at += frame.durationMs == 0 ? 1 : frame.durationMs;
-    }
-    return recording.Write(path, at, error);
 }
 
 }  // namespace preview

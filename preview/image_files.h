@@ -31,14 +31,6 @@ RgbImage FromBgr(int width, int height, const std::vector<std::uint8_t>& bgr);
 
 // Writes a 24-bit PNG. False with *error set on failure (the file may be left incomplete).
 bool WritePng(const std::string& path, const RgbImage& image, std::string* error);
-// Reads a PNG into 24-bit RGB (palette, grey and alpha are converted). False on failure.
-bool ReadPng(const std::string& path, RgbImage* image, std::string* error);
-
-// One picture of an animation and how long it stays.
-struct TimedImage {
-    const RgbImage* image;
-    std::uint32_t durationMs;
-};
 
 // A lossless animated WebP that plays once, encoded picture by picture as the show runs (the
 // encoder keeps only the compressed pictures until the file is written).
@@ -58,9 +50,5 @@ class WebpRecording {
   private:
     std::unique_ptr<Impl> impl_;
 };
-
-// Writes a lossless animated WebP that plays once.
-bool WriteAnimatedWebp(const std::string& path, const std::vector<TimedImage>& frames,
-                       std::string* error);
 
 }  // namespace preview

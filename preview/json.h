@@ -15,7 +15,4 @@ using Json = nlohmann::ordered_json;
 // parses.
 std::string DumpJson(const Json& value, int indent = 2);
 
-// Parses a whole document; false with *error set (position and reason) on failure.
-bool ParseJson(const std::string& text, Json* value, std::string* error);
-
 }  // namespace preview

@@ -63,11 +63,6 @@ bool ParseByteCount(const std::string& text, std::uint64_t* bytes) {
 
 namespace {
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // What each option that takes a value expects, for the message when the value is missing.
 std::string ValueDescription(const std::string& option) {
     if (option == "--screen") return "a size WxH";
@@ -86,6 +81,145 @@ std::string MissingValueMessage(const std::string& parserMessage) {
     const std::string option = parserMessage.substr(0, parserMessage.find(':'));
     if (option.rfind("--", 0) != 0) return parserMessage;
     return "option " + option + " needs " + ValueDescription(option);
+}
+
+}  // namespace
+
+namespace {
+
+// A CLI11 validator that gives our own one-line message, naming the option and the value.
+CLI::Validator Checked(CLI::Validator check, std::string option, std::string expected) {
+    return CLI::Validator(
+        [check, option, expected](std::string& value) {
+            const std::string given = value;
+            return check(value).empty() ? std::string()
+                                        : option + " '" + given + "' " + expected;
+        },
+        check.get_description());
+}
+
+// A screen size WxH, sides from 1 to kMaxScreenSide.
+CLI::Validator ScreenSize() {
+    return CLI::Validator(
+        [](std::string& text) {
+            int w = 0, h = 0;
+            return ParseScreenSize(text, &w, &h) ? std::string() : std::string("not a size");
+        },
+        "WxH");
+}
+
+// A byte count with K, M or G, from kMinMemoryLimit to kMaxMemoryLimit, turned into bytes.
+CLI::Validator ByteCount() {
+    return CLI::Validator(
+        [](std::string& text) {
+            std::uint64_t bytes = 0;
+            if (!ParseByteCount(text, &bytes) || bytes < kMinMemoryLimit || bytes > kMaxMemoryLimit) {
+                return std::string("not a byte count");
+            }
+            text = std::to_string(bytes);
+            return std::string();
+        },
+        "BYTES");
+}
+
+// CLI11's messages for an option's relations, in the words of our usage text.
+std::string RelationMessage(const CLI::ParseError& e) {
+    std::string text = e.what();
+    if (text.find("--out") != std::string::npos && text.find("--live") != std::string::npos) {
+        return "--out cannot be used with --live: a live show plays in a window and writes no "
+               "files (leave out --live to record into a folder)";
+    }
+    const std::size_t requires_ = text.find(" requires ");
+    if (requires_ != std::string::npos) text.replace(requires_, 10, " needs ");
+    return text;
+}
+
+// The options of the two commands, with their checks.
+struct Parser {
+    CLI::App app{"bootreel-preview"};
+    CLI::App* show = nullptr;
+    CLI::App* info = nullptr;
+    CLI::App* helpCommand = nullptr;
+    bool help = false, version = false;
+
+    explicit Parser(Options& o) {
+        // Help and version are ours: the usage text is written by hand, and a request for either
+        // is a result, not a parse error.
+        app.set_help_flag();
+        app.allow_extras();
+        app.add_flag("-h,--help", help);
+        app.add_flag("--version", version);
+        app.require_subcommand(0, 1);
+        show = app.add_subcommand("show");
+        info = app.add_subcommand("info");
+        helpCommand = app.add_subcommand("help");
+        helpCommand->allow_extras();
+        const std::string screenText = "is not a screen size WxH with sides of 1 to " +
+                                       std::to_string(kMaxScreenSide) + " pixels";
+        for (CLI::App* command : {show, info}) {
+            command->allow_extras();
+            command->add_flag("-h,--help", help);
+            command->add_option_function<std::string>(
+                       "--screen",
+                       [&o](const std::string& text) {
+                           ParseScreenSize(text, &o.screenWidth, &o.screenHeight);
+                       })
+                ->check(Checked(ScreenSize(), "--screen", screenText));
+            command->add_option("--memory-limit", o.memoryLimit)
+                ->transform(Checked(ByteCount(), "--memory-limit",
+                                "is not a byte count from 1K to 64G (suffixes K, M, G allowed)"));
+        }
+        AddShowOptions(o);
+        info->add_option("file", o.infoFile);
+        info->add_option("--sound", o.sound);
+        info->add_flag("--json", o.json);
+    }
+
+    void AddShowOptions(Options& o) {
+        // The device names its modes Startup and Shutdown; any case is accepted.
+        show->add_option("--mode", o.mode)
+            ->transform(Checked(CLI::IsMember({"startup", "shutdown", "both"}, CLI::ignore_case),
+                            "--mode", "must be startup, shutdown or both"));
+        show->add_option("--registry", o.registryFile);
+        show->add_option("--device-root", o.deviceRoot);
+        show->add_option("--image", o.image);
+        show->add_option("--sound", o.sound);
+        CLI::Option* out = show->add_option("--out", o.outDir);
+        CLI::Option* live = show->add_flag("--live", o.live);
+        live->excludes(out);
+        const CLI::Validator ms = CLI::Range(std::int64_t{0}, std::int64_t{kMaxEndAfterMs});
+        const std::string msText =
+            "is not a number of milliseconds up to " + std::to_string(kMaxEndAfterMs);
+        show->add_option("--end-after", o.endAfterMs)->check(Checked(ms, "--end-after", msText));
+        show->add_option("--live-snapshot", o.liveSnapshotPath)->needs(live);
+        show->add_option("--live-close-after", o.liveCloseAfterMs)
+            ->check(Checked(ms, "--live-close-after", msText))
+            ->needs(live);
+        show->add_option("--live-snapshot-at", o.liveSnapshotAtMs)
+            ->check(Checked(ms, "--live-snapshot-at", msText));
+    }
+};
+
+// What is left after parsing: an unknown command, option or argument; "" when nothing.
+std::string Leftovers(const Parser& p, const CLI::App* command, const char* commandName) {
+    if (!p.app.remaining().empty()) {
+        return "unknown command '" + p.app.remaining().front() +
+               "' (commands: show, info; see --help)";
+    }
+    for (const std::string& extra : command->remaining()) {
+        if (!extra.empty() && extra[0] == '-') {
+            return "unknown option '" + extra + "' for " + commandName + " (see --help)";
+        }
+        return "unexpected argument '" + extra + "' (see --help)";
+    }
+    for (const char* pathOption :
+         {"--registry", "--device-root", "--image", "--sound", "--out", "--live-snapshot"}) {
+        const CLI::Option* given = command->get_option_no_throw(pathOption);
+        if (given && given->count() != 0 && given->as<std::string>().empty()) {
+            return std::string("option ") + pathOption + " needs a path";
+        }
+    }
+    return "";
 }
 
 }  // namespace
@@ -110,140 +244,45 @@ ParseResult ParseArguments(const std::vector<std::string>& input) {
         first != "--version") {
         args.insert(args.begin(), "show");
     }
-
-    CLI::App app("bootreel-preview");
-    // Help and version are ours: the usage text is written by hand, and a request for either
-    // is a result, not a parse error.
-    app.set_help_flag();
-    app.allow_extras();
-    bool help = false, version = false;
-    app.add_flag("-h,--help", help);
-    app.add_flag("--version", version);
-    app.require_subcommand(0, 1);
-    CLI::App* show = app.add_subcommand("show");
-    CLI::App* info = app.add_subcommand("info");
-    CLI::App* helpCommand = app.add_subcommand("help");
-    helpCommand->allow_extras();
-
-    std::string screen, memoryLimit, mode, endAfter, closeAfter, snapshotAt;
-    for (CLI::App* command : {show, info}) {
-        command->allow_extras();
-        command->add_flag("-h,--help", help);
-        command->add_option("--screen", screen);
-        command->add_option("--memory-limit", memoryLimit);
-    }
-    show->add_option("--mode", mode);
-    show->add_option("--registry", o.registryFile);
-    show->add_option("--device-root", o.deviceRoot);
-    show->add_option("--image", o.image);
-    show->add_option("--sound", o.sound);
-    show->add_option("--out", o.outDir);
-    show->add_option("--end-after", endAfter);
-    show->add_flag("--live", o.live);
-    show->add_option("--live-snapshot", o.liveSnapshotPath);
-    show->add_option("--live-close-after", closeAfter);
-    show->add_option("--live-snapshot-at", snapshotAt);
-    info->add_option("file", o.infoFile);
-    info->add_option("--sound", o.sound);
-    info->add_flag("--json", o.json);
-
+    Parser p(o);
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
-        app.parse(reversed);
+        p.app.parse(reversed);
     } catch (const CLI::ArgumentMismatch& e) {
         return fail(MissingValueMessage(e.what()));
+    } catch (const CLI::ValidationError& e) {
+        // CLI11 puts the option's name before our message, which names it already.
+        const std::string text = e.what();
+        const std::size_t colon = text.find(": ");
+        return fail(text.rfind("--", 0) == 0 && colon != std::string::npos ? text.substr(colon + 2)
+                                                                            : text);
+    } catch (const CLI::RequiresError& e) {
+        return fail(RelationMessage(e));
+    } catch (const CLI::ExcludesError& e) {
+        return fail(RelationMessage(e));
     } catch (const CLI::ParseError& e) {
         return fail(std::string(e.what()) + " (see --help)");
     }
-    if (help || helpCommand->parsed()) {
+    if (p.help || p.helpCommand->parsed()) {
         o.command = Command::Help;
         result.ok = true;
         return result;
     }
-    if (version) {
+    if (p.version) {
         o.command = Command::Version;
         result.ok = true;
         return result;
     }
-    if (!app.remaining().empty()) {
-        return fail("unknown command '" + app.remaining().front() +
-                    "' (commands: show, info; see --help)");
-    }
-    CLI::App* command = info->parsed() ? info : show;
-    const char* commandName = info->parsed() ? "info" : "show";
-    if (info->parsed()) o.command = Command::Info;
-    for (const std::string& extra : command->remaining()) {
-        if (!extra.empty() && extra[0] == '-') {
-            return fail("unknown option '" + extra + "' for " + commandName + " (see --help)");
-        }
-        return fail("unexpected argument '" + extra + "' (see --help)");
-    }
-
-    for (const char* pathOption :
-         {"--registry", "--device-root", "--image", "--sound", "--out", "--live-snapshot"}) {
-        const CLI::Option* given = command->get_option_no_throw(pathOption);
-        if (given && given->count() != 0 && given->as<std::string>().empty()) {
-            return fail(std::string("option ") + pathOption + " needs a path");
-        }
-    }
-    if (command->count("--screen") != 0 &&
-        !ParseScreenSize(screen, &o.screenWidth, &o.screenHeight)) {
-        return fail("--screen '" + screen + "' is not a screen size WxH with sides of 1 to " +
-                    std::to_string(kMaxScreenSide) + " pixels");
-    }
-    if (command->count("--memory-limit") != 0) {
-        std::uint64_t bytes = 0;
-        if (!ParseByteCount(memoryLimit, &bytes) || bytes < kMinMemoryLimit ||
-            bytes > kMaxMemoryLimit) {
-            return fail("--memory-limit '" + memoryLimit +
-                        "' is not a byte count from 1K to 64G (suffixes K, M, G allowed)");
-        }
-        o.memoryLimit = bytes;
-    }
-    if (show->count("--mode") != 0) {
-        // The device names its modes Startup and Shutdown; any case is accepted.
-        const std::string lower = Lower(mode);
-        if (lower != "startup" && lower != "shutdown" && lower != "both") {
-            return fail("--mode '" + mode + "' must be startup, shutdown or both");
-        }
-        o.mode = lower;
-    }
-    struct Milliseconds {
-        const char* name;
-        const std::string* text;
-        std::optional<std::uint32_t>* value;
-    };
-    std::optional<std::uint32_t> snapshotAtMs;
-    for (const Milliseconds& m :
-         {Milliseconds{"--end-after", &endAfter, &o.endAfterMs},
-          Milliseconds{"--live-close-after", &closeAfter, &o.liveCloseAfterMs},
-          Milliseconds{"--live-snapshot-at", &snapshotAt, &snapshotAtMs}}) {
-        if (show->count(m.name) == 0) continue;
-        std::uint64_t ms = 0;
-        if (!ParseUnsigned(*m.text, kMaxEndAfterMs, &ms)) {
-            return fail(std::string(m.name) + " '" + *m.text +
-                        "' is not a number of milliseconds up to " +
-                        std::to_string(kMaxEndAfterMs));
-        }
-        *m.value = static_cast<std::uint32_t>(ms);
-    }
-    if (snapshotAtMs) o.liveSnapshotAtMs = *snapshotAtMs;
-
+    CLI::App* command = p.info->parsed() ? p.info : p.show;
+    if (p.info->parsed()) o.command = Command::Info;
+    const std::string leftover = Leftovers(p, command, p.info->parsed() ? "info" : "show");
+    if (!leftover.empty()) return fail(leftover);
     if (o.command == Command::Info && o.infoFile.empty()) {
         return fail("info needs a picture file: bootreel-preview info FILE.gif");
     }
-    if (!o.liveSnapshotPath.empty() && !o.live) {
-        return fail("--live-snapshot needs --live");
-    }
-    if (o.liveCloseAfterMs && !o.live) return fail("--live-close-after needs --live");
     if (o.live && o.mode == "both") {
         return fail("--mode both cannot be used with --live: a window plays one show (choose "
                     "startup or shutdown)");
-    }
-    if (o.live && show->count("--out") != 0) {
-        return fail(
-            "--out cannot be used with --live: a live show plays in a window and writes "
-            "no files (leave out --live to record into a folder)");
     }
     result.ok = true;
     return result;

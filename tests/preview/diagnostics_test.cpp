@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "read_files.h"
 #include "gif_builder.h"
 #include "preview/json.h"
 #include "run_program.h"

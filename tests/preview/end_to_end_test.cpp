@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "read_files.h"
 #include "gif_builder.h"
 #include "platform/sim/device.h"
 #include "preview/app.h"

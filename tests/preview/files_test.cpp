@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "read_files.h"
 #include "preview/contact_sheet.h"
 #include "preview/image_files.h"
 #include "preview/json.h"

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "read_files.h"
 #include "preview/image_files.h"
 #include "run_program.h"
 

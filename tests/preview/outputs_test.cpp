@@ -16,6 +16,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "read_files.h"
 #include "gif_builder.h"
 #include "preview/image_files.h"
 #include "preview/json.h"
