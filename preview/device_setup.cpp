@@ -36,7 +36,6 @@ const char16_t kShutdownDoneEvent[] = u"SHUTDOWN_ANIMATION_DONE";
 // The sound level that the --sound shortcut writes: any value but 0 lets the sound play.
 constexpr std::uint32_t kShortcutSoundLevel = 5;
 
-
 // The device's path fields hold 260 characters with the terminating zero.
 constexpr std::size_t kDevicePathCapacity = 260;
 
@@ -223,8 +222,7 @@ bool PlaceOnDevice(const std::string& file, const char* what, DeviceSetup* setup
             for (int attempt = 0; !ec && !created && attempt < 100; ++attempt) {
                 std::string suffix = "-";
                 for (int i = 0; i < 6; ++i) suffix += kLetters[random() % 52];
-                pattern = (temp / (kTempRootPrefix + std::to_string(::getpid()) + suffix))
-                              .string();
+                pattern = (temp / (kTempRootPrefix + std::to_string(::getpid()) + suffix)).string();
                 RemoveOnInterrupt(pattern);
                 created = fs::create_directory(pattern, createError);
                 if (!created) KeepOnInterrupt(pattern);
@@ -265,6 +263,31 @@ plat::HANDLE CreateShutdownDoneEvent(const Options& options) {
     if (options.mode != "shutdown") return nullptr;
     return plat::CreateEvent(nullptr, true, false, kShutdownDoneEvent);
 }
+
+namespace {
+
+// The sound level as the device reads it (InitVol), and its type when it is no number.
+void ReadSoundLevel(DeviceSetup* setup) {
+    std::uint32_t level = 0;
+    setup->hasSoundLevel = plat::RegistryGetDWORD(plat::HKEY_ROOT_CURRENT_USER, kSoundLevelKey,
+                                                  u"InitVol", &level) == 0;
+    setup->soundLevel = level;
+    if (!setup->hasSoundLevel) {
+        plat::HKEY handle = nullptr;
+        std::uint32_t type = 0, size = 0;
+        if (plat::RegOpenKeyEx(plat::HKEY_ROOT_CURRENT_USER, kSoundLevelKey, 0, 0, &handle) ==
+            plat::ERROR_SUCCESS) {
+            if (plat::RegQueryValueEx(handle, u"InitVol", nullptr, &type, nullptr, &size) ==
+                plat::ERROR_SUCCESS) {
+                setup->soundLevelType = type;
+                setup->soundLevelSize = size;
+            }
+            plat::RegCloseKey(handle);
+        }
+    }
+}
+
+}  // namespace
 
 bool PrepareDevice(const Options& o, plat::sim::ClockMode clock, DeviceSetup* setup,
                    std::string* error) {
@@ -338,23 +361,7 @@ bool PrepareDevice(const Options& o, plat::sim::ClockMode clock, DeviceSetup* se
     setup->sound = ReadPathValue(key, u"WAV", "sound");
     setup->imagePath = setup->image.devicePath;
     setup->soundPath = setup->sound.devicePath;
-    std::uint32_t level = 0;
-    setup->hasSoundLevel = plat::RegistryGetDWORD(plat::HKEY_ROOT_CURRENT_USER, kSoundLevelKey,
-                                                  u"InitVol", &level) == 0;
-    setup->soundLevel = level;
-    if (!setup->hasSoundLevel) {
-        plat::HKEY handle = nullptr;
-        std::uint32_t type = 0, size = 0;
-        if (plat::RegOpenKeyEx(plat::HKEY_ROOT_CURRENT_USER, kSoundLevelKey, 0, 0, &handle) ==
-            plat::ERROR_SUCCESS) {
-            if (plat::RegQueryValueEx(handle, u"InitVol", nullptr, &type, nullptr, &size) ==
-                plat::ERROR_SUCCESS) {
-                setup->soundLevelType = type;
-                setup->soundLevelSize = size;
-            }
-            plat::RegCloseKey(handle);
-        }
-    }
+    ReadSoundLevel(setup);
     setup->imageHostPath =
         setup->imagePath.empty() ? std::string() : plat::sim::HostPath(setup->imagePath.c_str());
     return true;

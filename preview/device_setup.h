@@ -50,7 +50,6 @@ plat::HANDLE CreateShutdownDoneEvent(const Options& options);
 // Removes what PrepareDevice made for the shortcuts.
 void CleanUpDevice(DeviceSetup* setup);
 
-
 // The mode's registry key under HKEY_LOCAL_MACHINE.
 std::u16string ModeKey(const std::string& mode);
 // "REG_SZ (1)", "REG_DWORD (4)", ...

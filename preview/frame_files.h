@@ -1,7 +1,7 @@
 // The show's frame pictures (frame-NNNN.png), written on a thread of their own: compressing a
 // large screen's PNG takes longer than the show's own work for that frame, so the two overlap.
-// At most one frame waits while another is written; the show waits (in real time only: the device's clock
-// stands still meanwhile) when they do.
+// At most one frame waits while another is written; the show waits (in real time only: the device's
+// clock stands still meanwhile) when they do.
 #pragma once
 
 #include <condition_variable>

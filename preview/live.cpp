@@ -175,10 +175,10 @@ bool SaveSnapshot(SDL_Window* window, const std::string& path) {
         image.height = rgb->h;
         image.rgb.resize(static_cast<std::size_t>(rgb->w) * rgb->h * 3);
         for (int y = 0; y < rgb->h; ++y) {
-            std::memcpy(image.At(0, y),
-                        static_cast<std::uint8_t*>(rgb->pixels) +
-                            static_cast<std::size_t>(y) * rgb->pitch,
-                        static_cast<std::size_t>(rgb->w) * 3);
+            std::memcpy(
+                image.At(0, y),
+                static_cast<std::uint8_t*>(rgb->pixels) + static_cast<std::size_t>(y) * rgb->pitch,
+                static_cast<std::size_t>(rgb->w) * 3);
         }
         SDL_FreeSurface(rgb);
     }

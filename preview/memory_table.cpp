@@ -103,7 +103,8 @@ MemoryCount CountMemory(const MemoryInputs& in) {
         }
         const bool fits =
             !m.overBitmapCap && (in.memoryLimit == 0 || m.frameBytes <= in.memoryLimit);
-        if (fits && count.firstFitting < 0) count.firstFitting = static_cast<int>(count.rows.size());
+        if (fits && count.firstFitting < 0)
+            count.firstFitting = static_cast<int>(count.rows.size());
         count.rows.push_back(m);
     }
     return count;
@@ -131,8 +132,8 @@ std::string WorkingLimits(const std::vector<ScaleMemory>& rows) {
 std::string WhyScaleFails(const ScaleMemory& m, std::uint64_t memoryLimit,
                           std::uint64_t largestBitmapBytes) {
     if (m.overBitmapCap) {
-        return "at " + SizeName(m.scale) + " frame " + std::to_string(m.largestFrame) +
-               " needs " + BytesText(m.largestFrameBytes) +
+        return "at " + SizeName(m.scale) + " frame " + std::to_string(m.largestFrame) + " needs " +
+               BytesText(m.largestFrameBytes) +
                " in one bitmap, more than the largest bitmap the device makes (" +
                BytesText(largestBitmapBytes) + ")";
     }
@@ -143,8 +144,10 @@ std::string WhyScaleFails(const ScaleMemory& m, std::uint64_t memoryLimit,
 MemoryTableModel MemoryTable(const std::vector<ScaleMemory>& rows, std::uint64_t surfaceBytes,
                              double usedScale) {
     MemoryTableModel table;
-    table.header = {"scale",     "picture",       "frame bitmaps",       "+ surfaces",
-                    "= bitmaps", "+ palettes and records", "= total", "limits that show it"};
+    table.header = {"scale",         "picture",
+                    "frame bitmaps", "+ surfaces",
+                    "= bitmaps",     "+ palettes and records",
+                    "= total",       "limits that show it"};
     for (const ScaleMemory& m : rows) {
         MemoryTableModel::Row row;
         row.used = m.scale == usedScale;

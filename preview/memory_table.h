@@ -58,8 +58,8 @@ struct MemoryInputs {
 };
 
 struct MemoryCount {
-    std::vector<ScaleMemory> rows;  // one per entry of kDecodeScales
-    double displayScale = 1.0;      // the player's scaling of the picture into the window
+    std::vector<ScaleMemory> rows;        // one per entry of kDecodeScales
+    double displayScale = 1.0;            // the player's scaling of the picture into the window
     int shownWidth = 0, shownHeight = 0;  // part of the picture the screen shows
     std::uint64_t surfaceBytes = 0;       // the render loop's two drawing surfaces
     bool surfacesOverCap = false;         // a surface exceeds the largest bitmap

@@ -92,8 +92,7 @@ CLI::Validator Checked(CLI::Validator check, std::string option, std::string exp
     return CLI::Validator(
         [check, option, expected](std::string& value) {
             const std::string given = value;
-            return check(value).empty() ? std::string()
-                                        : option + " '" + given + "' " + expected;
+            return check(value).empty() ? std::string() : option + " '" + given + "' " + expected;
         },
         check.get_description());
 }
@@ -113,7 +112,8 @@ CLI::Validator ByteCount() {
     return CLI::Validator(
         [](std::string& text) {
             std::uint64_t bytes = 0;
-            if (!ParseByteCount(text, &bytes) || bytes < kMinMemoryLimit || bytes > kMaxMemoryLimit) {
+            if (!ParseByteCount(text, &bytes) || bytes < kMinMemoryLimit ||
+                bytes > kMaxMemoryLimit) {
                 return std::string("not a byte count");
             }
             text = std::to_string(bytes);
@@ -159,15 +159,17 @@ struct Parser {
         for (CLI::App* command : {show, info}) {
             command->allow_extras();
             command->add_flag("-h,--help", help);
-            command->add_option_function<std::string>(
-                       "--screen",
-                       [&o](const std::string& text) {
-                           ParseScreenSize(text, &o.screenWidth, &o.screenHeight);
-                       })
+            command
+                ->add_option_function<std::string>("--screen",
+                                                   [&o](const std::string& text) {
+                                                       ParseScreenSize(text, &o.screenWidth,
+                                                                       &o.screenHeight);
+                                                   })
                 ->check(Checked(ScreenSize(), "--screen", screenText));
             command->add_option("--memory-limit", o.memoryLimit)
-                ->transform(Checked(ByteCount(), "--memory-limit",
-                                "is not a byte count from 1K to 64G (suffixes K, M, G allowed)"));
+                ->transform(
+                    Checked(ByteCount(), "--memory-limit",
+                            "is not a byte count from 1K to 64G (suffixes K, M, G allowed)"));
         }
         AddShowOptions(o);
         info->add_option("file", o.infoFile);
@@ -179,7 +181,7 @@ struct Parser {
         // The device names its modes Startup and Shutdown; any case is accepted.
         show->add_option("--mode", o.mode)
             ->transform(Checked(CLI::IsMember({"startup", "shutdown", "both"}, CLI::ignore_case),
-                            "--mode", "must be startup, shutdown or both"));
+                                "--mode", "must be startup, shutdown or both"));
         show->add_option("--registry", o.registryFile);
         show->add_option("--device-root", o.deviceRoot);
         show->add_option("--image", o.image);
@@ -255,7 +257,7 @@ ParseResult ParseArguments(const std::vector<std::string>& input) {
         const std::string text = e.what();
         const std::size_t colon = text.find(": ");
         return fail(text.rfind("--", 0) == 0 && colon != std::string::npos ? text.substr(colon + 2)
-                                                                            : text);
+                                                                           : text);
     } catch (const CLI::RequiresError& e) {
         return fail(RelationMessage(e));
     } catch (const CLI::ExcludesError& e) {
@@ -281,8 +283,9 @@ ParseResult ParseArguments(const std::vector<std::string>& input) {
         return fail("info needs a picture file: bootreel-preview info FILE.gif");
     }
     if (o.live && o.mode == "both") {
-        return fail("--mode both cannot be used with --live: a window plays one show (choose "
-                    "startup or shutdown)");
+        return fail(
+            "--mode both cannot be used with --live: a window plays one show (choose "
+            "startup or shutdown)");
     }
     result.ok = true;
     return result;

@@ -19,7 +19,6 @@ std::uint64_t Ceil4(std::int64_t n) {
     return static_cast<std::uint64_t>((n + 3) / 4 * 4);
 }
 
-
 }  // namespace
 
 bool PictureReport::DeviceShowsAnimation() const {
@@ -127,7 +126,8 @@ void CountReportMemory(PictureReport* report, PictureFindings* found) {
     MemoryInputs in;
     in.pictureWidth = report->width;
     in.pictureHeight = report->height;
-    for (const FrameReport& f : report->frames) in.frames.push_back({f.left, f.top, f.width, f.height});
+    for (const FrameReport& f : report->frames)
+        in.frames.push_back({f.left, f.top, f.width, f.height});
     in.screenWidth = report->screenWidth;
     in.screenHeight = report->screenHeight;
     in.memoryLimit = report->memoryLimit;
@@ -145,9 +145,9 @@ void CountReportMemory(PictureReport* report, PictureFindings* found) {
 // The one verdict on memory, in a line.
 std::string MemoryVerdict(const PictureReport& report, const PictureFindings& found,
                           const std::vector<int>& unchecked) {
-    const std::string limitText = report.memoryLimit
-                                      ? "with " + BytesText(report.memoryLimit) + " of bitmap memory"
-                                      : "with no memory limit";
+    const std::string limitText =
+        report.memoryLimit ? "with " + BytesText(report.memoryLimit) + " of bitmap memory"
+                           : "with no memory limit";
     if (found.chosen < 0) {
         if (found.firstFitting >= 0) {
             return limitText + ": the frames fit at " +
@@ -167,10 +167,10 @@ std::string MemoryVerdict(const PictureReport& report, const PictureFindings& fo
         "; the frames' palette copies and records take another " +
         BytesText(chosen.frameHeapBytes) + " of program memory";
     if (!unchecked.empty()) {
-        verdict += "; not checked for damaged data: " +
-                   Plural(unchecked.size(), "frame", "frames") + " (" + FrameList(unchecked) +
-                   ") of more than " + BytesText(kAnalysisFrameBytes) +
-                   " each, which only the show decodes";
+        verdict +=
+            "; not checked for damaged data: " + Plural(unchecked.size(), "frame", "frames") +
+            " (" + FrameList(unchecked) + ") of more than " + BytesText(kAnalysisFrameBytes) +
+            " each, which only the show decodes";
     }
     return verdict;
 }

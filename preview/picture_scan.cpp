@@ -17,7 +17,6 @@ namespace preview {
 // extension governs the next image only when no other extension stands between them), to
 // learn what the decoder does not report.
 
-
 namespace {
 
 class ByteReader {
@@ -59,7 +58,6 @@ bool SkipSubBlocks(ByteReader* r, std::vector<std::uint8_t>* firstBlock = nullpt
         if (!r->Skip(size)) return false;
     }
 }
-
 
 }  // namespace
 
@@ -196,7 +194,6 @@ std::string DecoderErrorText(br::CIAException* error) {
     return out.str();
 }
 
-
 // One pass over the stream with the decoder's own steps: the picture description, then every
 // frame's description. (The decoder's per-frame operation parses the whole stream again for
 // each frame, which makes a long animation cost the square of its frame count.)
@@ -229,7 +226,6 @@ bool ReadDescriptions(br::CImgDecoder2& decoder, br::CDataSource2* source,
     decoder.ReleaseStream();
     return ok;
 }
-
 
 // Decodes every frame at `scale` the way the device does, but one frame at a time, so that
 // only one frame's pixels are held at once; frames above kAnalysisFrameBytes are skipped and
@@ -264,10 +260,9 @@ bool DecodeOneByOne(br::CImgDecoder2& decoder, br::CDataSource2* source,
             decoder.ReadImageInfo(source, &again);
             for (std::size_t i = 0; i < frames.size(); ++i) {
                 br::DecoderFrameInfo frame = frames[i];
-                const BufferSize size =
-                    DecodedFrameSize(frame.frameRect.left, frame.frameRect.top,
-                                     frame.frameRect.Width(), frame.frameRect.Height(),
-                                     info.width, info.height, scale);
+                const BufferSize size = DecodedFrameSize(
+                    frame.frameRect.left, frame.frameRect.top, frame.frameRect.Width(),
+                    frame.frameRect.Height(), info.width, info.height, scale);
                 if (size.width <= 0 || size.height <= 0) continue;
                 br::Rect region;
                 region.Intersect(frame.frameRect, br::Rect(0, 0, info.width, info.height));
@@ -292,7 +287,8 @@ bool DecodeOneByOne(br::CImgDecoder2& decoder, br::CDataSource2* source,
                 if (i == 0 && frame.transparentIndex >= 0 && image.colorBits) {
                     const int stride = image.width + image.rowPadding;
                     for (int y = 0; y < image.height; ++y) {
-                        const std::uint8_t* row = image.colorBits + static_cast<std::size_t>(y) * stride;
+                        const std::uint8_t* row =
+                            image.colorBits + static_cast<std::size_t>(y) * stride;
                         for (int x = 0; x < image.width; ++x) {
                             *firstTransparent += row[x] == frame.transparentIndex;
                         }

@@ -29,7 +29,6 @@ struct GifScan {
     std::size_t junkOffset = 0;
 };
 
-
 GifScan ScanGif(const std::vector<std::uint8_t>& bytes);
 
 // "GIF", "PNG", ... for the decoder's format codes; "unknown" for none.

@@ -24,11 +24,9 @@
 #include "preview/text.h"
 #include "preview/words.h"
 
-
 namespace preview {
 
 namespace fs = std::filesystem;
-
 
 namespace {
 
@@ -69,8 +67,8 @@ class CopyClassifier {
             record_->frames.push_back(frame);
             if (sink_) sink_->Frame(frame, FromBgr(shot.width, shot.height, screen));
             if (!delaysCs_.empty()) {
-                due_ += static_cast<std::uint64_t>(static_cast<std::uint16_t>(delaysCs_[next_])) *
-                        10;
+                due_ +=
+                    static_cast<std::uint64_t>(static_cast<std::uint16_t>(delaysCs_[next_])) * 10;
             }
             ++next_;
         } else if (!same) {
@@ -264,28 +262,12 @@ std::unique_ptr<PictureReport> AnalyseDevicePicture(const Options& options,
     return report;
 }
 
-ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
-                       const PictureReport* picture) {
-    ShowResult result;
-    for (const auto& m : record.messages) {
-        if (m.windowClass != kAnimationClass) continue;
-        if (m.message == kMessageClose && !result.windowClosedAtMs) {
-            result.windowClosedAtMs = m.timeMs;
-        }
-        if (m.message == kMessageAnimationEnded && !result.animationEndedAtMs) {
-            result.animationEndedAtMs = m.timeMs;
-        }
-    }
+namespace {
 
-    result.frames = record.frames;
-    result.unexpectedChanges = record.unexpectedChanges;
-    result.showedPicture = !result.frames.empty();
-    result.showEndMs = record.returnedAtMs - record.calledAtMs;
-    result.screenEndMs = result.windowClosedAtMs
-                             ? std::min(*result.windowClosedAtMs - record.calledAtMs,
-                                        result.showEndMs)
-                             : result.showEndMs;
-
+// How the show ended and, when the device showed nothing, why (in *result).
+void DecideEnd(const ShowRecord& record, const DeviceSetup& setup, const PictureReport* picture,
+               ShowResult* result_) {
+    ShowResult& result = *result_;
     // A host file system that cannot answer (a name too long for it, no permission) means the
     // same as no such file: the device's lookup finds nothing either.
     std::error_code ec;
@@ -337,6 +319,33 @@ ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
     } else {
         result.endHow = "returned";
     }
+}
+
+}  // namespace
+
+ShowResult AnalyseShow(const ShowRecord& record, const DeviceSetup& setup,
+                       const PictureReport* picture) {
+    ShowResult result;
+    for (const auto& m : record.messages) {
+        if (m.windowClass != kAnimationClass) continue;
+        if (m.message == kMessageClose && !result.windowClosedAtMs) {
+            result.windowClosedAtMs = m.timeMs;
+        }
+        if (m.message == kMessageAnimationEnded && !result.animationEndedAtMs) {
+            result.animationEndedAtMs = m.timeMs;
+        }
+    }
+
+    result.frames = record.frames;
+    result.unexpectedChanges = record.unexpectedChanges;
+    result.showedPicture = !result.frames.empty();
+    result.showEndMs = record.returnedAtMs - record.calledAtMs;
+    result.screenEndMs =
+        result.windowClosedAtMs
+            ? std::min(*result.windowClosedAtMs - record.calledAtMs, result.showEndMs)
+            : result.showEndMs;
+
+    DecideEnd(record, setup, picture, &result);
     result.warnings = ShowWarnings(record, setup, result);
     if (!result.showedPicture && result.reason.empty()) {
         if (picture && picture->frames.size() == 1) {

@@ -41,9 +41,9 @@ void DecodePcm(const std::uint8_t* data, const WavFormat& f, DeviceSound* out) {
                     2147483648.0f;
                 break;
             default:
-                v = static_cast<float>(static_cast<std::int32_t>(
-                        p[0] | (p[1] << 8) | (p[2] << 16) |
-                        (static_cast<std::uint32_t>(p[3]) << 24))) /
+                v = static_cast<float>(
+                        static_cast<std::int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) |
+                                                  (static_cast<std::uint32_t>(p[3]) << 24))) /
                     2147483648.0f;
         }
         out->samples[i] = v;
@@ -110,8 +110,8 @@ void DecodeMs(const std::vector<std::uint8_t>& wav, const std::uint8_t* data, co
               DeviceSound* out) {
     static const int kAdapt[16] = {230, 230, 230, 230, 307, 409, 512, 614,
                                    768, 614, 512, 409, 307, 230, 230, 230};
-    const std::size_t pairs = static_cast<std::size_t>(wav[f.formatOffset + 20] |
-                                                        (wav[f.formatOffset + 21] << 8));
+    const std::size_t pairs =
+        static_cast<std::size_t>(wav[f.formatOffset + 20] | (wav[f.formatOffset + 21] << 8));
     std::vector<std::int32_t> c1(pairs), c2(pairs);
     for (std::size_t i = 0; i < pairs; ++i) {
         c1[i] = S16(&wav[f.formatOffset + 22 + 4 * i]);
@@ -143,7 +143,8 @@ void DecodeMs(const std::vector<std::uint8_t>& wav, const std::uint8_t* data, co
             const int code = n % 2 ? byte & 15 : byte >> 4;
             const int signedCode = code >= 8 ? code - 16 : code;
             const std::int32_t predicted = (s1[c] * k1[c] + s2[c] * k2[c]) / 256;
-            const std::int32_t sample = std::clamp(predicted + signedCode * delta[c], -32768, 32767);
+            const std::int32_t sample =
+                std::clamp(predicted + signedCode * delta[c], -32768, 32767);
             delta[c] = std::max(16, kAdapt[code] * delta[c] / 256);
             s2[c] = s1[c];
             s1[c] = sample;

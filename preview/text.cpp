@@ -20,7 +20,8 @@ std::u16string Utf16(const std::string& text) {
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t length = plat::sim::Utf8SequenceLength(text, i);
         std::u16string character;
-        if (length == 0 || !plat::sim::FromUtf8(std::string_view(text).substr(i, length), &character)) {
+        if (length == 0 ||
+            !plat::sim::FromUtf8(std::string_view(text).substr(i, length), &character)) {
             out.push_back(u'\xFFFD');
             ++i;
             continue;

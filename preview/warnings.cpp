@@ -142,16 +142,19 @@ FrameLists ListFrames(const PictureReport& report) {
 
 void MemoryWarnings(const PictureReport& report, const PictureFindings& found, Collector& c) {
     const std::size_t n = report.frames.size();
-    const ScaleMemory* chosen = found.chosen >= 0 ? &report.memory[static_cast<std::size_t>(found.chosen)] : nullptr;
+    const ScaleMemory* chosen =
+        found.chosen >= 0 ? &report.memory[static_cast<std::size_t>(found.chosen)] : nullptr;
     const ScaleMemory* firstFitting =
-        found.firstFitting >= 0 ? &report.memory[static_cast<std::size_t>(found.firstFitting)] : nullptr;
+        found.firstFitting >= 0 ? &report.memory[static_cast<std::size_t>(found.firstFitting)]
+                                : nullptr;
     const std::string working = WorkingLimits(report.memory);
     if (!firstFitting) {
         const ScaleMemory& last = report.memory.back();
         c.Add("noScaleFits",
-             "The frames fit at no decode scale: " + WhyScaleFails(last, report.memoryLimit, report.largestBitmapBytes) +
-                 ". Every attempt fails, so the window opens and closes at once.",
-             working.empty() ? "Make the picture or its frames smaller." : working);
+              "The frames fit at no decode scale: " +
+                  WhyScaleFails(last, report.memoryLimit, report.largestBitmapBytes) +
+                  ". Every attempt fails, so the window opens and closes at once.",
+              working.empty() ? "Make the picture or its frames smaller." : working);
     } else if (!chosen) {
         c.out->push_back(UndecodableWarning(found.decodeError, true));
     } else if (!report.surfacesFit && n >= 2) {
@@ -161,21 +164,22 @@ void MemoryWarnings(const PictureReport& report, const PictureFindings& found, C
                               : "the drawing surfaces (" + BytesText(report.surfaceBytes) +
                                     ") do not fit beside them";
         c.Add("surfacesDontFit",
-             "The frames fit at " + SizeName(chosen->scale) + " (" +
-                 BytesText(chosen->frameBytes) + "), but " + why +
-                 ": the render thread cannot start and the device shows nothing (it does not "
-                 "try a smaller scale for the surfaces).",
-             working.empty() ? "Use a smaller screen or picture." : working);
+              "The frames fit at " + SizeName(chosen->scale) + " (" +
+                  BytesText(chosen->frameBytes) + "), but " + why +
+                  ": the render thread cannot start and the device shows nothing (it does not "
+                  "try a smaller scale for the surfaces).",
+              working.empty() ? "Use a smaller screen or picture." : working);
     } else if (chosen->scale < 1.0 && n >= 2) {
         std::string why;
         const bool dataError = firstFitting != chosen;
         if (dataError) {
-            why = "the frames' data cannot be decoded at " + SizeName(firstFitting->scale) +
-                  " (" + found.decodeError + "), so it goes down the scales until a decode succeeds";
+            why = "the frames' data cannot be decoded at " + SizeName(firstFitting->scale) + " (" +
+                  found.decodeError + "), so it goes down the scales until a decode succeeds";
         } else {
             for (const ScaleMemory& m : report.memory) {
                 if (&m == chosen) break;
-                why += (why.empty() ? "" : "; ") + WhyScaleFails(m, report.memoryLimit, report.largestBitmapBytes);
+                why += (why.empty() ? "" : "; ") +
+                       WhyScaleFails(m, report.memoryLimit, report.largestBitmapBytes);
             }
         }
         std::string fix;
@@ -183,8 +187,10 @@ void MemoryWarnings(const PictureReport& report, const PictureFindings& found, C
         if (dataError) {
             fix = "Re-save the picture with an image editor or gifsicle and check it again.";
         } else if (full.overBitmapCap) {
-            fix = "Make frame " + std::to_string(full.largestFrame) + " smaller: no frame may need "
-                  "more than " + BytesText(report.largestBitmapBytes) + " at full size.";
+            fix = "Make frame " + std::to_string(full.largestFrame) +
+                  " smaller: no frame may need "
+                  "more than " +
+                  BytesText(report.largestBitmapBytes) + " at full size.";
         } else if (full.works) {
             fix = "Give the device at least " + BytesText(full.minLimit) +
                   " of bitmap memory to show it at full size, or make the picture smaller.";
@@ -192,23 +198,23 @@ void MemoryWarnings(const PictureReport& report, const PictureFindings& found, C
             fix = working;
         }
         c.Add("reducedScale",
-             "The device decodes the frames at " + SizeName(chosen->scale) + ": " + why + ". " +
-                 (chosen->frameBytes == 0
-                      ? "At that size no frame keeps a pixel, so the screen shows only the white "
-                        "background."
-                      : "The picture looks coarser."),
-             fix);
+              "The device decodes the frames at " + SizeName(chosen->scale) + ": " + why + ". " +
+                  (chosen->frameBytes == 0
+                       ? "At that size no frame keeps a pixel, so the screen shows only the white "
+                         "background."
+                       : "The picture looks coarser."),
+              fix);
     }
     if (chosen && n >= 2) {
         const std::uint64_t heap = chosen->frameHeapBytes;
         if (heap > (1u << 20) || (report.memoryLimit != 0 && heap * 4 > report.memoryLimit)) {
             c.Add("frameOverhead",
-                 "The " + Grouped(n) + " frames take " + BytesText(heap) +
-                     " of program memory beside their pixels (a " + Grouped(kFramePaletteBytes) +
-                     "-byte palette copy and about " + Grouped(kFrameRecordBytes) +
-                     " bytes of records each, at every decode scale): a device short of memory "
-                     "fails to load the picture at every scale.",
-                 "Use fewer frames: drop in-between frames and lengthen the delays of the rest.");
+                  "The " + Grouped(n) + " frames take " + BytesText(heap) +
+                      " of program memory beside their pixels (a " + Grouped(kFramePaletteBytes) +
+                      "-byte palette copy and about " + Grouped(kFrameRecordBytes) +
+                      " bytes of records each, at every decode scale): a device short of memory "
+                      "fails to load the picture at every scale.",
+                  "Use fewer frames: drop in-between frames and lengthen the delays of the rest.");
         }
     }
 }
@@ -217,20 +223,20 @@ void BlockWarnings(const PictureReport& report, const PictureFindings& found, Co
     const std::size_t n = report.frames.size();
     if (n == 1) {
         c.Add("singleFrame",
-             "The picture has a single frame: the device shows nothing for it (only pictures "
-             "of two frames or more are played).",
-             "Add a second frame (a copy of the first will do).");
+              "The picture has a single frame: the device shows nothing for it (only pictures "
+              "of two frames or more are played).",
+              "Add a second frame (a copy of the first will do).");
     }
     if (found.endsInsideBlock) {
         c.Add("truncated",
-             "The file ends in the middle of a block (it looks cut short): the "
-             "device shows the frames it finds, and the last one may be incomplete.",
-             "Copy the file again, or re-save it.");
+              "The file ends in the middle of a block (it looks cut short): the "
+              "device shows the frames it finds, and the last one may be incomplete.",
+              "Copy the file again, or re-save it.");
     } else if (found.junkAfterFrames) {
         c.Add("unknownData",
-             "Unknown data at byte " + std::to_string(found.junkOffset) +
-                 ": the device stops reading there and shows the frames before it.",
-             "Re-save the picture so that nothing follows its last frame.");
+              "Unknown data at byte " + std::to_string(found.junkOffset) +
+                  ": the device stops reading there and shows the frames before it.",
+              "Re-save the picture so that nothing follows its last frame.");
     }
     const FrameLists lists = ListFrames(report);
     const std::vector<int>& noControl = lists.noControl;
@@ -239,70 +245,76 @@ void BlockWarnings(const PictureReport& report, const PictureFindings& found, Co
     const std::string& separatedBy = lists.separatedBy;
     if (!noControl.empty() && n >= 2) {
         c.Add("noControlExtension", Plural(noControl.size(), "frame has", "frames have") +
-                                       " no graphic control extension (" + FrameList(noControl) +
-                                       "): each is shown for 1 s.");
+                                        " no graphic control extension (" + FrameList(noControl) +
+                                        "): each is shown for 1 s.");
     }
     if (!separatedControl.empty() && n >= 2) {
         const bool one = separatedControl.size() == 1;
         c.Add("controlBlockSeparated",
-             std::string(one ? "Frame " : "Frames ") + FrameList(separatedControl) + ": " +
-                 (one ? "its" : "each") + " control block (delay, transparency, disposal) is " +
-                 "separated from the image by " + separatedBy +
-                 "; the device ignores a control block that does not come right before its " +
-                 "image, so " + (one ? "the frame is" : "these frames are") +
-                 " shown for 1 s, with no transparency and disposal 0. Re-save the picture " +
-                 "so that the loop block comes first (for example: gifsicle in.gif -o out.gif).");
+              std::string(one ? "Frame " : "Frames ") + FrameList(separatedControl) + ": " +
+                  (one ? "its" : "each") + " control block (delay, transparency, disposal) is " +
+                  "separated from the image by " + separatedBy +
+                  "; the device ignores a control block that does not come right before its " +
+                  "image, so " + (one ? "the frame is" : "these frames are") +
+                  " shown for 1 s, with no transparency and disposal 0. Re-save the picture " +
+                  "so that the loop block comes first (for example: gifsicle in.gif -o out.gif).");
     }
     if (!zeroDelay.empty() && n >= 2) {
         c.Shown("zeroDelay",
-             Plural(zeroDelay.size(), "frame has", "frames have") + " delay 0 (" +
-                 FrameList(zeroDelay) + "): each is shown for one pass, about 20 ms.",
-             "Give each frame the delay it should have (in hundredths of a second).");
+                Plural(zeroDelay.size(), "frame has", "frames have") + " delay 0 (" +
+                    FrameList(zeroDelay) + "): each is shown for one pass, about 20 ms.",
+                "Give each frame the delay it should have (in hundredths of a second).");
+    }
+}
+
+// Equal delays should give equal times on the screen; on the 20 ms grid they do only when the
+// delay is a multiple of 20 ms.
+void JudderWarning(const PictureReport& report, Collector& c) {
+    const std::size_t n = report.frames.size();
+    // Equal delays should give equal times on the screen; on the 20 ms grid they do only
+    // when the delay is a multiple of 20 ms. The first frame (held one extra pass while the
+    // loop starts its clock) and the last (one pass) are left out.
+    std::map<int, std::pair<std::uint32_t, std::uint32_t>> spread;  // delay: min, max
+    std::map<int, std::vector<int>> members;
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        const FrameReport& f = report.frames[i];
+        auto [it, added] = spread.emplace(f.delayCs, std::make_pair(f.onScreenMs, f.onScreenMs));
+        if (!added) {
+            it->second.first = std::min(it->second.first, f.onScreenMs);
+            it->second.second = std::max(it->second.second, f.onScreenMs);
+        }
+        members[f.delayCs].push_back(f.index);
+    }
+    int worst = -1;
+    std::uint32_t worstSpread = 0;
+    for (const auto& [delay, range] : spread) {
+        if (range.second - range.first >= kPassMs && range.second - range.first > worstSpread) {
+            worst = delay;
+            worstSpread = range.second - range.first;
+        }
+    }
+    if (worst >= 0) {
+        const int ms = worst * 10;
+        const int lower = std::max(20, ms / 20 * 20), upper = (ms + 19) / 20 * 20;
+        c.Shown("judder",
+                "Frames with a delay of " + std::to_string(ms) + " ms are on the screen for " +
+                    std::to_string(spread[worst].first) + " to " +
+                    std::to_string(spread[worst].second) + " ms (frames " +
+                    FrameList(members[worst]) +
+                    "): the device changes frames only on its passes, 20 ms apart, so equal "
+                    "delays give unequal times and the motion judders.",
+                "Use delays that are multiples of 20 ms (2, 4, 6 ... hundredths of a second), "
+                "for example " +
+                    std::to_string(lower) +
+                    (upper != lower ? " or " + std::to_string(upper) : std::string()) +
+                    " ms instead of " + std::to_string(ms) + ".");
     }
 }
 
 void TimingWarnings(const PictureReport& report, Collector& c) {
     const std::size_t n = report.frames.size();
     const std::vector<int> underPass = ListFrames(report).underPass;
-    if (n >= 3) {
-        // Equal delays should give equal times on the screen; on the 20 ms grid they do only
-        // when the delay is a multiple of 20 ms. The first frame (held one extra pass while the
-        // loop starts its clock) and the last (one pass) are left out.
-        std::map<int, std::pair<std::uint32_t, std::uint32_t>> spread;  // delay: min, max
-        std::map<int, std::vector<int>> members;
-        for (std::size_t i = 1; i + 1 < n; ++i) {
-            const FrameReport& f = report.frames[i];
-            auto [it, added] = spread.emplace(f.delayCs, std::make_pair(f.onScreenMs, f.onScreenMs));
-            if (!added) {
-                it->second.first = std::min(it->second.first, f.onScreenMs);
-                it->second.second = std::max(it->second.second, f.onScreenMs);
-            }
-            members[f.delayCs].push_back(f.index);
-        }
-        int worst = -1;
-        std::uint32_t worstSpread = 0;
-        for (const auto& [delay, range] : spread) {
-            if (range.second - range.first >= kPassMs && range.second - range.first > worstSpread) {
-                worst = delay;
-                worstSpread = range.second - range.first;
-            }
-        }
-        if (worst >= 0) {
-            const int ms = worst * 10;
-            const int lower = std::max(20, ms / 20 * 20), upper = (ms + 19) / 20 * 20;
-            c.Shown("judder",
-                 "Frames with a delay of " + std::to_string(ms) + " ms are on the screen for " +
-                     std::to_string(spread[worst].first) + " to " +
-                     std::to_string(spread[worst].second) + " ms (frames " +
-                     FrameList(members[worst]) +
-                     "): the device changes frames only on its passes, 20 ms apart, so equal "
-                     "delays give unequal times and the motion judders.",
-                 "Use delays that are multiples of 20 ms (2, 4, 6 ... hundredths of a second), "
-                 "for example " + std::to_string(lower) +
-                     (upper != lower ? " or " + std::to_string(upper) : std::string()) +
-                     " ms instead of " + std::to_string(ms) + ".");
-        }
-    }
+    if (n >= 3) JudderWarning(report, c);
     if (n >= 2) {
         std::uint64_t intended = 0;
         for (std::size_t i = 0; i + 1 < n; ++i) intended += report.frames[i].delayCs * 10u;
@@ -310,24 +322,25 @@ void TimingWarnings(const PictureReport& report, Collector& c) {
         const std::uint64_t late = actual > intended + kPassMs ? actual - intended - kPassMs : 0;
         if (!underPass.empty() && late >= 100 && late * 10 > intended) {
             c.Shown("slowerThanDelays",
-                 "The device reaches the last frame at " + Grouped(actual) +
-                     " ms where the delays add up to " + Grouped(intended) +
-                     " ms: it composes at most one frame per 20 ms pass, so each of the " +
-                     Plural(underPass.size(), "frame", "frames") + " with a delay under 20 ms (" +
-                     FrameList(underPass) + ") is held for a whole pass.",
-                 "Use delays of at least 2 hundredths of a second, or fewer frames.");
+                    "The device reaches the last frame at " + Grouped(actual) +
+                        " ms where the delays add up to " + Grouped(intended) +
+                        " ms: it composes at most one frame per 20 ms pass, so each of the " +
+                        Plural(underPass.size(), "frame", "frames") +
+                        " with a delay under 20 ms (" + FrameList(underPass) +
+                        ") is held for a whole pass.",
+                    "Use delays of at least 2 hundredths of a second, or fewer frames.");
         }
         const FrameReport& last = report.frames.back();
         // Barely seen: it asks for more than twice the one pass it gets.
         if (static_cast<std::uint32_t>(last.delayCs) * 10 > 2 * kPassMs) {
             c.Shown("lastFrameBarelySeen",
-                 "The last frame (" + std::to_string(last.index) + ") is on the screen for " +
-                     std::to_string(last.onScreenMs) +
-                     " ms, one pass, before the window closes: its delay of " +
-                     Grouped(last.delayCs * 10u) + " ms is not waited for.",
-                 "To hold the last picture for " + Grouped(last.delayCs * 10u) +
-                     " ms, add a copy of it as a further frame: the frame before it then stays "
-                     "for its full delay.");
+                    "The last frame (" + std::to_string(last.index) + ") is on the screen for " +
+                        std::to_string(last.onScreenMs) +
+                        " ms, one pass, before the window closes: its delay of " +
+                        Grouped(last.delayCs * 10u) + " ms is not waited for.",
+                    "To hold the last picture for " + Grouped(last.delayCs * 10u) +
+                        " ms, add a copy of it as a further frame: the frame before it then stays "
+                        "for its full delay.");
         }
     }
     // Longer than a minute: seldom meant (a delay in hundredths of a second taken for
@@ -337,7 +350,8 @@ void TimingWarnings(const PictureReport& report, Collector& c) {
         c.Shown("longShow",
                 "The animation lasts " + DurationText(report.animationMs) +
                     " on the device, from its first frame until the window closes (its delays "
-                    "add up to " + DurationText(report.delaySumMs) +
+                    "add up to " +
+                    DurationText(report.delaySumMs) +
                     "): a start-up or shut-down animation is seldom meant to run longer than a "
                     "minute.",
                 "Check the frames' delays: they count in hundredths of a second (100 is 1 s).");
@@ -351,49 +365,48 @@ void PlacementWarnings(const PictureReport& report, const PictureFindings& found
         found.chosen >= 0 ? &report.memory[static_cast<std::size_t>(found.chosen)] : nullptr;
     if (report.width > report.screenWidth || report.height > report.screenHeight) {
         c.Shown("largerThanScreen",
-             "The picture (" + std::to_string(report.width) + "x" + std::to_string(report.height) +
-                 ") is larger than the screen (" + std::to_string(report.screenWidth) + "x" +
-                 std::to_string(report.screenHeight) + "): the centre is shown and the edges are cut.",
-             "Make the picture " + std::to_string(report.screenWidth) + "x" +
-                 std::to_string(report.screenHeight) + " or smaller.");
+                "The picture (" + std::to_string(report.width) + "x" +
+                    std::to_string(report.height) + ") is larger than the screen (" +
+                    std::to_string(report.screenWidth) + "x" + std::to_string(report.screenHeight) +
+                    "): the centre is shown and the edges are cut.",
+                "Make the picture " + std::to_string(report.screenWidth) + "x" +
+                    std::to_string(report.screenHeight) + " or smaller.");
     }
     if (n >= 1) {
         const FrameReport& f = report.frames[0];
         if (f.left > 0 || f.top > 0 || f.left + f.width < report.width ||
             f.top + f.height < report.height) {
             c.Shown("firstFrameNotCovering",
-                 "The first frame (" + std::to_string(f.width) + "x" + std::to_string(f.height) +
-                     " at " + std::to_string(f.left) + "," + std::to_string(f.top) +
-                     ") does not cover the picture: white shows through where it does not.",
-                 "Make the first frame cover the whole picture.");
+                    "The first frame (" + std::to_string(f.width) + "x" + std::to_string(f.height) +
+                        " at " + std::to_string(f.left) + "," + std::to_string(f.top) +
+                        ") does not cover the picture: white shows through where it does not.",
+                    "Make the first frame cover the whole picture.");
         }
     }
     if (found.firstTransparent > 0) {
-        c.Shown("firstFrameTransparent",
-             "The first frame has " +
-                 Plural(static_cast<std::size_t>(found.firstTransparent), "transparent pixel",
-                        "transparent pixels") +
-                 (chosen && chosen->scale < 1.0 ? " at " + SizeName(chosen->scale)
-                                                : std::string()) +
-                 ": the device's white background shows through them.",
-             "Fill the first frame's transparent pixels with the colour they should show.");
+        c.Shown(
+            "firstFrameTransparent",
+            "The first frame has " +
+                Plural(static_cast<std::size_t>(found.firstTransparent), "transparent pixel",
+                       "transparent pixels") +
+                (chosen && chosen->scale < 1.0 ? " at " + SizeName(chosen->scale) : std::string()) +
+                ": the device's white background shows through them.",
+            "Fill the first frame's transparent pixels with the colour they should show.");
     }
     if (!outside.empty()) {
         c.Shown("frameOutside",
-             Plural(outside.size(), "frame reaches", "frames reach") +
-                 " beyond the picture's edge (" + FrameList(outside) +
-                 "): the part outside is not shown.",
-             "Crop the frames to the picture's size.");
+                Plural(outside.size(), "frame reaches", "frames reach") +
+                    " beyond the picture's edge (" + FrameList(outside) +
+                    "): the part outside is not shown.",
+                "Crop the frames to the picture's size.");
     }
     if (report.loopCount >= 0 && n >= 2) {
         c.Shown("loopIgnored",
-             "The picture asks to be repeated (loop count " + std::to_string(report.loopCount) +
-                 "): the device plays it once.",
-             "Nothing, if one play is meant; otherwise repeat the frames in the file.");
+                "The picture asks to be repeated (loop count " + std::to_string(report.loopCount) +
+                    "): the device plays it once.",
+                "Nothing, if one play is meant; otherwise repeat the frames in the file.");
     }
-
 }
-
 
 // What the sound will be, or why there is none, from the registry and the sound file; and in
 // shut-down mode whether the boot sequence hears the end of the show.
@@ -418,10 +431,11 @@ std::vector<Warning> SoundWarnings(const ShowRecord& record, const DeviceSetup& 
                   " bytes), not the 32-bit number REG_DWORD (4) the device reads, so it counts "
                   "as 0 (silent)";
         } else {
-            why = "the registry has no value InitVol under "
-                  "HKEY_CURRENT_USER\\ControlPanel\\SoundCategories\\System"
-                  " (a 32-bit number, REG_DWORD; 0 is silent, any other value lets the sound "
-                  "play), which the device counts as 0";
+            why =
+                "the registry has no value InitVol under "
+                "HKEY_CURRENT_USER\\ControlPanel\\SoundCategories\\System"
+                " (a 32-bit number, REG_DWORD; 0 is silent, any other value lets the sound "
+                "play), which the device counts as 0";
         }
         warnings.push_back({"soundSilenced", "The device plays no sound: " + why + "."});
     } else if (!setup.soundPath.empty() && record.sounds.empty() && soundStepReached) {

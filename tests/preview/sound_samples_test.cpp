@@ -18,8 +18,8 @@ using namespace preview_test;
 std::vector<std::uint8_t> Sox(const ScratchFolder& dir, const std::string& name,
                               const std::string& format, int channels) {
     const std::string path = dir / name;
-    const std::string command = "sox -V0 -n -r 8000 -c " + std::to_string(channels) + " " +
-                                format + " " + Quote(path) + " synth 0.5 sine 440 vol 0.5";
+    const std::string command = "sox -V0 -n -r 8000 -c " + std::to_string(channels) + " " + format +
+                                " " + Quote(path) + " synth 0.5 sine 440 vol 0.5";
     if (std::system(command.c_str()) != 0) return {};
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -33,8 +33,8 @@ TEST(DeviceSound, EachFormatTheDevicePlaysDecodesToTheSameTone) {
     for (int channels : {1, 2}) {
         DeviceSound reference;
         std::string why;
-        ASSERT_TRUE(DecodeDeviceSound(Sox(dir, "ref.wav", "-e signed -b 16", channels),
-                                      &reference, &why))
+        ASSERT_TRUE(
+            DecodeDeviceSound(Sox(dir, "ref.wav", "-e signed -b 16", channels), &reference, &why))
             << why;
         ASSERT_EQ(reference.samples.size(), 4000u * channels);
         // The tone itself, at half level.
@@ -45,8 +45,10 @@ TEST(DeviceSound, EachFormatTheDevicePlaysDecodesToTheSameTone) {
         struct Case {
             const char* format;
             double tolerance;  // RMS difference from the 16-bit PCM
-        } const cases[] = {{"-e unsigned -b 8", 0.01},  {"-e signed -b 24", 0.001},
-                           {"-e signed -b 32", 0.001},  {"-e ima-adpcm", 0.03},
+        } const cases[] = {{"-e unsigned -b 8", 0.01},
+                           {"-e signed -b 24", 0.001},
+                           {"-e signed -b 32", 0.001},
+                           {"-e ima-adpcm", 0.03},
                            {"-e ms-adpcm", 0.03}};
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.format) + ", channels " + std::to_string(channels));

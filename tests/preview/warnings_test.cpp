@@ -43,8 +43,8 @@ TEST(WarningMerge, PictureThenShowEachIdOnceWithoutTheOneTheReasonHolds) {
 
 TEST(Words, OrdinalsAndTheSoundLevelSentenceReadAsEnglish) {
     const std::pair<std::size_t, const char*> ordinals[] = {
-        {1, "1st"},   {2, "2nd"},   {3, "3rd"},   {4, "4th"},     {11, "11th"}, {12, "12th"},
-        {13, "13th"}, {21, "21st"}, {22, "22nd"}, {23, "23rd"},   {101, "101st"}, {111, "111th"}};
+        {1, "1st"},   {2, "2nd"},   {3, "3rd"},   {4, "4th"},   {11, "11th"},   {12, "12th"},
+        {13, "13th"}, {21, "21st"}, {22, "22nd"}, {23, "23rd"}, {101, "101st"}, {111, "111th"}};
     for (const auto& [n, text] : ordinals) EXPECT_EQ(Ordinal(n), text);
 
     // A sound path but no InitVol at all.
