@@ -114,6 +114,13 @@ bool AnimationPlayer::LoadFrames(const char16_t* path) {
     decodeScale = 1.0;
     for (;;) {
         const Size target = ScaleSize(info.width, info.height, decodeScale, 0);
+        if (target.cx <= 0 || target.cy <= 0) {
+            // A picture reduced to nothing along a side shows nothing: no frame has a pixel on
+            // its grid, so a decode would succeed without reading any data, and a picture
+            // that failed at every larger size would play as an empty screen. Smaller sizes
+            // are no better.
+            return false;
+        }
         const TargetSize targetSize{target.cx, target.cy};
         int result = 0;
         {
@@ -221,8 +228,8 @@ Rect AnimationPlayer::FrameDisplayRect(std::int32_t frameIndex) const {
         return shown;
     }
     const Size canvas = ScaleSize(info.width, info.height, decodeScale, 0);
-    Rect layerRect = GridRect(frames[frameIndex]->decodedRect, info.width, info.height,
-                              canvas.cx, canvas.cy);
+    Rect layerRect =
+        GridRect(frames[frameIndex]->decodedRect, info.width, info.height, canvas.cx, canvas.cy);
     if (!layerRect.Intersect(layerRect, Rect(0, 0, canvas.cx, canvas.cy))) {
         return shown;
     }
