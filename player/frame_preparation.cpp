@@ -114,13 +114,6 @@ bool AnimationPlayer::LoadFrames(const char16_t* path) {
     decodeScale = 1.0;
     for (;;) {
         const Size target = ScaleSize(info.width, info.height, decodeScale, 0);
-        if (target.cx <= 0 || target.cy <= 0) {
-            // A picture reduced to nothing along a side shows nothing: no frame has a pixel on
-            // its grid, so a decode would succeed without reading any data, and a picture
-            // that failed at every larger size would play as an empty screen. Smaller sizes
-            // are no better.
-            return false;
-        }
         const TargetSize targetSize{target.cx, target.cy};
         int result = 0;
         {
