@@ -15,9 +15,10 @@
 // asks to close). With --gone-owner the show is given as its owner a window that no longer
 // exists, so that its own window cannot be created. A thread of the caller's waits on
 // doneEvent while the call runs, as a boot sequence would; done_wait_ms says when that wait
-// returned signalled (-1: not within the limit). A hook on the show's thread reads the window's pixels at the probe points
-// every time the render thread reports a frame shown (message 0x466), so the report tells which
-// pictures the window went through. One line per show, "key=value" fields:
+// returned signalled (-1: not by the time the call returned). A hook on the show's thread reads
+// the window's pixels at the probe points every time the render thread reports a frame shown
+// (message 0x466), so the report tells which pictures the window went through. One line per
+// show, "key=value" fields:
 //
 //   show=1 returned=yes call_ms=1520 done_event=signalled done_wait_ms=1500
 //       named_event=signalled named_ms=1490
@@ -238,6 +239,8 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
     DWORD threadId = 0;
     HANDLE thread = CreateThread(nullptr, 0, ShowThread, &call, CREATE_SUSPENDED, &threadId);
     if (thread == nullptr) {
+        SetEvent(doneWait.stop);
+        if (waiter != nullptr) WaitForSingleObject(waiter, INFINITE);
         std::printf("show=%d error=cannot-create-thread\n", index);
         return false;
     }
