@@ -30,9 +30,10 @@ struct RunFolder {
     std::string lastName;
 };
 
+// Never destroyed: the interrupt thread may use it while the process ends.
 std::map<std::string, RunFolder>& Registered() {
-    static std::map<std::string, RunFolder> folders;
-    return folders;
+    static auto* folders = new std::map<std::string, RunFolder>;
+    return *folders;
 }
 
 std::atomic<bool> g_interrupting{false};
@@ -90,8 +91,9 @@ void WaitForInterrupt(sigset_t signals) {
 }  // namespace
 
 std::recursive_mutex& CleanupMutex() {
-    static std::recursive_mutex mutex;
-    return mutex;
+    // Never destroyed, as Registered(): FinishRun() returns holding it.
+    static auto* mutex = new std::recursive_mutex;
+    return *mutex;
 }
 
 void HandleInterrupts() {
