@@ -99,8 +99,14 @@ std::recursive_mutex& CleanupMutex() {
 void HandleInterrupts() {
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        // One that the starting process ignores (a shell's background job, for SIGINT) stays
+        // ignored, as it would for any program.
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        sigaddset(&signals, signal);
+    }
+    if (sigisemptyset(&signals)) return;
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::thread(WaitForInterrupt, signals).detach();
 }

@@ -16,9 +16,9 @@
 
 namespace preview {
 
-// Call first thing in main(), before any thread starts: SIGINT and SIGTERM are then taken by
-// one thread of their own, which removes every registered run folder and ends the process as
-// the signal would have.
+// Call first thing in main(), before any thread starts: SIGINT and SIGTERM (those not ignored
+// when the program started) are then taken by one thread of their own, which removes every
+// registered run folder and ends the process as the signal would have.
 void HandleInterrupts();
 
 // Held while run folders are created, renamed into place or removed, so that an interruption

@@ -225,9 +225,9 @@ bool OutputFolder::Begin(std::string* error) {
     inPlace_ = exists && (empty || otherFileSystem);
     const std::string prefix = "." + leaf + ".partial-";
     RestoreMovedAside(parent, prefix, resolved);
-    // Staging folders of runs that were killed: by this version's names, and by the earlier
-    // ".NAME.partial-PID".
-    // An earlier preview moved aside (".old") is put back first when --out is missing, above.
+    // Staging folders of runs that were killed, by this version's names and by the earlier
+    // ".NAME.partial-PID", and earlier previews moved aside (".old") that were not put back
+    // just above because --out exists.
     const auto abandoned = [](int fd, const std::string& name) {
         std::string rest = name;
         if (rest.size() > 4 && rest.compare(rest.size() - 4, 4, ".old") == 0) {
@@ -249,7 +249,9 @@ bool OutputFolder::Begin(std::string* error) {
     // A preview that replaces an earlier one keeps its permissions (a group's folder, say).
     if (exists && !inPlace_) {
         struct stat st {};
-        if (::stat(target_.c_str(), &st) == 0) ::chmod(staging_.c_str(), st.st_mode & 07777);
+        if (::stat(target_.c_str(), &st) == 0) {
+            ::chmod(staging_.c_str(), (st.st_mode & 07777) | S_IRWXU);
+        }
     }
     std::ofstream marker(PathOf(kPreviewMarkerName));
     marker << kPreviewMarkerText << "\n";
@@ -393,8 +395,11 @@ bool OutputFolder::CommitInPlace(std::string* error) {
     }
     // Checked again now: an earlier preview, or nothing but the staging folder.
     std::vector<std::string> present;
+    // Staging folders (this run's, and another run's that works into the same folder) are
+    // neither the user's files nor the earlier preview's.
+    const std::string prefix = "." + fs::path(target_).filename().string() + ".partial-";
     for (const std::string& name : Entries(targetFd)) {
-        if (name != stagingLeaf) present.push_back(name);
+        if (name.rfind(prefix, 0) != 0) present.push_back(name);
     }
     const bool marked = HoldsPreviewMarker(targetFd);
     if (!present.empty() && !marked) {
