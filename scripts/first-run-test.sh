@@ -9,8 +9,9 @@
 # a chroot. It must exit 0 and write the sample's report.html, recording.mp4,
 # contact-sheet.png, timeline.json and frames.
 #
-# Everything the run mounts lives in a mount and PID namespace of its own, so that nothing is
-# left mounted or running however it ends; the fresh system is removed on every exit path,
+# The fresh system, its mounts and its processes live in a mount and PID namespace of their own
+# (the system on a tmpfs), so that nothing is left mounted, running or on disk however the run
+# ends; what else it writes under build/first-run/run/ is removed on every exit path,
 # interrupted too. Kept between runs under build/first-run/: the base system as a tarball
 # (remade when its recipe changes or after a week) and apt's downloaded packages, so that a
 # second run downloads almost nothing. A fresh clone builds both.
@@ -19,7 +20,10 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
-say() { echo "first-run: $*" >&2; }
+# Messages go to the script's own standard error (fd 4) also from a trap that runs while a
+# command's output is redirected to a log.
+exec 4>&2
+say() { echo "first-run: $*" >&4; }
 if [ "$(id -u)" -ne 0 ]; then
     say "needs root (it builds a Debian system and runs a chroot)"
     exit 1
@@ -113,31 +117,35 @@ if [ ! -f "$base" ]; then
 fi
 base_done=$(date +%s)
 
-say "a fresh Debian 12 with the checkout's files in /root/bootreel ..."
-system="$run/system"
-mkdir -p "$system"
-tar -C "$system" -xf "$base"
-mkdir -p "$system/root/bootreel"
-# What a clone has: the tracked files as they are now (a file deleted but not yet committed is
-# simply not there).
-git ls-files -z | tar --null --no-recursion --ignore-failed-read -T - -cf - 2>/dev/null |
-    tar -C "$system/root/bootreel" -xf -
-cp -L /etc/resolv.conf "$system/etc/resolv.conf"
-
-say "running scripts/preview.sh in it as root (log: build/first-run/preview.log) ..."
+# The fresh system lives on a tmpfs of the namespace: unpacking it is quick, and it is gone
+# the moment the namespace ends, however the run ends. Only the sample's preview is copied out.
+say "a fresh Debian 12 with the checkout's files in /root/bootreel, running scripts/preview.sh" \
+    "there as root (log: build/first-run/preview.log) ..."
+mkdir -p "$run/system"
 status=0
 # shellcheck disable=SC2016  # expanded by the shell in the namespace
 in_namespace /bin/bash -c '
-    set -e
-    system=$1 cache=$2
+    set -euo pipefail
+    system=$1 cache=$2 base=$3 out=$4
+    mount -t tmpfs -o mode=0755 first-run "$system"
+    tar -C "$system" -xf "$base"
+    mkdir -p "$system/root/bootreel"
+    # What a clone has: the tracked files as they are now (one deleted but not yet committed
+    # is simply not there).
+    git ls-files -z | tar --null --no-recursion --ignore-failed-read -T - -cf - 2>/dev/null |
+        tar -C "$system/root/bootreel" -xf -
+    cp -L /etc/resolv.conf "$system/etc/resolv.conf"
     mount -t proc proc "$system/proc"
     mount --bind /dev "$system/dev"
     mount --bind /dev/pts "$system/dev/pts"
     mount --bind "$cache" "$system/var/cache/apt/archives"
-    exec chroot "$system" /usr/bin/env -i HOME=/root LANG=C.UTF-8 \
+    echo "first-run: system ready after $SECONDS s" >&3
+    chroot "$system" /usr/bin/env -i HOME=/root LANG=C.UTF-8 \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
         /bin/bash -c "cd /root/bootreel && scripts/preview.sh"
-' first-run "$system" "$cache" >"$work/preview.log" 2>&1 || status=$?
+    cp -r "$system/root/bootreel/build/preview" "$out"
+' first-run "$run/system" "$cache" "$base" "$run/preview" 3>&2 >"$work/preview.log" 2>&1 ||
+    status=$?
 finished=$(date +%s)
 if [ "$status" -ne 0 ]; then
     say "scripts/preview.sh failed on a fresh Debian 12 (exit $status); the end of its output:"
@@ -146,7 +154,7 @@ if [ "$status" -ne 0 ]; then
 fi
 
 # Every file the README promises, each of its kind, and a frame file for every frame shown.
-out="$system/root/bootreel/build/preview"
+out="$run/preview"
 python3 - "$out" <<'PY'
 import json, os, sys
 out = sys.argv[1]
