@@ -5,5 +5,7 @@
 
 int main(int argc, char** argv) {
     preview::HandleInterrupts();
-    return preview::RunPreview(argc, argv);
+    const int exitCode = preview::RunPreview(argc, argv);
+    preview::FinishRun();
+    return exitCode;
 }
