@@ -54,10 +54,48 @@ bool Base64File(const std::string& path, std::ostream& out) {
     return in.eof();
 }
 
+// The timeline's scale: `left` pixels of labels, then k pixels a millisecond.
+struct TimeAxis {
+    int left;
+    double k;
+    double X(std::uint64_t ms) const { return left + ms * k; }
+};
+
+// The sound row of the timeline: when each sound played, and the track's loudness.
+void SoundRow(const ReportPage& page, const TimeAxis& axis, int soundY, int soundH,
+              std::ostream& out) {
+    const ShowResult& result = *page.result;
+    const ShowRecord& record = *page.record;
+    for (const PlayedSound& p : record.played) {
+        const plat::sim::SoundRecord& s = p.record;
+        const std::uint64_t from = s.startedAtMs - record.calledAtMs;
+        const std::uint64_t to = std::min(s.endedAtMs - record.calledAtMs, result.showEndMs);
+        if (to <= from) continue;
+        out << "<rect class=\"sound-bar\" x=\"" << axis.X(from) << "\" y=\"" << soundY
+            << "\" width=\"" << (to - from) * axis.k << "\" height=\"" << soundH
+            << "\" fill=\"#f3dfb8\"><title>" << (s.played ? "sound" : "the device's default sound")
+            << " from " << from << " to " << to << " ms</title></rect>\n";
+    }
+    if (!page.peaks.empty()) {
+        // The loudness envelope, mirrored about the row's middle.
+        std::ostringstream shape;
+        const double mid = soundY + soundH / 2.0;
+        const double half = soundH / 2.0 - 1;
+        for (std::size_t b = 0; b < page.peaks.size(); ++b) {
+            shape << (b ? "L" : "M") << axis.X(b * page.peakBucketMs) << " "
+                  << mid - page.peaks[b] * half;
+        }
+        // The lower edge runs backwards to close the shape.
+        for (std::size_t b = page.peaks.size(); b-- > 0;) {
+            shape << "L" << axis.X(b * page.peakBucketMs) << " " << mid + page.peaks[b] * half;
+        }
+        out << "<path class=\"sound-envelope\" d=\"" << shape.str() << "Z\" fill=\"#c98a1b\"/>\n";
+    }
+}
+
 // The timeline as SVG: frames, window and sound rows on one millisecond axis.
 void Timeline(const ReportPage& page, std::ostream& out) {
     const ShowResult& result = *page.result;
-    const ShowRecord& record = *page.record;
     const std::uint64_t span = std::max<std::uint64_t>(result.showEndMs, 20);
     // About 5 pixels a pass, within what a page scrolls comfortably.
     const double k = std::max(std::min(0.25, 12000.0 / span), 600.0 / span);
@@ -123,31 +161,7 @@ void Timeline(const ReportPage& page, std::ostream& out) {
             << windowH << "\" fill=\"#ccc\"><title>window closed at " << result.screenEndMs
             << " ms; the show goes on until " << result.showEndMs << " ms</title></rect>\n";
     }
-    for (const PlayedSound& p : record.played) {
-        const plat::sim::SoundRecord& s = p.record;
-        const std::uint64_t from = s.startedAtMs - record.calledAtMs;
-        const std::uint64_t to = std::min(s.endedAtMs - record.calledAtMs, result.showEndMs);
-        if (to <= from) continue;
-        out << "<rect class=\"sound-bar\" x=\"" << X(from) << "\" y=\"" << soundY << "\" width=\""
-            << (to - from) * k << "\" height=\"" << soundH << "\" fill=\"#f3dfb8\"><title>"
-            << (s.played ? "sound" : "the device's default sound") << " from " << from << " to "
-            << to << " ms</title></rect>\n";
-    }
-    if (!page.peaks.empty()) {
-        // The loudness envelope, mirrored about the row's middle.
-        std::ostringstream shape;
-        const double mid = soundY + soundH / 2.0;
-        const double half = soundH / 2.0 - 1;
-        for (std::size_t b = 0; b < page.peaks.size(); ++b) {
-            shape << (b ? "L" : "M") << X(b * page.peakBucketMs) << " "
-                  << mid - page.peaks[b] * half;
-        }
-        // The lower edge runs backwards to close the shape.
-        for (std::size_t b = page.peaks.size(); b-- > 0;) {
-            shape << "L" << X(b * page.peakBucketMs) << " " << mid + page.peaks[b] * half;
-        }
-        out << "<path class=\"sound-envelope\" d=\"" << shape.str() << "Z\" fill=\"#c98a1b\"/>\n";
-    }
+    SoundRow(page, {left, k}, soundY, soundH, out);
     out << "<path id=\"playhead\" d=\"M" << left << " 17V" << height
         << "\" stroke=\"#d02020\" stroke-width=\"2\"/>\n</svg></div>\n";
 }

@@ -93,6 +93,121 @@ class CopyClassifier {
 
 }  // namespace
 
+namespace {
+
+// The boot sequence's side of a show: the end request at its time, and watchers that note when
+// the show's events are signalled. They are device threads so that virtual time waits for them.
+// Each helper counts itself in once it is a device thread; the show starts only after all of
+// them have, or virtual time could run past their deadlines while a helper is still starting up
+// (a starting std::thread is no device thread yet).
+class BootSide {
+  public:
+    BootSide(ShowRecord* record, std::mutex* mutex, const std::atomic<int>* copies,
+             std::optional<std::uint32_t> endAfterMs, plat::HANDLE endRequest, plat::HANDLE done,
+             plat::HANDLE shutdownDone)
+        : record_(record),
+          mutex_(mutex),
+          copies_(copies),
+          endAfterMs_(endAfterMs),
+          endRequest_(endRequest),
+          done_(done),
+          shutdownDone_(shutdownDone),
+          stop_(plat::CreateEvent(nullptr, true, false, nullptr)) {}
+    ~BootSide() {
+        if (stop_) plat::CloseHandle(stop_);
+    }
+
+    // Starts the helpers and returns once each is a device thread.
+    void Start() {
+        ender_ = std::thread([this] { SignalEndRequest(); });
+        // A watcher wakes at the virtual time of the signal (time cannot move while it is
+        // runnable); whether the show or our release at the end signalled the event is decided
+        // after the show returns, before the release.
+        doneWatcher_ = std::thread([this] { Watch(done_, &doneWokeAt_); });
+        if (shutdownDone_) {
+            shutdownWatcher_ = std::thread([this] { Watch(shutdownDone_, &shutdownWokeAt_); });
+        }
+        const int helpers = shutdownDone_ ? 3 : 2;
+        std::unique_lock<std::mutex> lock(readyMutex_);
+        readyChanged_.wait(lock, [&] { return ready_ == helpers; });
+    }
+
+    // After the show: notes which events the show signalled, then releases the helpers before
+    // this thread leaves the device to join them (virtual time would otherwise run on to their
+    // deadlines).
+    void Release() {
+        const bool doneByShow = plat::WaitForSingleObject(done_, 0) == plat::WAIT_OBJECT_0;
+        const bool shutdownByShow =
+            shutdownDone_ && plat::WaitForSingleObject(shutdownDone_, 0) == plat::WAIT_OBJECT_0;
+        plat::SetEvent(stop_);
+        plat::SetEvent(done_);
+        if (shutdownDone_) plat::SetEvent(shutdownDone_);
+        {
+            plat::sim::OffDeviceScope off;
+            for (std::thread* t : {&ender_, &doneWatcher_, &shutdownWatcher_}) {
+                if (t->joinable()) t->join();
+            }
+        }
+        if (doneByShow) record_->doneEventAtMs = doneWokeAt_;
+        if (shutdownByShow) record_->shutdownEventAtMs = shutdownWokeAt_;
+    }
+
+  private:
+    void CountIn() {
+        std::lock_guard<std::mutex> guard(readyMutex_);
+        ++ready_;
+        readyChanged_.notify_all();
+    }
+    // The end request at --end-after, or after kNothingShownMs when nothing was shown.
+    void SignalEndRequest() {
+        plat::sim::DeviceThreadScope scope;
+        CountIn();
+        const std::uint32_t at = endAfterMs_ ? *endAfterMs_ : kNothingShownMs;
+        const std::uint64_t now = plat::sim::Now() - record_->calledAtMs;
+        const std::uint32_t wait = now >= at ? 0 : static_cast<std::uint32_t>(at - now);
+        if (plat::WaitForSingleObject(stop_, wait) != plat::WAIT_TIMEOUT) return;
+        if (!endAfterMs_ && copies_->load() != 0) return;
+        std::lock_guard<std::mutex> guard(*mutex_);
+        record_->endRequestAtMs = plat::sim::Now();
+        record_->endRequestBecauseNothingShown = !endAfterMs_;
+        plat::SetEvent(endRequest_);
+    }
+    void Watch(plat::HANDLE event, std::uint64_t* wokeAt) {
+        plat::sim::DeviceThreadScope scope;
+        CountIn();
+        plat::WaitForSingleObject(event, plat::INFINITE);
+        *wokeAt = plat::sim::Now();
+    }
+
+    ShowRecord* record_;
+    std::mutex* mutex_;
+    const std::atomic<int>* copies_;
+    std::optional<std::uint32_t> endAfterMs_;
+    plat::HANDLE endRequest_, done_, shutdownDone_, stop_;
+    std::mutex readyMutex_;
+    std::condition_variable readyChanged_;
+    int ready_ = 0;
+    std::uint64_t doneWokeAt_ = 0, shutdownWokeAt_ = 0;
+    std::thread ender_, doneWatcher_, shutdownWatcher_;
+};
+
+// The progress line reads only counters: it is no device thread and calls no platform service,
+// so it cannot disturb virtual time.
+std::thread ProgressTicker(const std::atomic<bool>* returned, const std::atomic<int>* copies) {
+    return std::thread([returned, copies] {
+        ProgressLine line;
+        if (!line.enabled()) return;
+        while (!returned->load()) {
+            const int n = copies->load();
+            line.Update(n == 0 ? std::string("loading and decoding the picture...")
+                               : "playing: " + std::to_string(n) + " screen copies");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+}
+
+}  // namespace
+
 ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAfterMs,
                       const PictureReport* picture, FrameSink* sink) {
     ShowRecord record;
@@ -122,107 +237,26 @@ ShowRecord RecordShow(const Options& options, std::optional<std::uint32_t> endAf
 
     plat::HANDLE endRequest = plat::CreateEvent(nullptr, true, false, nullptr);
     plat::HANDLE done = plat::CreateEvent(nullptr, true, false, nullptr);
-    plat::HANDLE stop = plat::CreateEvent(nullptr, true, false, nullptr);
     plat::HANDLE shutdownDone = CreateShutdownDoneEvent(options);
-    std::atomic<bool> finished{false};
-    const std::uint64_t start = record.calledAtMs;
-
-    // The boot sequence's side: the end request at its time, and watchers that note when the
-    // show's events are signalled. They are device threads so that virtual time waits for them.
-    // Each helper counts itself in once it is a device thread; the show starts only after all
-    // of them have, or virtual time could run past their deadlines while a helper is still
-    // starting up (a starting std::thread is no device thread yet).
-    std::mutex readyMutex;
-    std::condition_variable readyChanged;
-    int ready = 0;
-    auto countIn = [&] {
-        std::lock_guard<std::mutex> guard(readyMutex);
-        ++ready;
-        readyChanged.notify_all();
-    };
-    std::thread ender([&] {
-        plat::sim::DeviceThreadScope scope;
-        countIn();
-        const std::uint32_t at = endAfterMs ? *endAfterMs : kNothingShownMs;
-        const std::uint64_t now = plat::sim::Now() - start;
-        const std::uint32_t wait = now >= at ? 0 : static_cast<std::uint32_t>(at - now);
-        if (plat::WaitForSingleObject(stop, wait) != plat::WAIT_TIMEOUT) return;
-        if (!endAfterMs && copies.load() != 0) return;
-        std::lock_guard<std::mutex> guard(mutex);
-        record.endRequestAtMs = plat::sim::Now();
-        record.endRequestBecauseNothingShown = !endAfterMs;
-        plat::SetEvent(endRequest);
-    });
-    // A watcher wakes at the virtual time of the signal (time cannot move while it is
-    // runnable); whether the show or our release at the end signalled the event is decided
-    // after the show returns, before the release.
-    std::uint64_t doneWokeAt = 0, shutdownWokeAt = 0;
-    std::thread doneWatcher([&] {
-        plat::sim::DeviceThreadScope scope;
-        countIn();
-        plat::WaitForSingleObject(done, plat::INFINITE);
-        doneWokeAt = plat::sim::Now();
-    });
-    std::thread shutdownWatcher([&] {
-        if (!shutdownDone) return;
-        plat::sim::DeviceThreadScope scope;
-        countIn();
-        plat::WaitForSingleObject(shutdownDone, plat::INFINITE);
-        shutdownWokeAt = plat::sim::Now();
-    });
-
-    // The progress line reads only counters: it is no device thread and calls no platform
-    // service, so it cannot disturb virtual time.
     std::atomic<bool> returned{false};
-    std::thread ticker([&] {
-        ProgressLine line;
-        if (!line.enabled()) return;
-        while (!returned.load()) {
-            const int n = copies.load();
-            line.Update(n == 0 ? std::string("loading and decoding the picture...")
-                               : "playing: " + std::to_string(n) + " screen copies");
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    {
+        BootSide boot(&record, &mutex, &copies, endAfterMs, endRequest, done, shutdownDone);
+        boot.Start();
+        std::thread ticker = ProgressTicker(&returned, &copies);
+        if (options.mode == "shutdown") {
+            DoShutdownAnimation(nullptr, endRequest, done);
+        } else {
+            DoStartupAnimation(nullptr, endRequest, done);
         }
-    });
-
-    {
-        const int helpers = shutdownDone ? 3 : 2;
-        std::unique_lock<std::mutex> lock(readyMutex);
-        readyChanged.wait(lock, [&] { return ready == helpers; });
-    }
-    if (options.mode == "shutdown") {
-        DoShutdownAnimation(nullptr, endRequest, done);
-    } else {
-        DoStartupAnimation(nullptr, endRequest, done);
-    }
-    record.returnedAtMs = plat::sim::Now();
-    returned.store(true);
-
-    const bool doneByShow = plat::WaitForSingleObject(done, 0) == plat::WAIT_OBJECT_0;
-    const bool shutdownByShow =
-        shutdownDone && plat::WaitForSingleObject(shutdownDone, 0) == plat::WAIT_OBJECT_0;
-
-    // Release the helpers before this thread leaves the device to join them: virtual time
-    // would otherwise run on to their deadlines.
-    {
-        std::lock_guard<std::mutex> guard(mutex);
-        finished.store(true);
-    }
-    plat::SetEvent(stop);
-    plat::SetEvent(done);
-    if (shutdownDone) plat::SetEvent(shutdownDone);
-    {
+        record.returnedAtMs = plat::sim::Now();
+        returned.store(true);
+        boot.Release();
         plat::sim::OffDeviceScope off;
         ticker.join();
-        ender.join();
-        doneWatcher.join();
-        shutdownWatcher.join();
     }
-    if (doneByShow) record.doneEventAtMs = doneWokeAt;
-    if (shutdownByShow) record.shutdownEventAtMs = shutdownWokeAt;
     plat::sim::SetScreenCopyObserver(nullptr);
     plat::sim::SetSoundObserver(nullptr);
-    for (plat::HANDLE h : {endRequest, done, stop, shutdownDone}) {
+    for (plat::HANDLE h : {endRequest, done, shutdownDone}) {
         if (h) plat::CloseHandle(h);
     }
     record.messages = plat::sim::DeliveredMessages();
