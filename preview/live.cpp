@@ -211,6 +211,19 @@ struct LiveRun {
         plat::SetEvent(endRequest);
     }
     void Run();
+    // --live-close-after closes the window; --end-after asks the show to end.
+    void HandleDeadlines(std::uint32_t sinceStartMs) {
+        if (options.liveCloseAfterMs && !endRequested &&
+            sinceStartMs >= *options.liveCloseAfterMs) {
+            SDL_Event quit{};
+            quit.type = SDL_QUIT;
+            SDL_PushEvent(&quit);
+        }
+        if (options.endAfterMs && !endRequested &&
+            plat::sim::Now() - calledAt >= *options.endAfterMs) {
+            RequestEnd();
+        }
+    }
     // The window's events: closing the window asks the show to end.
     void HandleEvents() {
         SDL_Event event;
@@ -264,16 +277,7 @@ void LiveRun::Run() {
         0, options.screenWidth, options.screenHeight, 24, SDL_PIXELFORMAT_BGR24);
     while (!showOver.load()) {
         HandleEvents();
-        if (options.liveCloseAfterMs && !endRequested &&
-            sinceStart() >= *options.liveCloseAfterMs) {
-            SDL_Event quit{};
-            quit.type = SDL_QUIT;
-            SDL_PushEvent(&quit);
-        }
-        if (options.endAfterMs && !endRequested &&
-            plat::sim::Now() - calledAt >= *options.endAfterMs) {
-            RequestEnd();
-        }
+        HandleDeadlines(sinceStart());
         std::vector<std::vector<std::uint8_t>> sounds;
         bool changed = false;
         {

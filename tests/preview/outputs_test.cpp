@@ -339,6 +339,32 @@ long PeakKilobytes(const ScratchFolder& dir, int frames) {
     return usage.ru_maxrss;
 }
 
+TEST(Recording, ALongIdleShowIsRecordedWholeWithItsSoundThenSilence) {
+    // Three frames of 300 s with a 1 s sound: the run's work follows the frames and the sound
+    // (the silent stretch is written as copies of one silent packet), and the clip still holds
+    // the whole show.
+    ScratchFolder dir;
+    GifBuilder gif(24, 32);
+    for (int i = 0; i < 3; ++i) gif.Control(30000).Image(0, 0, 24, 32, 1 + i % 2);
+    dir.Write("long.gif", gif.Trailer().Build());
+    dir.Write("tone.wav", ToneWav(1000));
+    RunResult r = RunPreviewProgram(
+        {"--image", "long.gif", "--sound", "tone.wav", "--out", "long"}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("warning: The animation lasts 10 min"), std::string::npos) << r.out;
+    Json timeline = ReadJson(dir / "long/timeline.json");
+    ASSERT_EQ(timeline["frames"].size(), 3u);
+    const auto end = static_cast<std::int64_t>(timeline["end"]["returnedAtMs"].get<double>());
+    EXPECT_GT(end, 600000);
+    Clip clip = ReadClip(dir / "long/recording.mp4");
+    EXPECT_NEAR(clip.durationS, end / 1000.0, 0.025);
+    ASSERT_GE(clip.rms.size(), static_cast<std::size_t>(end / 20 - 1));
+    for (std::size_t w = 2; w < 48; ++w) EXPECT_GT(clip.rms[w], 0.15) << "at " << w * 20 << " ms";
+    double loudest = 0;
+    for (std::size_t w = 52; w < clip.rms.size(); ++w) loudest = std::max(loudest, clip.rms[w]);
+    EXPECT_LT(loudest, 0.01);
+}
+
 TEST(Recording, ThePreviewersMemoryDoesNotGrowWithTheShow) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer's own bookkeeping swamps the previewer's memory";
