@@ -191,10 +191,13 @@ int RunLive(const Options& options) {
         showOver.store(true);
     });
 
-    const auto start = std::chrono::steady_clock::now();
-    auto sinceStart = [&start] {
+    // --live-close-after and --live-snapshot-at count from the first frame the window shows,
+    // not from the program's start: on a busy machine starting up can take longer than either.
+    std::optional<std::chrono::steady_clock::time_point> firstShown;
+    auto sinceFirstShown = [&firstShown]() -> std::optional<std::uint32_t> {
+        if (!firstShown) return std::nullopt;
         return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              std::chrono::steady_clock::now() - start)
+                                              std::chrono::steady_clock::now() - *firstShown)
                                               .count());
     };
     bool endRequested = false;
@@ -218,8 +221,8 @@ int RunLive(const Options& options) {
                 SDL_HideWindow(window);
             }
         }
-        if (options.liveCloseAfterMs && !endRequested &&
-            sinceStart() >= *options.liveCloseAfterMs) {
+        if (options.liveCloseAfterMs && !endRequested && sinceFirstShown() &&
+            *sinceFirstShown() >= *options.liveCloseAfterMs) {
             SDL_Event quit{};
             quit.type = SDL_QUIT;
             SDL_PushEvent(&quit);
@@ -248,8 +251,10 @@ int RunLive(const Options& options) {
             surface = SDL_GetWindowSurface(window);
             SDL_BlitSurface(frame, nullptr, surface, nullptr);
             SDL_UpdateWindowSurface(window);
+            if (!firstShown) firstShown = std::chrono::steady_clock::now();
         }
-        if (!snapshotTaken && sinceStart() >= options.liveSnapshotAtMs) {
+        if (!snapshotTaken && sinceFirstShown() &&
+            *sinceFirstShown() >= options.liveSnapshotAtMs) {
             // What the window shows now, read back from the window's own surface.
             snapshotTaken = true;
             surface = SDL_GetWindowSurface(window);
