@@ -337,26 +337,14 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
     if (!visible.Intersect(frameRect, frame->clipRect)) return;  // nothing read, nothing written
     visible.Offset(-frameRect.left, -frameRect.top);
 
-    // The row buffer: two frame rows, the one being decoded and the one decoded before it,
-    // which completes a row the data leaves short. Zeroed, so that a frame whose data ends
-    // early never shows uninitialised memory.
+    // Rows are decoded straight into the target or through a buffer on the stack; only rows
+    // sampled from frames too wide for that, and interlaced frames that are not decoded
+    // straight into the target, take the row buffer (see RowBuffer).
     const std::int32_t bytesPerPixel = std::max(frame->bytesPerPixel, 1);
     const std::int64_t rowBytes = std::int64_t{bytesPerPixel} * frameRect.Width();
     if (rowBytes > INT32_MAX / 2) {
         ThrowError(ErrorOutOfMemory, kGifComponent, kGifFrameRoutine, kGifSiteRowBuffer);
     }
-    const std::size_t bufferBytes = static_cast<std::size_t>(2 * rowBytes);
-    if (bufferBytes > rowBufferBytes_ || rowBuffer_ == nullptr) {
-        rowBuffer_.reset();
-        rowBufferBytes_ = 0;
-        rowBuffer_.reset(new (std::nothrow) std::uint8_t[std::max<std::size_t>(bufferBytes, 1)]);
-        if (rowBuffer_ == nullptr) {
-            ThrowError(ErrorOutOfMemory, kGifComponent, kGifFrameRoutine, kGifSiteRowBuffer);
-        }
-        rowBufferBytes_ = bufferBytes;
-    }
-    std::uint8_t* const rowBuffer = rowBuffer_.get();
-    std::memset(rowBuffer, 0, bufferBytes);
 
     ErrorScope scope;
     try {
@@ -383,8 +371,16 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
             std::memcpy(frame->targetPalette->entries, globalColorTable,
                         sizeof(PaletteEntry) * static_cast<std::size_t>(globalColorCount));
         }
-        lzw.InitLzw(source, static_cast<std::int32_t>(globalSizeBits));
-        DecodeRows(source, *frame, visible, rowBuffer);
+        // The frame's data ends before the next frame's descriptor (or the end of the source):
+        // a hint of how much the decompressor's first read needs.
+        const std::int64_t dataAt = source->Tell();
+        const std::int64_t dataEnd = index + 1 < descriptorPositions.size
+                                         ? std::int64_t{descriptorPositions[index + 1]}
+                                         : std::int64_t{source->size};
+        const std::uint32_t hint =
+            dataEnd > dataAt ? static_cast<std::uint32_t>(dataEnd - dataAt) : 0;
+        lzw.InitLzw(source, static_cast<std::int32_t>(globalSizeBits), hint);
+        DecodeRows(source, *frame, visible);
     } catch (CIAException* error) {
         scope.pending = error;
         ReleaseCurrentError();
@@ -405,8 +401,22 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
 // only the visible columns are completed, and a row the data leaves empty is the row before it
 // and costs nothing, so rows after the frame's data has ended cost no more than the target
 // rows they fill.
+std::uint8_t* CDecoderGif2::RowBuffer(std::size_t bytes) {
+    if (bytes > rowBufferBytes_ || rowBuffer_ == nullptr) {
+        rowBuffer_.reset();
+        rowBufferBytes_ = 0;
+        rowBuffer_.reset(new (std::nothrow) std::uint8_t[std::max<std::size_t>(bytes, 1)]);
+        if (rowBuffer_ == nullptr) {
+            ThrowError(ErrorOutOfMemory, kGifComponent, kGifFrameRoutine, kGifSiteRowBuffer);
+        }
+        rowBufferBytes_ = bytes;
+    }
+    std::memset(rowBuffer_.get(), 0, bytes);
+    return rowBuffer_.get();
+}
+
 void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& frame,
-                              const Rect& visible, std::uint8_t* rowBuffer) {
+                              const Rect& visible) {
     const std::int32_t frameWidth = frame.frameRect.Width();
     const std::int32_t frameHeight = frame.frameRect.Height();
     const std::int32_t targetWidth = frame.targetWidth;
@@ -447,15 +457,29 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
                         columns.first == 0 && rows.first == 0;
     auto targetRow = [&](std::int64_t y) { return target + y * stride; };
 
-    const std::uint8_t* lastRow = rowBuffer;  // the row decoded last (zeros before the first)
-    std::uint8_t* spareRow = rowBuffer + std::int64_t{bytesPerPixel} * frameWidth;
+    // The row decoded last; none (zeros) before the first.
+    const std::uint8_t* lastRow = nullptr;
+    std::uint8_t* spareRow = nullptr;
+    // Row-by-row decoding through the row buffer (two rows, zeroed) starts here.
+    auto useRowBuffer = [&] {
+        std::uint8_t* const buffer =
+            RowBuffer(static_cast<std::size_t>(2 * std::int64_t{bytesPerPixel} * frameWidth));
+        lastRow = buffer;
+        spareRow = buffer + std::int64_t{bytesPerPixel} * frameWidth;
+    };
+    // Completes a row the data left short at `from` from the row before it.
+    auto complete = [&](std::uint8_t* row, std::int32_t from, const std::uint8_t* before) {
+        const std::size_t n = static_cast<std::size_t>(frameWidth - from);
+        if (before != nullptr) {
+            std::memcpy(row + from, before + from, n);
+        } else {
+            std::memset(row + from, 0, n);
+        }
+    };
     // Direct path: the whole row is the target's, so all of it is completed.
     auto decodeInto = [&](std::uint8_t* row) {
         const std::int32_t written = lzw.DecodeRowOverwriting(source, row, frameWidth);
-        if (written < frameWidth) {
-            std::memcpy(row + written, lastRow + written,
-                        static_cast<std::size_t>(frameWidth - written));
-        }
+        if (written < frameWidth) complete(row, written, lastRow);
         lastRow = row;
     };
     // Decodes the next frame row into the row buffer; lastRow then holds it in the visible
@@ -501,7 +525,7 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
                 const std::int32_t part = written % frameWidth;
                 std::uint8_t* const row = start + std::int64_t{full} * frameWidth;
                 const std::uint8_t* const before = full > 0 ? row - frameWidth : lastRow;
-                std::memcpy(row + part, before + part, static_cast<std::size_t>(frameWidth - part));
+                complete(row, part, before);
                 lastRow = row;
                 r += full + 1;
             }
@@ -571,6 +595,7 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
             }
             return;
         }
+        useRowBuffer();
         std::int32_t next = 0;  // the next frame row to decode
         for (; next < visible.top; ++next) decodeBuffered();
         std::int32_t previousSource = -1;
@@ -591,6 +616,7 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
 
     // Interlaced: four passes, every row decoded in the order stored, until the last target
     // row is written.
+    if (!direct) useRowBuffer();
     static const std::int32_t kPasses[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
     std::int64_t unwritten = filledHeight;
     for (const auto& pass : kPasses) {
