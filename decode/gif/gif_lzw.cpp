@@ -102,12 +102,12 @@ void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize,
     // unset) and its clear and end codes marked undefined. Literals stay intact below the clear
     // code of the frame that wrote them, so frames with the same code size write nothing here.
     for (std::int32_t code = literalsReady_; code < clearCode_; ++code) {
-        table_.infos[code] = 1 | (std::uint32_t{static_cast<std::uint8_t>(code)} << 24);
-        std::memset(table_.tails[code], 0, 8);
-        table_.tails[code][0] = static_cast<std::uint8_t>(code);
+        table_.entries[code].info = 1 | (std::uint32_t{static_cast<std::uint8_t>(code)} << 24);
+        std::memset(table_.entries[code].tail, 0, 8);
+        table_.entries[code].tail[0] = static_cast<std::uint8_t>(code);
     }
-    table_.infos[clearCode_] = 0;
-    table_.infos[endCode_] = 0;
+    table_.entries[clearCode_].info = 0;
+    table_.entries[endCode_].info = 0;
     literalsReady_ = clearCode_;
     ResetTable();
     currentCode_ = kNoCode;
@@ -207,7 +207,7 @@ std::int32_t GifLzwState::ReadCode(CDataSource2* source) {
         }
     }
     // Nothing defines the entry this code passes over.
-    table_.infos[readCounter_ - 2] = 0;
+    table_.entries[readCounter_ - 2].info = 0;
     return code;
 }
 
@@ -279,12 +279,12 @@ int GifLzwState::RunCommonCodes(Table* table, Registers& r, const std::uint8_t* 
         if (code < clear) {
             // A literal: its string is its own low byte, written as one byte; it defines
             // entry `next` as the previous string plus that byte.
-            const std::uint32_t fromInfo = table->infos[previous];
+            const std::uint32_t fromInfo = table->entries[previous].info;
             const std::uint32_t used = fromInfo & 7;
-            AppendToTail(table->tails[next], table->tails[previous], used,
+            AppendToTail(table->entries[next].tail, table->entries[previous].tail, used,
                          static_cast<std::uint8_t>(code));
             const std::uint32_t longer = fromInfo + 1;
-            table->infos[next] =
+            table->entries[next].info =
                 used != 0 ? longer
                           : (longer & ~kLinkBits) | (static_cast<std::uint32_t>(previous) << 12);
             *out++ = static_cast<std::uint8_t>(code);
@@ -299,7 +299,7 @@ int GifLzwState::RunCommonCodes(Table* table, Registers& r, const std::uint8_t* 
         // A code for the entry about to be defined is the previous string plus its own first
         // byte; any other code gives the first byte of its own string.
         const bool isNext = code == next;
-        const std::uint32_t firstInfo = table->infos[isNext ? previous : code];
+        const std::uint32_t firstInfo = table->entries[isNext ? previous : code].info;
         if (BR_UNLIKELY((firstInfo & 0xFFF) == 0)) {
             stopped = kSlowCode;  // clear, end or undefined
             r.code = code;
@@ -307,19 +307,19 @@ int GifLzwState::RunCommonCodes(Table* table, Registers& r, const std::uint8_t* 
         }
         // Defines entry `next` as the previous string plus that first byte; a full tail starts
         // a new one and links to the previous string.
-        const std::uint32_t fromInfo = table->infos[previous];
+        const std::uint32_t fromInfo = table->entries[previous].info;
         const std::uint32_t used = fromInfo & 7;
-        AppendToTail(table->tails[next], table->tails[previous], used,
+        AppendToTail(table->entries[next].tail, table->entries[previous].tail, used,
                      First(firstInfo));
         const std::uint32_t longer = fromInfo + 1;  // same link and first byte
         const std::uint32_t defined =
             used != 0 ? longer
                       : (longer & ~kLinkBits) | (static_cast<std::uint32_t>(previous) << 12);
-        table->infos[next] = defined;
+        table->entries[next].info = defined;
         const std::uint32_t length = (isNext ? defined : firstInfo) & 0xFFF;
         previous = code;
         if (length <= 8) {
-            std::memcpy(out, table->tails[code], 8);
+            std::memcpy(out, table->entries[code].tail, 8);
             out += length;
             continue;
         }
@@ -331,11 +331,11 @@ int GifLzwState::RunCommonCodes(Table* table, Registers& r, const std::uint8_t* 
         const std::uint32_t k = ((length - 1) & 7) + 1;
         std::uint8_t* p = out + (length - k);
         std::int32_t entry = code;
-        std::memcpy(p, table->tails[entry], 8);
+        std::memcpy(p, table->entries[entry].tail, 8);
         while (p != out) {
             p -= 8;
-            entry = Link(table->infos[entry]);
-            std::memcpy(p, table->tails[entry], 8);
+            entry = Link(table->entries[entry].info);
+            std::memcpy(p, table->entries[entry].tail, 8);
         }
         out += length;
     } while (out <= outLast && position <= positionLast);
@@ -413,15 +413,15 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
     // full) and returns its info.
     auto define = [&](std::uint8_t b) {
         const std::int32_t entry = counter - 2;
-        const std::uint32_t fromInfo = table->infos[previous];
+        const std::uint32_t fromInfo = table->entries[previous].info;
         const std::uint32_t used = static_cast<std::uint32_t>(fromInfo) & 7;
         // A full tail starts a new one and links to the previous string.
-        AppendToTail(table->tails[entry], table->tails[previous], used, b);
+        AppendToTail(table->entries[entry].tail, table->entries[previous].tail, used, b);
         const std::uint32_t longer = fromInfo + 1;  // same link and first byte
         const std::uint32_t info =
             used != 0 ? longer
                       : (longer & ~kLinkBits) | (static_cast<std::uint32_t>(previous) << 12);
-        table->infos[entry] = info;
+        table->entries[entry].info = info;
         return info;
     };
     // Writes the string of `code` (`length` bytes) front to back: its tail first at the end,
@@ -433,14 +433,14 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
         std::uint8_t* p = to + (length - k);
         std::int32_t entry = code;
         if (spill) {
-            std::memcpy(p, table->tails[entry], 8);
+            std::memcpy(p, table->entries[entry].tail, 8);
         } else {
-            CopyUpTo8(p, table->tails[entry], k);
+            CopyUpTo8(p, table->entries[entry].tail, k);
         }
         while (p != to) {
             p -= 8;
-            entry = Link(table->infos[entry]);
-            std::memcpy(p, table->tails[entry], 8);
+            entry = Link(table->entries[entry].info);
+            std::memcpy(p, table->entries[entry].tail, 8);
         }
     };
     // Delivers the string of `code` at `out`; what does not fit waits for the next row.
@@ -477,7 +477,7 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
             previous = r.previous;
             if (stopped == kRanShort) continue;
             if (stopped == kLongString) {
-                deliver(code, Length(table->infos[code]));  // its entry is defined already
+                deliver(code, Length(table->entries[code].info));  // its entry is defined already
                 continue;
             }
             haveCode = true;
@@ -507,7 +507,7 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
         }
 
         // Entries at R - 2 and above may never have been written: they are not read.
-        const std::uint32_t info = code < counter - 2 ? table->infos[code] : 0;
+        const std::uint32_t info = code < counter - 2 ? table->entries[code].info : 0;
         if (Length(info) != 0) {
             // A literal or a defined string. The first code after a start or a clear code (a
             // literal) defines nothing, and the entry it passes over must not keep a string
@@ -515,7 +515,7 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
             if (previous != kNoCode) {
                 define(First(info));
             } else {
-                table->infos[counter - 2] = 0;
+                table->entries[counter - 2].info = 0;
             }
             deliver(code, Length(info));
             previous = code;
@@ -531,23 +531,23 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
             continue;
         }
         if (code == endCode_) {
-            table->infos[counter - 2] = 0;  // the entry it passes over stays undefined
+            table->entries[counter - 2].info = 0;  // the entry it passes over stays undefined
             break;
         }
         if (code != counter - 2) {
-            table->infos[counter - 2] = 0;
+            table->entries[counter - 2].info = 0;
             save();
             ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteUndefinedCode);
         }
         if (previous == kNoCode) {
             // "Previous string plus its first byte" with no previous code: the chain would
             // lead outside the table.
-            table->infos[counter - 2] = 0;
+            table->entries[counter - 2].info = 0;
             save();
             ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteStringTooLong);
         }
-        define(First(table->infos[previous]));  // defines this very code
-        deliver(code, Length(table->infos[code]));
+        define(First(table->entries[previous].info));  // defines this very code
+        deliver(code, Length(table->entries[code].info));
         previous = code;
     }
     save();

@@ -130,24 +130,28 @@ class GifLzwState {
     std::int32_t pendingPos_ = 0;
     std::int32_t pendingEnd_ = 0;
 
-    // The code table, as two arrays: for each code the last 1..8 bytes of its string (the rest
-    // of its bytes are those of its link, whose length is a multiple of 8), and as one number
-    // its length (0 = not defined; also so for the clear and end codes), its link and its first
-    // byte, so that defining an entry is two stores. No string reaches 4096 bytes (every entry
-    // is at most one byte longer than an entry defined before it), so each field fits 12 bits.
+    // The code table. Each entry keeps the last 1..8 bytes of its code's string (the rest of
+    // its bytes are those of its link, whose length is a multiple of 8) and, as one number, its
+    // length (0 = not defined; also so for the clear and end codes), its link and its first
+    // byte, so that defining an entry is two stores and following a link touches one entry.
+    // No string reaches 4096 bytes (every entry is at most one byte longer than an entry
+    // defined before it), so each field fits 12 bits and an entry 12 bytes.
     static constexpr std::uint32_t kLinkBits = 0x00FFF000u;
     static std::int32_t Length(std::uint32_t info) { return static_cast<std::int32_t>(info & 0xFFF); }
     static std::int32_t Link(std::uint32_t info) {
         return static_cast<std::int32_t>((info >> 12) & 0xFFF);
     }
     static std::uint8_t First(std::uint32_t info) { return static_cast<std::uint8_t>(info >> 24); }
+    struct Entry {
+        std::uint8_t tail[8];
+        std::uint32_t info;
+    };
     // One entry more than codes exist: once the table is full, definitions land in the last
     // one, which no code can name, instead of being tested for on every code. The whole state
     // stays under 64 KiB, the size above which freeing the decoder makes the C library sweep
     // its lists of small free blocks.
     struct Table {
-        std::uint8_t tails[kMaxCodes + 1][8];
-        std::uint32_t infos[kMaxCodes + 1];
+        Entry entries[kMaxCodes + 1];
     };
     alignas(8) Table table_;
 
