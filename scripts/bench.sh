@@ -56,6 +56,8 @@ this file). Each program can also be run on its own from \`build/bench/bench/\`.
 | GIF decoding against giflib, generated pictures (throughput ratio, higher is better) | $(summary gif_decode '^decode speed vs giflib' | sed 's/.*: //') | at least 2.0 |
 | GIF decoding against giflib, real animated files (geometric mean of per-file speed ratios) | $(summary gif_real 'animated, decode speed vs giflib' | sed 's/.*: //') | at least 1.5 |
 | GIF decoding against Wuffs writing indices, real animated files (same; only with the reference decoders present) | $(summary gif_real 'animated, decode speed vs wuffs' | sed 's/.*: //') | at least 1.0 |
+| The same for real still pictures | $(summary gif_real 'stills, decode speed vs wuffs' | sed 's/.*: //') | at least 1.0 |
+| The same for the 20 largest real animations | $(summary gif_real '20 largest animations, decode speed vs wuffs' | sed 's/.*: //') | at least 1.0 |
 | Decoding for a half-size picture against full size (time ratio, higher is better) | $(summary gif_decode_half 'half-size decode speed' | sed 's/.*: //') | at least 1.0 |
 | Composing a frame 1:1 against \`memcpy\` of the same bytes (time ratio) | $(summary compose 'compose 1:1 time vs memcpy' | sed 's/.*: //') | at most 3.0 |
 

@@ -233,7 +233,6 @@ struct GifLzwState::Registers {
     std::int32_t code;
     const std::uint8_t* dp;
     std::uint8_t* out;
-    std::int32_t clearCode;
 };
 
 // The common codes, with no test of room or data beyond one comparison each: a defined string
@@ -258,7 +257,6 @@ int GifLzwState::RunCommonCodes(Table* table, Registers& r, const std::uint8_t* 
     std::int32_t previous = r.previous;
     std::uint8_t* out = r.out;
     std::int32_t limit = r.limit;
-    const std::int32_t clear = r.clearCode;
     int stopped = kRanShort;
     do {
         const std::int32_t code = static_cast<std::int32_t>(
@@ -276,21 +274,6 @@ int GifLzwState::RunCommonCodes(Table* table, Registers& r, const std::uint8_t* 
             }
         }
         const std::int32_t next = counter - 2;  // the entry this code defines
-        if (code < clear) {
-            // A literal: its string is its own low byte, written as one byte; it defines
-            // entry `next` as the previous string plus that byte.
-            const std::uint32_t fromInfo = table->entries[previous].info;
-            const std::uint32_t used = fromInfo & 7;
-            AppendToTail(table->entries[next].tail, table->entries[previous].tail, used,
-                         static_cast<std::uint8_t>(code));
-            const std::uint32_t longer = fromInfo + 1;
-            table->entries[next].info =
-                used != 0 ? longer
-                          : (longer & ~kLinkBits) | (static_cast<std::uint32_t>(previous) << 12);
-            *out++ = static_cast<std::uint8_t>(code);
-            previous = code;
-            continue;
-        }
         if (BR_UNLIKELY(code > next)) {
             stopped = kSlowCode;
             r.code = code;
@@ -464,7 +447,7 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
     while (out < rowEnd) {
         bool haveCode = false;
         if (kMayOverwrite && previous != kNoCode && rowEnd - out >= 8 && de - dp >= 8) {
-            Registers r{bits, count, width, raw_, limit, counter, previous, code, dp, out, clearCode_};
+            Registers r{bits, count, width, raw_, limit, counter, previous, code, dp, out};
             const int stopped = RunCommonCodes(table, r, de - 8, rowEnd - 8, rowEnd);
             bits = r.bits;
             count = r.count;
