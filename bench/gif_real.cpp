@@ -272,8 +272,8 @@ int main(int argc, char** argv) {
         results.push_back(std::move(r));
     }
 
-    std::printf("freed memory %s between decodes\n",
-                returnMemory ? "goes back to the C library's default handling"
+    std::printf("between decodes, freed memory %s\n",
+                returnMemory ? "is handled by the C library's default"
                              : "is kept by the C library for the next decode");
     std::printf("%d files listed, %d missing, %d refused by giflib (left out), %d refused by us, "
                 "%zu timed; indices differ from giflib's in %d files\n",
