@@ -147,7 +147,8 @@ Ratio = their time / ours, so above 1 means we are faster. Memory freed after a 
 by the C library for the next one (\`mallopt\`), for every decoder alike: with the library's
 default, whether the frames of a large animation come back from the system with fresh pages on
 every repeat depends on the order of earlier allocations, not on the decoder
-(\`GIF_REAL_RETURN_MEMORY=1\` measures with the default; the before-and-after table above gives both).
+(\`GIF_REAL_RETURN_MEMORY=1\` measures with the default; the before-and-after table above gives
+both).
 
 \`\`\`
 $(cat "$log/gif_real.txt")

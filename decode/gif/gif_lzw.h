@@ -137,14 +137,16 @@ class GifLzwState {
     // No string reaches 4096 bytes (every entry is at most one byte longer than an entry
     // defined before it), so each field fits 12 bits and an entry 12 bytes.
     static constexpr std::uint32_t kLinkBits = 0x00FFF000u;
-    static std::int32_t Length(std::uint32_t info) { return static_cast<std::int32_t>(info & 0xFFF); }
+    static std::int32_t Length(std::uint32_t info) {
+        return static_cast<std::int32_t>(info & 0xFFF);
+    }
     static std::int32_t Link(std::uint32_t info) {
         return static_cast<std::int32_t>((info >> 12) & 0xFFF);
     }
     static std::uint8_t First(std::uint32_t info) { return static_cast<std::uint8_t>(info >> 24); }
     struct Entry {
         std::uint8_t tail[8];
-        std::uint32_t info;
+        std::uint32_t info;  // length in bits 0-11, link in 12-23, first byte in 24-31
     };
     // One entry more than codes exist: once the table is full, definitions land in the last
     // one, which no code can name, instead of being tested for on every code. The whole state
