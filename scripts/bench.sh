@@ -165,8 +165,8 @@ $(cat "$log/gif_real.txt")
   zeroed allocation) and a zeroed 1 KB palette copy, all freed again after the timed call;
   callgrind puts the allocator at about 30% of such a decode and the bitmap sections at about
   17%. Most files of the set are icons and emoticons of a few hundred pixels, so this decides
-  the stills and much of the animated group (per file, stills under 256 pixels run at about 0.6
-  of Wuffs' speed, those over 16 K pixels at or above 1.0).
+  the stills and much of the animated group (by size: files under 256 pixels run at about 0.6
+  of Wuffs' speed for stills and 0.3 for animations, files over 16 K pixels at 1.0 to 1.2).
 - Large animations: every frame in its own section, zeroed. With the C library's default
   handling of freed memory the frames of a large animation come back from the system with fresh
   pages on every repeat: on \`crawl_anim.gif\` (449 frames, 14.7 MB of frames per decode) perf
