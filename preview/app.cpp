@@ -217,6 +217,11 @@ int RunShow(const Options& options) {
     OutputFolder folder(options.outDir);
     std::string error;
     if (!folder.Begin(&error)) return BadInput(error);
+    return RunShowIn(options, folder);
+}
+
+int RunShowIn(const Options& options, OutputFolder& folder) {
+    std::string error;
     // --mode both: the start-up show, then the shut-down show, each into its own folder.
     std::vector<std::string> modes = {options.mode};
     if (options.mode == "both") modes = {"startup", "shutdown"};
