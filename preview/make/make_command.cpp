@@ -238,6 +238,7 @@ MakeParse ParseMakeArguments(const std::vector<std::string>& args) {
     app.add_option("--colours", o.colours);
     app.add_option("--dither", dither);
     app.add_option("--threshold", o.threshold);
+    app.add_flag("--no-preview", o.noPreview);
     auto fail = [&result](const std::string& message) {
         result.ok = false;
         result.error = message;
@@ -326,6 +327,7 @@ or a folder of numbered PNG frames, and writes the preview of the result beside 
   --sound-rate HZ       the WAV's sample rate (default 22050; 16-bit PCM)
   --mode startup|shutdown   the registry key boot.reg writes (default startup)
   --device-dir DIR      where the files go on the device (default \Storage)
+  --no-preview          only the device's files, without running the show
   --colours N, --dither 0..1, --threshold N   palette size, dithering, change threshold
 )";
 }
@@ -449,6 +451,13 @@ int RunMake(const std::vector<std::string>& args) {
         return Fail(kExitOutputFailed, folder.InUserTerms(error));
     }
 
+    if (o.noPreview) {
+        errno = 0;
+        if (!folder.Commit(&error)) return Fail(kExitOutputFailed, folder.InUserTerms(error));
+        std::printf("made %s/: boot.gif, %sboot.reg\n", folder.Name().c_str(),
+                    haveSound ? "boot.wav, " : "");
+        return kExitShown;
+    }
     // The preview of the result, exactly as `show` writes it.
     Options show;
     show.command = Command::Show;

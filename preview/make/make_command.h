@@ -28,6 +28,7 @@ struct MakeOptions {
     int colours = 256;
     float dither = 1.0f;
     int threshold = 6;
+    bool noPreview = false;  // only the device's files
 };
 
 struct MakeParse {
