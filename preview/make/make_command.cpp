@@ -117,8 +117,10 @@ bool MakeAttempt(const MakeOptions& o, std::uint32_t frameMs, int threshold, Att
         if (error->empty()) *error = o.input + ": holds no frames";
         return false;
     }
+    double currentDurationMs = reader->LastDurationMs();
     currentMs = 0;  // the show starts with the first picture
     bool haveNext = reader->Next(&next, &nextMs, error);
+    double nextDurationMs = reader->LastDurationMs();
     if (!error->empty()) return false;
     bool fittedCurrent = false;
     for (std::uint64_t i = 0;; ++i) {
@@ -127,11 +129,13 @@ bool MakeAttempt(const MakeOptions& o, std::uint32_t frameMs, int threshold, Att
         while (haveNext && nextMs <= t + 0.5) {
             std::swap(current, next);
             currentMs = nextMs;
+            currentDurationMs = nextDurationMs;
             fittedCurrent = false;
             haveNext = reader->Next(&next, &nextMs, error);
+            nextDurationMs = reader->LastDurationMs();
             if (!error->empty()) return false;
         }
-        if (!haveNext && i > 0 && t >= currentMs + info.frameMs - 0.5) break;
+        if (!haveNext && i > 0 && t >= currentMs + currentDurationMs - 0.5) break;
         if (!fittedCurrent) {
             fitted = fitter.Fit(current);
             fittedCurrent = true;
@@ -367,7 +371,11 @@ int RunMake(const std::vector<std::string>& args) {
     if (!folder.Begin(&error)) return Fail(kExitBadInput, error);
 
     std::printf("input %s\n", info.description.c_str());
-    const std::uint32_t gridMs = o.frameMs != 0 ? o.frameMs : GridFrameMs(info.frameMs);
+    // A video keeps its own rate where the passes allow (30 a second becomes 25, evenly);
+    // an animation's own delays are kept to the nearest pass.
+    const std::uint32_t gridMs = o.frameMs != 0       ? o.frameMs
+                                 : info.variableRate ? kPassMs
+                                                     : GridFrameMs(info.frameMs);
     // Cheaper first where it costs nothing to see: near-identical frames merged, then a lower
     // frame rate. Colours do not change the device's memory (it keeps 8 bits a pixel).
     std::vector<std::pair<std::uint32_t, int>> plan = {{gridMs, o.threshold}};
@@ -381,6 +389,18 @@ int RunMake(const std::vector<std::string>& args) {
     Attempt made;
     bool fits = false;
     for (const auto& [frameMs, threshold] : plan) {
+        if (made.frameMs != 0 && o.memoryLimit != 0) {
+            // The frames' memory falls about as the frame rate does: skip the rates that
+            // cannot fit, and stop when not even the drawing surfaces and the first frame do.
+            const std::uint64_t fixed = made.check.surfaceBytes +
+                static_cast<std::uint64_t>((o.screenWidth + 3) / 4 * 4) * o.screenHeight;
+            if (o.memoryLimit <= fixed) break;
+            const double expected = static_cast<double>(made.check.fullSizeFrameBytes) *
+                                    made.frameMs / frameMs;
+            if (frameMs != made.frameMs && expected > 1.5 * static_cast<double>(o.memoryLimit - made.check.surfaceBytes)) {
+                continue;
+            }
+        }
         Attempt attempt;
         if (!MakeAttempt(o, frameMs, threshold, &attempt, &error)) return Fail(kExitBadInput, error);
         fits = MemoryFits(o, attempt.check);
@@ -397,10 +417,15 @@ int RunMake(const std::vector<std::string>& args) {
                     "cannot make the show fit the device at full size: " + WhatWouldFit(o, made) +
                         " Nothing was written.");
     }
-    std::printf("made boot.gif: %zu frames, %dx%d, a frame every %u ms (%s frames a second), "
+    const char* rate = info.variableRate && made.frameMs == kPassMs
+                           ? "the animation's times on the %u ms passes (at most %s frames a second)"
+                           : "a frame every %u ms (%s frames a second)";
+    char rateText[120];
+    std::snprintf(rateText, sizeof rateText, rate, made.frameMs,
+                  std::to_string(1000 / made.frameMs).c_str());
+    std::printf("made boot.gif: %zu frames, %dx%d, %s, "
                 "%s; %s of bitmap memory at full size (frames %s, drawing surfaces %s)%s\n",
-                made.frames, o.screenWidth, o.screenHeight, made.frameMs,
-                std::to_string(1000 / made.frameMs).c_str(), Bytes(made.gif.size()).c_str(),
+                made.frames, o.screenWidth, o.screenHeight, rateText, Bytes(made.gif.size()).c_str(),
                 Bytes(made.check.fullSizeBitmapBytes).c_str(),
                 Bytes(made.check.fullSizeFrameBytes).c_str(),
                 Bytes(made.check.surfaceBytes).c_str(),

@@ -226,6 +226,8 @@ std::unique_ptr<FrameReader> FrameReader::Open(const std::string& path, double p
     if (rate.num > 0 && rate.den > 0) info.frameMs = 1000.0 / av_q2d(rate);
     if (info.frameMs < 1 || info.frameMs > 10000) info.frameMs = 40;
     if (format->duration > 0) info.durationMs = format->duration / 1000.0;
+    const AVCodecID id = stream->codecpar->codec_id;
+    info.variableRate = id == AV_CODEC_ID_GIF || id == AV_CODEC_ID_APNG || id == AV_CODEC_ID_WEBP;
     AVCodecContext* codec = video->decoding.codec;
     (void)codec;
     const AVCodec* audio = nullptr;
@@ -236,6 +238,8 @@ std::unique_ptr<FrameReader> FrameReader::Open(const std::string& path, double p
     d << path << ": " << info.width << "x" << info.height << ", " << 1000.0 / info.frameMs
       << " frames a second";
     if (info.durationMs > 0) d << ", " << info.durationMs / 1000.0 << " s";
+    if (info.variableRate) d.str(""), d << path << ": " << info.width << "x" << info.height << ", an animation";
+    if (info.variableRate && info.durationMs > 0) d << " of " << info.durationMs / 1000.0 << " s";
     d << (info.hasAudio ? ", with sound" : ", no sound");
     info.description = d.str();
     reader->video_ = std::move(video);
@@ -254,6 +258,7 @@ bool FrameReader::Next(RgbImage* image, double* ptsMs, std::string* error) {
             return false;
         }
         *ptsMs = info_.frameMs * static_cast<double>(nextPng_++);
+        lastDurationMs_ = info_.frameMs;
         return true;
     }
     Video& v = *video_;
@@ -290,6 +295,8 @@ bool FrameReader::Next(RgbImage* image, double* ptsMs, std::string* error) {
     if (ms <= v.lastMs) ms = v.lastMs + 0.001;  // keep the order strict
     v.lastMs = ms;
     *ptsMs = ms;
+    lastDurationMs_ = frame->pkt_duration > 0 ? static_cast<double>(frame->pkt_duration) * v.timeBase
+                                              : info_.frameMs;
     return true;
 }
 

@@ -19,6 +19,8 @@ struct SourceInfo {
     double frameMs = 40;     // the source's own frame interval
     double durationMs = 0;   // 0 when the container does not tell
     bool hasAudio = false;
+    // Frames come at uneven times (an animation's own delays): sampled on every pass.
+    bool variableRate = false;
     std::string description; // "video.mp4: 640x360, 25 fps, 10.0 s, with sound"
 };
 
@@ -33,6 +35,9 @@ class FrameReader {
     const SourceInfo& Info() const { return info_; }
     // The next frame; false at the end (*error empty) or on damaged input (*error set).
     bool Next(RgbImage* image, double* ptsMs, std::string* error);
+    // How long the frame Next gave last is meant to stay (its own duration where the input
+    // tells, else the frame interval).
+    double LastDurationMs() const { return lastDurationMs_; }
 
     struct Video;
 
@@ -42,6 +47,7 @@ class FrameReader {
     std::unique_ptr<Video> video_;      // FFmpeg's demuxer and decoder
     std::vector<std::string> pngs_;     // or the folder's frames in order
     std::size_t nextPng_ = 0;
+    double lastDurationMs_ = 0;
 };
 
 // How a picture of another shape fills the screen: whole, with bars (letterbox), or covering
