@@ -52,9 +52,11 @@ def clips(work, real, samples):
                        "scale=320:240:flags=neighbor,trim=duration=4", work)),
         ("cellauto", lavfi("cellauto", "cellauto=size=240x320:rate=25:rule=110:seed=3,"
                            "trim=duration=4", work)),
-        ("drawn-boxes", lavfi("drawn", "color=c=0x203050:size=240x320:rate=30:duration=4,"
-                              "drawbox=x='20+t*40':y=140:w=40:h=40:c=orange:t=fill,"
-                              "drawbox=x=20:y=260:w='8+t*50':h=12:c=white:t=fill", work)),
+        ("drawn-shapes", lavfi("drawn", "color=c=0x203050:size=240x320:rate=30:duration=4[bg];"
+                               "color=c=orange:size=40x40:rate=30[box];"
+                               "color=c=white:size=200x12:rate=30[bar];"
+                               "[bg][box]overlay=x='20+t*40':y='140+20*sin(t*3)'[a];"
+                               "[a][bar]overlay=x='-200+t*55':y=260:shortest=1", work)),
         ("sample-gif", os.path.join(samples, "boot.gif")),
     ]
     if real:
@@ -89,10 +91,12 @@ def ssim(exe, gif, src_folder, count, work):
     dev = os.path.join(work, "dev")
     shutil.rmtree(dev, ignore_errors=True)
     os.makedirs(dev)
+    # Source frame k stands for the 40 ms from 40k; it is compared with what the screen shows
+    # in the middle of that time.
     t0 = frames[0]["composedAtMs"]
     j = 0
     for k in range(count):
-        t = t0 + 40 * k
+        t = t0 + 40 * k + 20
         while j + 1 < len(frames) and frames[j + 1]["composedAtMs"] <= t:
             j += 1
         os.symlink(os.path.join(out, frames[j]["file"]), os.path.join(dev, "%05d.png" % (k + 1)))

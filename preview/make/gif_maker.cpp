@@ -3,6 +3,7 @@
 
 #include <gif_lib.h>
 #include <libimagequant.h>
+#include <omp.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,7 +14,11 @@ namespace preview {
 
 GifMaker::GifMaker(int width, int height, const MakerSettings& settings)
     : width_(width), height_(height), settings_(settings), canvas_(width, height),
-      reference_(width, height) {}
+      reference_(width, height) {
+    // One frame is small: libimagequant's threads would spend more time waiting for each
+    // other (OpenMP spins while it waits) than they save, most of all on a busy machine.
+    omp_set_num_threads(1);
+}
 
 void GifMaker::Add(const RgbImage& screen, int delayCs) {
     int left = 0, top = 0, right = width_, bottom = height_;  // the changed rectangle

@@ -19,7 +19,7 @@ struct MakerSettings {
     // value it was last drawn from; smaller differences keep what the screen shows.
     int threshold = 6;
     // Dithering of frames with more colours than a palette holds (0 to 1).
-    float dither = 1.0f;
+    float dither = 0.5f;
     int maxColours = 256;  // 2 to 256
     int speed = 6;         // libimagequant's speed, 1 (best) to 10 (fastest)
 };

@@ -223,7 +223,7 @@ MakeParse ParseMakeArguments(const std::vector<std::string>& args) {
     app.allow_extras(false);
     std::string screen, memory, fit = "letterbox", background, mode = "startup";
     bool help = false;
-    double frameMs = 0, holdMs = 0, dither = 1.0;
+    double frameMs = 0, holdMs = 0, dither = 0.5;
     app.add_flag("-h,--help", help);
     app.add_option("input", o.input);
     app.add_option("--sound", o.sound);
@@ -332,7 +332,8 @@ or a folder of numbered PNG frames, and writes the preview of the result beside 
   --mode startup|shutdown   the registry key boot.reg writes (default startup)
   --device-dir DIR      where the files go on the device (default \Storage)
   --no-preview          only the device's files, without running the show
-  --colours N, --dither 0..1, --threshold N   palette size, dithering, change threshold
+  --colours N, --dither 0..1, --threshold N   palette size (256), dithering (0.5),
+                        change threshold (6 levels)
 )";
 }
 

@@ -26,7 +26,7 @@ struct MakeOptions {
     std::string deviceDir = "\\Storage";
     int soundRate = 22050;
     int colours = 256;
-    float dither = 1.0f;
+    float dither = 0.5f;
     int threshold = 6;
     bool noPreview = false;  // only the device's files
 };
