@@ -55,7 +55,7 @@ def clips(work, real, samples):
         ("drawn-shapes", lavfi("drawn", "color=c=0x203050:size=240x320:rate=30:duration=4[bg];"
                                "color=c=orange:size=40x40:rate=30[box];"
                                "color=c=white:size=200x12:rate=30[bar];"
-                               "[bg][box]overlay=x='20+t*40':y='140+20*sin(t*3)'[a];"
+                               "[bg][box]overlay=x='20+t*40':y='140+20*sin(t*3)':shortest=1[a];"
                                "[a][bar]overlay=x='-200+t*55':y=260:shortest=1", work)),
         ("sample-gif", os.path.join(samples, "boot.gif")),
     ]
