@@ -379,15 +379,23 @@ int RunMake(const std::vector<std::string>& args) {
                                                      : GridFrameMs(info.frameMs);
     // Cheaper first where it costs nothing to see: near-identical frames merged, then a lower
     // frame rate. Colours do not change the device's memory (it keeps 8 bits a pixel).
+    // The same steps when there are so many frames that their records and palette copies
+    // take much program memory (the analysis's frameOverhead).
     std::vector<std::pair<std::uint32_t, int>> plan = {{gridMs, o.threshold}};
-    if (o.memoryLimit != 0) {
+    {
         plan.push_back({gridMs, o.threshold * 2 + 2});
         for (std::uint32_t ms = gridMs + 20; ms <= std::max(kSlowestFrameMs, gridMs); ms += 20) {
             if (ms % gridMs == 0 || ms >= 2 * gridMs) plan.push_back({ms, o.threshold * 2 + 2});
             if (ms >= 2 * gridMs) ms += 20;  // in larger steps further down
         }
     }
-    Attempt made;
+    auto tooManyFrames = [](const DeviceCheck& check) {
+        for (const Warning& w : check.warnings) {
+            if (w.id == "frameOverhead") return true;
+        }
+        return false;
+    };
+    Attempt made, fitting;
     bool fits = false;
     for (const auto& [frameMs, threshold] : plan) {
         if (made.frameMs != 0 && o.memoryLimit != 0) {
@@ -405,13 +413,24 @@ int RunMake(const std::vector<std::string>& args) {
         Attempt attempt;
         if (!MakeAttempt(o, frameMs, threshold, &attempt, &error)) return Fail(kExitBadInput, error);
         fits = MemoryFits(o, attempt.check);
+        const bool overhead = fits && tooManyFrames(attempt.check);
+        if (fits && fitting.frameMs == 0) fitting = attempt;
         made = std::move(attempt);
-        if (fits) break;
-        if (o.memoryLimit != 0) {
+        if (fits && !overhead) break;
+        if (overhead) {
+            std::printf("at %u ms a frame the %zu frames' records take much program memory: "
+                        "trying fewer frames\n", frameMs, made.frames);
+            fits = false;
+        } else if (o.memoryLimit != 0) {
             std::printf("at %u ms a frame the frames need %s at full size: over the limit, trying "
                         "further\n",
                         frameMs, Bytes(made.check.fullSizeBitmapBytes).c_str());
         }
+    }
+    if (!fits && fitting.frameMs != 0) {
+        // Fits, but with many frames however slow: keep the full rate, and the warning says why.
+        made = std::move(fitting);
+        fits = true;
     }
     if (!fits) {
         return Fail(kExitNotShown,
