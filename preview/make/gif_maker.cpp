@@ -44,6 +44,85 @@ void GifMaker::Add(const RgbImage& screen, int delayCs) {
             return;
         }
     }
+    if (frames_.empty() || delayCs < 4) {
+        Emit(screen, changed, Box{left, top, right, bottom}, delayCs);
+        return;
+    }
+    // Two changes far apart (a spinner and a progress bar) cost less as two rectangles than
+    // as the one that spans both: the second follows one pass later.
+    Box first, second;
+    if (Split(changed, Box{left, top, right, bottom}, &first, &second)) {
+        Emit(screen, changed, first, 2);
+        Emit(screen, changed, second, delayCs - 2);
+    } else {
+        Emit(screen, changed, Box{left, top, right, bottom}, delayCs);
+    }
+}
+
+namespace {
+
+std::uint64_t BoxBytes(int width, int height) {
+    return static_cast<std::uint64_t>((width + 3) / 4 * 4) * static_cast<std::uint64_t>(height);
+}
+
+}  // namespace
+
+GifMaker::Box GifMaker::Tighten(const std::vector<std::uint8_t>& changed, Box box) const {
+    Box tight{box.right, box.bottom, box.left, box.top};
+    for (int y = box.top; y < box.bottom; ++y) {
+        for (int x = box.left; x < box.right; ++x) {
+            if (!changed[static_cast<std::size_t>(y) * width_ + x]) continue;
+            tight.left = std::min(tight.left, x), tight.right = std::max(tight.right, x + 1);
+            tight.top = std::min(tight.top, y), tight.bottom = std::max(tight.bottom, y + 1);
+        }
+    }
+    return tight;
+}
+
+bool GifMaker::Split(const std::vector<std::uint8_t>& changed, Box box, Box* first,
+                     Box* second) const {
+    // The widest band of unchanged rows, or of unchanged columns, inside the rectangle.
+    std::vector<std::uint8_t> rowUsed(static_cast<std::size_t>(box.bottom - box.top), 0);
+    std::vector<std::uint8_t> columnUsed(static_cast<std::size_t>(box.right - box.left), 0);
+    for (int y = box.top; y < box.bottom; ++y) {
+        for (int x = box.left; x < box.right; ++x) {
+            if (changed[static_cast<std::size_t>(y) * width_ + x]) {
+                rowUsed[y - box.top] = columnUsed[x - box.left] = 1;
+            }
+        }
+    }
+    auto widestGap = [](const std::vector<std::uint8_t>& used, int* from, int* to) {
+        int best = 0, run = 0;
+        for (int i = 0; i < static_cast<int>(used.size()); ++i) {
+            run = used[i] ? 0 : run + 1;
+            if (run > best) best = run, *from = i - run + 1, *to = i + 1;
+        }
+        return best;
+    };
+    const std::uint64_t whole = BoxBytes(box.right - box.left, box.bottom - box.top);
+    std::uint64_t bestCost = whole * 3 / 4;  // worth a second frame only when it saves a lot
+    bool found = false;
+    int from = 0, to = 0;
+    if (widestGap(rowUsed, &from, &to) > 0) {
+        const Box a = Tighten(changed, Box{box.left, box.top, box.right, box.top + from});
+        const Box b = Tighten(changed, Box{box.left, box.top + to, box.right, box.bottom});
+        const std::uint64_t cost = BoxBytes(a.right - a.left, a.bottom - a.top) +
+                                   BoxBytes(b.right - b.left, b.bottom - b.top);
+        if (cost < bestCost) bestCost = cost, *first = a, *second = b, found = true;
+    }
+    if (widestGap(columnUsed, &from, &to) > 0) {
+        const Box a = Tighten(changed, Box{box.left, box.top, box.left + from, box.bottom});
+        const Box b = Tighten(changed, Box{box.left + to, box.top, box.right, box.bottom});
+        const std::uint64_t cost = BoxBytes(a.right - a.left, a.bottom - a.top) +
+                                   BoxBytes(b.right - b.left, b.bottom - b.top);
+        if (cost < bestCost) bestCost = cost, *first = a, *second = b, found = true;
+    }
+    return found;
+}
+
+void GifMaker::Emit(const RgbImage& screen, const std::vector<std::uint8_t>& changed, Box box,
+                    int delayCs) {
+    const int left = box.left, top = box.top, right = box.right, bottom = box.bottom;
     Frame frame;
     frame.left = left, frame.top = top, frame.width = right - left, frame.height = bottom - top;
     frame.delayCs = delayCs;

@@ -47,6 +47,16 @@ class GifMaker {
         std::vector<std::uint8_t> palette;  // r, g, b per entry
         std::vector<std::uint8_t> pixels;   // palette indices, rows top-down
     };
+    struct Box {
+        int left, top, right, bottom;
+    };
+    // The smallest box holding the changed pixels inside `box`.
+    Box Tighten(const std::vector<std::uint8_t>& changed, Box box) const;
+    // Two boxes that hold every changed pixel of `box` in much less memory, if there are.
+    bool Split(const std::vector<std::uint8_t>& changed, Box box, Box* first, Box* second) const;
+    // A frame of the changed pixels inside the box.
+    void Emit(const RgbImage& screen, const std::vector<std::uint8_t>& changed, Box box,
+              int delayCs);
     void Quantise(const std::vector<std::uint8_t>& rgba, bool anyTransparent, Frame* frame) const;
 
     int width_, height_;

@@ -452,7 +452,7 @@ int RunMake(const std::vector<std::string>& args) {
                 o.memoryLimit ? (", within the limit of " + Bytes(o.memoryLimit)).c_str() : "");
     if (made.frameMs != gridMs) {
         std::printf("note: the frame rate went down from one frame every %u ms to every %u ms to "
-                    "fit the memory limit\n",
+                    "fit the device's memory\n",
                     gridMs, made.frameMs);
     }
     for (const Warning& w : made.check.warnings) {

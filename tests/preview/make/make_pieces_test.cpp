@@ -86,3 +86,33 @@ TEST(ScreenFitter, PlacesThePictureAsTheDeviceCentresIt) {
 
 }  // namespace
 }  // namespace preview
+
+namespace preview {
+namespace {
+
+TEST(GifMaker, TwoChangesFarApartBecomeTwoSmallFramesOnePassApart) {
+    GifMaker maker(64, 64, MakerSettings());
+    RgbImage picture(64, 64, 0, 0, 80);
+    maker.Add(picture, 4);
+    Fill(&picture, 2, 2, 4, 4, 255, 200, 0);     // a spinner at the top left
+    Fill(&picture, 50, 58, 10, 3, 255, 255, 255);  // a bar at the bottom right
+    maker.Add(picture, 6);
+    maker.Finish(0);  // no hold beyond its own time
+    std::vector<std::uint8_t> gif;
+    std::string error;
+    ASSERT_TRUE(maker.Write(&gif, &error)) << error;
+    plat::sim::Reset();
+    const PictureReport report = AnalysePicture("made.gif", gif, 64, 64, 0);
+    ASSERT_EQ(report.frames.size(), 4u);
+    const FrameReport& a = report.frames[1];
+    const FrameReport& b = report.frames[2];
+    EXPECT_EQ(std::make_tuple(a.left, a.top, a.width, a.height, a.delayCs),
+              std::make_tuple(2, 2, 4, 4, 2));
+    EXPECT_EQ(std::make_tuple(b.left, b.top, b.width, b.height, b.delayCs),
+              std::make_tuple(50, 58, 10, 3, 4));
+    EXPECT_TRUE(maker.Canvas() == picture);
+    EXPECT_TRUE(report.warnings.empty());
+}
+
+}  // namespace
+}  // namespace preview
