@@ -72,11 +72,27 @@ def info(exe, gif):
     return j["memory"][0]["frameBytes"], [w["id"] for w in j["warnings"]]
 
 
-def source_frames(src, folder, count_limit=None):
+def source_frames(src, folder):
+    """The source as the screen should show it at 20 + 40k ms (the middle of each 40 ms), k =
+    0, 1, ...: the latest source frame whose time has come, fitted like the recipes."""
+    every = folder + "-all"
+    os.makedirs(every, exist_ok=True)
     os.makedirs(folder, exist_ok=True)
-    run(["ffmpeg", "-y", "-loglevel", "error", "-i", src, "-vf", "fps=25:round=down," + FIT,
-         os.path.join(folder, "%05d.png")])
-    return len(os.listdir(folder))
+    run(["ffmpeg", "-y", "-loglevel", "error", "-i", src, "-vf", FIT, "-fps_mode", "passthrough",
+         os.path.join(every, "%05d.png")])
+    times = [float(t) for t in run(["ffprobe", "-v", "error", "-select_streams", "v:0",
+                                    "-show_entries", "frame=best_effort_timestamp_time",
+                                    "-of", "csv=p=0", src]).stdout.split() if t not in ("", "N/A")]
+    count = min(len(times), len(os.listdir(every)))
+    start, end = times[0], times[count - 1] + (times[-1] - times[-2] if count > 1 else 0.04)
+    j, k = 0, 0
+    while start + 0.04 * k + 0.02 < end:
+        t = start + 0.04 * k + 0.02
+        while j + 1 < count and times[j + 1] <= t + 1e-6:
+            j += 1
+        os.symlink(os.path.join(every, "%05d.png" % (j + 1)), os.path.join(folder, "%05d.png" % (k + 1)))
+        k += 1
+    return k
 
 
 def ssim(exe, gif, src_folder, count, work):

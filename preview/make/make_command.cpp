@@ -124,8 +124,9 @@ bool MakeAttempt(const MakeOptions& o, std::uint32_t frameMs, int threshold, Att
     if (!error->empty()) return false;
     bool fittedCurrent = false;
     for (std::uint64_t i = 0;; ++i) {
-        const double t = static_cast<double>(i) * frameMs;
-        // The source frame on show at time t.
+        // Frame i reaches the screen at i * frameMs + one pass (the device holds the first
+        // frame one pass longer while its clock starts): it shows the source frame due then.
+        const double t = i == 0 ? 0.0 : static_cast<double>(i) * frameMs + kPassMs;
         while (haveNext && nextMs <= t + 0.5) {
             std::swap(current, next);
             currentMs = nextMs;
