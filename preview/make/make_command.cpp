@@ -104,6 +104,9 @@ bool MakeAttempt(const MakeOptions& o, std::uint32_t frameMs, int threshold, Att
     if (!reader) return false;
     const SourceInfo& info = reader->Info();
     ScreenFitter fitter(o.screenWidth, o.screenHeight, o.fit, o.background);
+    int scaledWidth = 0, scaledHeight = 0;
+    fitter.ScaledSize(info.width, info.height, &scaledWidth, &scaledHeight);
+    reader->SetOutputSize(scaledWidth, scaledHeight);
     MakerSettings settings;
     settings.threshold = threshold;
     settings.dither = o.dither;

@@ -136,6 +136,7 @@ struct FrameReader::Video {
     Decoding decoding;
     SwsContext* toRgb = nullptr;
     int width = 0, height = 0, pixelFormat = -1;
+    int outWidth = 0, outHeight = 0;
     double timeBase = 0;
     std::int64_t firstPts = AV_NOPTS_VALUE;
     double lastMs = -1;
@@ -264,25 +265,30 @@ bool FrameReader::Next(RgbImage* image, double* ptsMs, std::string* error) {
     Video& v = *video_;
     if (!v.decoding.Next(error)) return false;
     AVFrame* frame = v.decoding.frame;
+    const int outWidth = outWidth_ > 0 ? outWidth_ : frame->width;
+    const int outHeight = outHeight_ > 0 ? outHeight_ : frame->height;
     if (!v.toRgb || frame->width != v.width || frame->height != v.height ||
-        frame->format != v.pixelFormat) {
+        frame->format != v.pixelFormat || outWidth != v.outWidth || outHeight != v.outHeight) {
         sws_freeContext(v.toRgb);
         v.width = frame->width;
         v.height = frame->height;
+        v.outWidth = outWidth;
+        v.outHeight = outHeight;
         v.pixelFormat = frame->format;
+        const bool same = outWidth == v.width && outHeight == v.height;
         v.toRgb = sws_getContext(v.width, v.height, static_cast<AVPixelFormat>(v.pixelFormat),
-                                 v.width, v.height, AV_PIX_FMT_RGB24, SWS_POINT, nullptr,
-                                 nullptr, nullptr);
+                                 outWidth, outHeight, AV_PIX_FMT_RGB24,
+                                 same ? SWS_POINT : SWS_AREA, nullptr, nullptr, nullptr);
         if (!v.toRgb) {
             *error = "cannot convert the video's pixel format";
             return false;
         }
     }
-    image->width = v.width;
-    image->height = v.height;
-    image->rgb.assign(static_cast<std::size_t>(v.width) * v.height * 3, 0);
+    image->width = v.outWidth;
+    image->height = v.outHeight;
+    image->rgb.assign(static_cast<std::size_t>(v.outWidth) * v.outHeight * 3, 0);
     std::uint8_t* planes[1] = {image->rgb.data()};
-    int strides[1] = {v.width * 3};
+    int strides[1] = {v.outWidth * 3};
     sws_scale(v.toRgb, frame->data, frame->linesize, 0, v.height, planes, strides);
     std::int64_t pts = frame->best_effort_timestamp;
     double ms;
@@ -306,19 +312,23 @@ ScreenFitter::ScreenFitter(int screenWidth, int screenHeight, FitMode mode,
 
 ScreenFitter::~ScreenFitter() { sws_freeContext(scaler_); }
 
+void ScreenFitter::ScaledSize(int sourceWidth, int sourceHeight, int* width, int* height) const {
+    const double sx = static_cast<double>(screenWidth_) / sourceWidth;
+    const double sy = static_cast<double>(screenHeight_) / sourceHeight;
+    const double s = mode_ == FitMode::Fill ? std::max(sx, sy) : std::min(sx, sy);
+    *width = std::max(1, static_cast<int>(std::lround(sourceWidth * s)));
+    *height = std::max(1, static_cast<int>(std::lround(sourceHeight * s)));
+    if (mode_ == FitMode::Letterbox) {
+        *width = std::min(*width, screenWidth_);
+        *height = std::min(*height, screenHeight_);
+    }
+}
+
 RgbImage ScreenFitter::Fit(const RgbImage& source) {
     if (source.width != sourceWidth_ || source.height != sourceHeight_ || !scaler_) {
         sourceWidth_ = source.width;
         sourceHeight_ = source.height;
-        const double sx = static_cast<double>(screenWidth_) / source.width;
-        const double sy = static_cast<double>(screenHeight_) / source.height;
-        const double s = mode_ == FitMode::Fill ? std::max(sx, sy) : std::min(sx, sy);
-        scaledWidth_ = std::max(1, static_cast<int>(std::lround(source.width * s)));
-        scaledHeight_ = std::max(1, static_cast<int>(std::lround(source.height * s)));
-        if (mode_ == FitMode::Letterbox) {
-            scaledWidth_ = std::min(scaledWidth_, screenWidth_);
-            scaledHeight_ = std::min(scaledHeight_, screenHeight_);
-        }
+        ScaledSize(source.width, source.height, &scaledWidth_, &scaledHeight_);
         // Centred as the device centres a picture: the odd pixel goes to the right and bottom.
         contentWidth_ = std::min(scaledWidth_, screenWidth_);
         contentHeight_ = std::min(scaledHeight_, screenHeight_);

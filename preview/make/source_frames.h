@@ -38,6 +38,9 @@ class FrameReader {
     // How long the frame Next gave last is meant to stay (its own duration where the input
     // tells, else the frame interval).
     double LastDurationMs() const { return lastDurationMs_; }
+    // Video frames come scaled to this size in one step from the decoder's pixel format (as
+    // FFmpeg's scale filter does it); PNG frames keep theirs. 0x0: the source's size.
+    void SetOutputSize(int width, int height) { outWidth_ = width, outHeight_ = height; }
 
     struct Video;
 
@@ -48,6 +51,7 @@ class FrameReader {
     std::vector<std::string> pngs_;     // or the folder's frames in order
     std::size_t nextPng_ = 0;
     double lastDurationMs_ = 0;
+    int outWidth_ = 0, outHeight_ = 0;
 };
 
 // How a picture of another shape fills the screen: whole, with bars (letterbox), or covering
@@ -60,6 +64,8 @@ class ScreenFitter {
     ScreenFitter(int screenWidth, int screenHeight, FitMode mode, std::uint32_t barColour);
     ~ScreenFitter();
     RgbImage Fit(const RgbImage& source);
+    // The size a source picture is scaled to before the bars or the cut.
+    void ScaledSize(int sourceWidth, int sourceHeight, int* width, int* height) const;
     // Where the picture lands on the screen (letterbox: inside the bars).
     int ContentLeft() const { return left_; }
     int ContentTop() const { return top_; }
