@@ -522,6 +522,10 @@ int RunMake(const std::vector<std::string>& args) {
         // animation is over.
         show.endAfterMs = made.check.animationMs + 3000;
     }
+    if (o.deviceDir != "\\Storage") {
+        std::printf("note: the preview places the files in \\Storage; boot.reg names %s\n",
+                    o.deviceDir.c_str());
+    }
     const int shown = RunShowIn(show, folder);
     if (shown == kExitShown) {
         std::printf("made %s/: boot.gif, %sboot.reg (copy them to %s on the device and import "
