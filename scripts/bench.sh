@@ -164,7 +164,8 @@ $(cat "$log/gif_decode_half.txt")
 with diff statistics; that through gifsicle -O3; ImageMagick -layers Optimize on the same fitted
 frames), all fitted to a 240x320 screen. Memory is the frames' decoded bytes at full size as
 \`info\` counts them; SSIM compares the device's screens (the show's frames and timeline) with the
-source every 40 ms; time is the whole command (make with --no-preview).
+source frame due at the same instants (20 ms into every 40 ms); time is the whole command
+(make with --no-preview).
 
 $(cat "$log/make_recipes.txt")
 
