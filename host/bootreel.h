@@ -23,6 +23,12 @@ extern "C" {
 // the show (seen within 3 s); doneEvent is signalled when the show's window closes, and the
 // caller may signal it to end the show.
 //
+// Every show that starts signals doneEvent by the time the call returns, also one whose window
+// cannot be created (it then returns at once). A call that does not start a show signals
+// nothing and returns at once: when either event is none, or while another show of this
+// process runs (the turned-away call's doneEvent may be the running show's own, and a signal
+// would end that show early and tell its caller it was over).
+//
 // Both events must be manual-reset events. The show tests them with zero-time waits while it
 // runs; such a wait on an auto-reset event takes the signal away, so a caller waiting on an
 // auto-reset doneEvent would never see the end of the show, and an auto-reset

@@ -3,12 +3,14 @@
 // How a show ends, and what is left afterwards:
 //  1. The animation reaches its last frame: the render thread posts MSG_ANIMATION_ENDED; the
 //     window stops, destroys and frees the player and posts close. (The same message from
-//     anybody else while the render thread still draws is ignored.)
+//     anybody else while the render thread still draws is ignored; with no render thread
+//     drawing, a one-frame picture or one whose thread could not start, it ends the show.)
 //  2. The caller signals endRequestEvent: at the next tick of timer 1 the window posts close
 //     to itself.
 //  3. The picture is missing or cannot be loaded: close is posted at once.
 //  4. Anybody posts close to the window.
 //  5. The caller signals doneEvent itself: the loop ends after the next message.
+//  6. The window cannot be created: no loop runs; the call signals doneEvent and returns.
 // Close stops the timer, signals doneEvent and posts quit; its default processing destroys
 // the window. Whichever way the loop ended, EndShow then destroys the window if it is still
 // there (so that a render thread waiting in its synchronous MSG_FRAME_SHOWN is released at
@@ -165,11 +167,13 @@ plat::LRESULT PLAT_CALLBACK AnimationWindowProc(plat::HWND window, std::uint32_t
             }
             break;
         case MSG_ANIMATION_ENDED:
-            // Only the render thread's own end message ends the show. One that anybody else
-            // posts while the thread still draws is ignored: stopping the player then would
-            // wait for a thread that itself waits for this one (its sent MSG_FRAME_SHOWN), and
-            // end it by force.
-            if (host.player != nullptr && RenderLoopLeft(host.player->renderLoop)) {
+            // While a render thread draws, only its own end message ends the show. One that
+            // anybody else posts meanwhile is ignored: stopping the player then would wait for
+            // a thread that itself waits for this one (its sent MSG_FRAME_SHOWN), and end it by
+            // force. With no thread drawing (a one-frame picture, a thread that could not be
+            // created, or one that has left its loop) there is nothing to wait for, and the
+            // message ends the show.
+            if (host.player == nullptr || !RenderLoopDrawing(host.player->renderLoop)) {
                 EndPlayer();
                 plat::PostMessage(window, plat::WM_CLOSE, 0, 0);
             }
@@ -213,7 +217,8 @@ void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent, plat
                                              width, height, ownerWindow, nullptr, nullptr, nullptr);
 
     plat::HANDLE soundThread = nullptr;
-    if (window != nullptr) {
+    const bool windowMade = window != nullptr;
+    if (windowMade) {
         // The render thread's 20 ms passes need a timer of about 1 ms; where the platform's
         // default is coarser they would stretch by half. Only while the animation plays.
         const bool fineTimer = plat::timeBeginPeriod(kShowTimerPeriodMs) == plat::TIMERR_NOERROR;
@@ -228,7 +233,8 @@ void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent, plat
             plat::timeEndPeriod(kShowTimerPeriodMs);
         }
     }
-    // (Without a window the loop is not entered: no timer and no close would ever end it.)
+    // Without a window the loop is not entered: no timer and no close would ever end it. The
+    // show is over before it began, and the caller hears so below like after any other end.
 
     if (soundThread != nullptr) {
         while (plat::WaitForSingleObject(soundThread, kSoundWaitSliceMs) == plat::WAIT_TIMEOUT) {
@@ -242,6 +248,12 @@ void RunAnimationShow(plat::HWND ownerWindow, plat::HANDLE endRequestEvent, plat
     // The lock goes last: until here the sound thread reads soundPath and shutdownDoneEvent,
     // which a show started meanwhile would overwrite.
     plat::UnregisterClass(kAnimationClassName, host.moduleInstance);
+    if (!windowMade) {
+        // No close handler ran to signal it, and a boot sequence that waits on doneEvent would
+        // wait for ever. Signalled after the class is free, so that a caller who starts the
+        // next show on the signal finds nothing of this one in its way.
+        plat::SetEvent(doneEvent);
+    }
 }
 
 }  // namespace br

@@ -221,8 +221,8 @@ Rect AnimationPlayer::FrameDisplayRect(std::int32_t frameIndex) const {
         return shown;
     }
     const Size canvas = ScaleSize(info.width, info.height, decodeScale, 0);
-    Rect layerRect = GridRect(frames[frameIndex]->decodedRect, info.width, info.height,
-                              canvas.cx, canvas.cy);
+    Rect layerRect =
+        GridRect(frames[frameIndex]->decodedRect, info.width, info.height, canvas.cx, canvas.cy);
     if (!layerRect.Intersect(layerRect, Rect(0, 0, canvas.cx, canvas.cy))) {
         return shown;
     }

@@ -125,8 +125,8 @@ bool RenderThreadRunning(const RenderLoop& loop) {
            plat::WaitForSingleObject(loop.thread, 0) == plat::WAIT_TIMEOUT;
 }
 
-bool RenderLoopLeft(const RenderLoop& loop) {
-    return loop.thread != nullptr && loop.loopLeft.load() != 0;
+bool RenderLoopDrawing(const RenderLoop& loop) {
+    return loop.thread != nullptr && loop.loopLeft.load() == 0;
 }
 
 bool StartRenderLoop(AnimationPlayer& player) {

@@ -99,9 +99,11 @@ bool StopRenderLoop(AnimationPlayer& player);
 // True while the loop holds a thread that has not been seen to end.
 bool RenderThreadRunning(const RenderLoop& loop);
 
-// True when the loop holds a thread that has left its frame loop (after the last frame or an
-// end request): the end message in the window's queue, if any, is that thread's own.
-bool RenderLoopLeft(const RenderLoop& loop);
+// True while the loop holds a thread that has not left its frame loop: it may be waiting for
+// the window's thread to take its MSG_FRAME_SHOWN, so that thread must not wait for it. Once
+// the thread has left (after the last frame or an end request), the end message in the
+// window's queue, if any, is its own.
+bool RenderLoopDrawing(const RenderLoop& loop);
 
 // The thread procedure; `record` is the RenderLoop. Returns 0.
 std::uint32_t PLAT_CALLBACK RenderLoopMain(void* record);

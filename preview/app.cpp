@@ -12,6 +12,7 @@
 #include "decode/error.h"
 #include "platform/module.h"
 #include "platform/sim/device.h"
+#include "preview/cleanup.h"
 #include "preview/contact_sheet.h"
 #include "preview/image_files.h"
 #include "preview/output_folder.h"
@@ -35,6 +36,7 @@ const char kProgram[] = "bootreel-preview";
 const char kVersion[] = BOOTREEL_VERSION;
 
 int BadInput(const std::string& message) {
+    StopIfInterrupted();
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
     return kExitBadInput;
@@ -43,6 +45,8 @@ int BadInput(const std::string& message) {
 // A failed write of the results: the system's reason (a full disk, a folder that became
 // unwritable) with its own exit code, naming the output folder the user gave.
 int OutputFailed(const OutputFolder& folder, const std::string& message, int savedErrno) {
+    // A write that failed because an interruption is removing the staging folder is no news.
+    StopIfInterrupted();
     std::string text = folder.InUserTerms(message);
     if (savedErrno != 0) {
         const std::string reason = std::strerror(savedErrno);
@@ -78,6 +82,7 @@ struct ShowOutcome {
     std::string mode;
     std::vector<std::string> lines;
     std::size_t frames = 0;
+    bool clip = false;  // recording.mp4 was made
     bool showed = false;
     std::string reason;
 };
@@ -143,6 +148,7 @@ int RunOneShow(const Options& options, const OutputFolder& folder, const std::st
     }
     for (const std::string& note : writer.Clip().Notes()) outcome->lines.push_back("note: " + note);
     outcome->frames = result.frames.size();
+    outcome->clip = writer.Clip().Made();
     outcome->showed = result.showedPicture;
     outcome->reason = result.reason;
     return -1;
@@ -215,6 +221,14 @@ int RunShow(const Options& options) {
     if (options.live) return RunLive(options);
 
     OutputFolder folder(options.outDir);
+    // What the run reads must not be what it replaces.
+    folder.Protect("--image", options.image);
+    folder.Protect("--sound", options.sound);
+    folder.Protect("--registry", options.registryFile);
+    folder.Protect("--device-root", options.deviceRoot, true);
+    if (options.image.empty() && options.registryFile.empty()) {
+        folder.Protect("the bundled sample folder", SamplesDir());
+    }
     std::string error;
     if (!folder.Begin(&error)) return BadInput(error);
     return RunShowIn(options, folder);
@@ -232,8 +246,10 @@ int RunShowIn(const Options& options, OutputFolder& folder) {
         std::string dir = Folder(folder, "");
         if (modes.size() > 1) {
             dir = Folder(folder, mode);
+            // Not create_directories: after an interruption has removed the staging folder,
+            // nothing may make it again.
             std::error_code ec;
-            std::filesystem::create_directories(dir, ec);
+            std::filesystem::create_directory(dir, ec);
             if (ec) return OutputFailed(folder, "cannot create " + dir, ec.value());
         }
         ShowOutcome outcome;
@@ -268,9 +284,9 @@ int RunShowIn(const Options& options, OutputFolder& folder) {
     } else {
         std::printf("wrote %s/: %zu frame pictures, timeline.json, report.html%s\n",
                     shownName.c_str(), outcomes[0].frames,
-                    outcomes[0].frames == 0
-                        ? ""
-                        : ", contact-sheet.png, recording.webp, recording.mp4");
+                    outcomes[0].frames == 0 ? ""
+                    : outcomes[0].clip      ? ", contact-sheet.png, recording.webp, recording.mp4"
+                                            : ", contact-sheet.png, recording.webp");
     }
     std::fflush(stdout);
     for (const ShowOutcome& o : outcomes) {

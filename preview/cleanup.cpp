@@ -1,15 +1,22 @@
-// Interrupt handling and the registry of folders to remove; see cleanup.h.
+// Interrupt handling and the run folders; see cleanup.h.
 #include "preview/cleanup.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <set>
+#include <map>
+#include <random>
 #include <thread>
 
 namespace preview {
@@ -18,71 +25,203 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::set<std::string>& Registered() {
-    static std::set<std::string> paths;
-    return paths;
+struct RunFolder {
+    int fd = -1;  // holds the lock
+    std::string lastName;
+};
+
+// Never destroyed: the interrupt thread may use it while the process ends.
+std::map<std::string, RunFolder>& Registered() {
+    static auto* folders = new std::map<std::string, RunFolder>;
+    return *folders;
+}
+
+std::atomic<bool> g_interrupting{false};
+
+bool SameFile(int fd, const std::string& path) {
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+// Opens a folder (not a link to one) and takes its lock without waiting; -1 when it is held
+// elsewhere or is no longer the folder at `path`.
+int OpenAndLock(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !SameFile(fd, path)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Removes every registered run folder. It is first renamed aside, so that a thread that still
+// writes by its name (the render thread's frames) gets "no such file" instead of filling it
+// again; what such a thread had begun to create just then is taken by RemoveTree's rounds.
+void RemoveAllRegistered() {
+    for (auto& [path, folder] : Registered()) {
+        const std::string aside = path + ".gone";
+        const std::string& removed = ::rename(path.c_str(), aside.c_str()) == 0 ? aside : path;
+        RemoveTree(removed, folder.lastName);
+        ::close(folder.fd);
+    }
+    Registered().clear();
 }
 
 void WaitForInterrupt(sigset_t signals) {
     int signal = 0;
     while (sigwait(&signals, &signal) != 0) {
     }
-    {
-        std::lock_guard<std::mutex> lock(CleanupMutex());
-        for (const std::string& path : Registered()) {
-            std::error_code ec;
-            fs::remove_all(path, ec);
-        }
-        Registered().clear();
-        // Ends the process the way the signal would have, so that the shell sees it; the
-        // lock stays held so that nothing is renamed or created meanwhile.
-        ::signal(signal, SIG_DFL);
-        sigset_t only;
-        sigemptyset(&only);
-        sigaddset(&only, signal);
-        pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-        ::raise(signal);
-        std::_Exit(128 + signal);
-    }
+    g_interrupting = true;
+    // Kept until the process ends, so that nothing is created or renamed meanwhile.
+    CleanupMutex().lock();
+    RemoveAllRegistered();
+    // Ends the process the way the signal would have, so that the shell sees it.
+    ::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
+    std::_Exit(128 + signal);
 }
 
 }  // namespace
 
-std::mutex& CleanupMutex() {
-    static std::mutex mutex;
-    return mutex;
+std::recursive_mutex& CleanupMutex() {
+    // Never destroyed, as Registered(): FinishRun() returns holding it.
+    static auto* mutex = new std::recursive_mutex;
+    return *mutex;
 }
 
 void HandleInterrupts() {
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        // One that the starting process ignores (a shell's background job, for SIGINT) stays
+        // ignored, as it would for any program.
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        sigaddset(&signals, signal);
+    }
+    if (sigisemptyset(&signals)) return;
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::thread(WaitForInterrupt, signals).detach();
 }
 
-void RemoveOnInterrupt(const std::string& path) {
-    std::lock_guard<std::mutex> lock(CleanupMutex());
-    Registered().insert(path);
+void StopIfInterrupted() {
+    if (!g_interrupting) return;
+    // The interrupt thread holds the lock until the process ends.
+    CleanupMutex().lock();
+    for (;;) ::pause();
 }
 
-void KeepOnInterrupt(const std::string& path) {
-    std::lock_guard<std::mutex> lock(CleanupMutex());
-    Registered().erase(path);
+void FinishRun() {
+    CleanupMutex().lock();
+    RemoveAllRegistered();
 }
 
-bool NamesDeadProcess(const std::string& name, const std::string& prefix, std::string* rest) {
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return false;
-    std::size_t end = prefix.size();
-    while (end < name.size() && name[end] >= '0' && name[end] <= '9') ++end;
-    if (end == prefix.size() || end - prefix.size() > 9) return false;
-    const long pid =
-        std::strtol(name.substr(prefix.size(), end - prefix.size()).c_str(), nullptr, 10);
-    if (pid <= 0 || pid == static_cast<long>(::getpid())) return false;
-    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) return false;
-    if (rest) *rest = name.substr(end);
-    return true;
+bool CreateRunFolder(const std::string& parent, const std::string& prefix, unsigned mode,
+                     const std::string& lastName, std::string* path, std::string* error) {
+    std::lock_guard<std::recursive_mutex> lock(CleanupMutex());
+    std::random_device random;
+    const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    int lastErrno = EEXIST;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string suffix = "-";
+        for (int i = 0; i < 6; ++i) suffix += kLetters[random() % 52];
+        const std::string candidate =
+            (fs::path(parent) / (prefix + std::to_string(::getpid()) + suffix)).string();
+        if (::mkdir(candidate.c_str(), static_cast<mode_t>(mode)) != 0) {
+            lastErrno = errno;
+            if (errno == EEXIST) continue;
+            break;
+        }
+        // Between mkdir and the lock another run's cleanup may have taken the new folder
+        // for an abandoned one (it is empty): then it is removed, or being removed, and a
+        // new name is tried.
+        const int fd = OpenAndLock(candidate);
+        if (fd < 0) continue;
+        Registered()[candidate] = RunFolder{fd, lastName};
+        *path = candidate;
+        return true;
+    }
+    *error = std::strerror(lastErrno);
+    return false;
+}
+
+void MoveRunFolder(const std::string& path, const std::string& newPath) {
+    std::lock_guard<std::recursive_mutex> lock(CleanupMutex());
+    auto it = Registered().find(path);
+    if (it == Registered().end()) return;
+    RunFolder folder = it->second;
+    Registered().erase(it);
+    Registered()[newPath] = folder;
+}
+
+void KeepRunFolder(const std::string& path) {
+    std::lock_guard<std::recursive_mutex> lock(CleanupMutex());
+    auto it = Registered().find(path);
+    if (it == Registered().end()) return;
+    ::close(it->second.fd);
+    Registered().erase(it);
+}
+
+void RemoveRunFolder(const std::string& path) {
+    std::lock_guard<std::recursive_mutex> lock(CleanupMutex());
+    auto it = Registered().find(path);
+    if (it == Registered().end()) return;
+    RemoveTree(path, it->second.lastName);
+    ::close(it->second.fd);
+    Registered().erase(it);
+}
+
+bool IsRunFolderSuffix(const std::string& rest) {
+    std::size_t digits = 0;
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+    if (digits == 0 || digits > 10 || rest.size() < digits + 7 || rest[digits] != '-') {
+        return false;
+    }
+    for (std::size_t i = digits + 1; i < digits + 7; ++i) {
+        if (!std::isalpha(static_cast<unsigned char>(rest[i]))) return false;
+    }
+    const std::string tail = rest.substr(digits + 7);
+    return tail.empty() || tail == ".gone";
+}
+
+void RemoveAbandonedFolders(
+    const std::string& parent, const std::string& prefix,
+    const std::function<bool(int folderFd, const std::string& rest)>& isOurs,
+    const std::string& lastName) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(parent, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const int fd = OpenAndLock(entry.path().string());
+        if (fd < 0) continue;
+        if (isOurs(fd, name.substr(prefix.size()))) RemoveTree(entry.path().string(), lastName);
+        ::close(fd);
+    }
+}
+
+bool RemoveTree(const std::string& path, const std::string& lastName) {
+    // Each round empties the folder; a file that a thread was creating meanwhile makes the
+    // last step fail with "not empty", and the next round takes it. Such threads stop at
+    // their next file, so the rounds end.
+    for (int round = 0; round < 100000; ++round) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(path, ec)) {
+            if (!lastName.empty() && entry.path().filename() == lastName) continue;
+            std::error_code ignored;
+            fs::remove_all(entry.path(), ignored);
+        }
+        if (!lastName.empty()) fs::remove_all(fs::path(path) / lastName, ec);
+        if (::rmdir(path.c_str()) == 0 || errno == ENOENT) return true;
+        if (errno != ENOTEMPTY && errno != EEXIST) return false;
+    }
+    return false;
 }
 
 }  // namespace preview

@@ -27,6 +27,14 @@ constexpr int kChannels = 2;
 // The sound track's envelope for the report has about this many stretches.
 constexpr std::uint64_t kPeakBuckets = 2000;
 
+// A failure of the file system rather than of the encoders.
+bool IsDiskError(int code) {
+    for (int e : {ENOSPC, EDQUOT, EFBIG, EIO, EROFS, EACCES, EPERM, ENOENT}) {
+        if (code == AVERROR(e)) return true;
+    }
+    return false;
+}
+
 std::string AvError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
@@ -86,6 +94,13 @@ struct ClipWriter::State {
     std::vector<float> peaks;
     std::uint32_t bucketMs = 20;
     std::vector<std::string> notes;
+    bool diskFailed = false;
+
+    // The message of a failed write to the file.
+    std::string WriteFailed(const std::string& what, int code) {
+        diskFailed = IsDiskError(code);
+        return what + path + ": " + AvError(code);
+    }
 
     ~State() {
         if (fifo) av_audio_fifo_free(fifo);
@@ -125,7 +140,7 @@ struct ClipWriter::State {
             r = av_write_frame(format, packet);
             av_packet_unref(packet);
             if (r < 0) {
-                *error = "cannot write " + path + ": " + AvError(r);
+                *error = WriteFailed("cannot write ", r);
                 return false;
             }
         }
@@ -326,6 +341,29 @@ const std::vector<std::string>& ClipWriter::Notes() const {
 std::uint32_t ClipWriter::PeakBucketMs() const {
     return state_->bucketMs;
 }
+bool ClipWriter::FailedOnDisk() const {
+    return state_->diskFailed;
+}
+bool ClipWriter::Made() const {
+    return state_->finished;
+}
+
+void ClipWriter::Abandon(const std::string& reason) {
+    const std::string path = state_->path;
+    const bool opened = state_->opened;
+    std::vector<std::string> notes = std::move(state_->notes);
+    state_ = std::make_unique<State>();
+    if (opened) std::remove(path.c_str());
+    // Named as the user sees it: the file's name, not the folder it was being made in.
+    std::string why = reason;
+    const std::string name = path.substr(path.find_last_of('/') + 1);
+    for (std::size_t at; !path.empty() && (at = why.find(path)) != std::string::npos;) {
+        why.replace(at, path.size(), name);
+    }
+    notes.push_back("there is no " + name + ": it could not be made (" + why +
+                    "); the other files are written without it");
+    state_->notes = std::move(notes);
+}
 
 bool ClipWriter::Open(const std::string& path, int width, int height, std::string* error) {
     State& s = *state_;
@@ -412,7 +450,7 @@ bool ClipWriter::Open(const std::string& path, int width, int height, std::strin
     }
 
     if ((r = avio_open(&s.format->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) {
-        *error = "cannot create " + path + ": " + AvError(r);
+        *error = s.WriteFailed("cannot create ", r);
         return false;
     }
     s.opened = true;
@@ -422,7 +460,7 @@ bool ClipWriter::Open(const std::string& path, int width, int height, std::strin
     r = avformat_write_header(s.format, &options);
     av_dict_free(&options);
     if (r < 0) {
-        *error = "cannot write " + path + ": " + AvError(r);
+        *error = s.WriteFailed("cannot write ", r);
         return false;
     }
     return true;
@@ -498,11 +536,11 @@ bool ClipWriter::Finish(const std::vector<SoundPlacement>& sounds, std::uint64_t
         return false;
     }
     if ((r = av_write_trailer(s.format)) < 0) {
-        *error = "cannot complete " + s.path + ": " + AvError(r);
+        *error = s.WriteFailed("cannot complete ", r);
         return false;
     }
     if ((r = avio_closep(&s.format->pb)) < 0) {
-        *error = "cannot write " + s.path + ": " + AvError(r);
+        *error = s.WriteFailed("cannot write ", r);
         return false;
     }
     s.finished = true;

@@ -45,8 +45,19 @@ class ClipWriter {
     // After Finish: the loudest sample (0..1) of each stretch of PeakBucketMs() of the track.
     const std::vector<float>& Peaks() const;
     std::uint32_t PeakBucketMs() const;
-    // After Finish: sounds that could not be read into the track (silence stands in for them).
+    // After Finish: sounds that could not be read into the track (silence stands in for them),
+    // or why there is no clip at all (see Abandon).
     const std::vector<std::string>& Notes() const;
+
+    // After a failure: true when it was the file system's (a full disk, a folder that became
+    // unwritable), which fails the whole preview; any other (an encoder that this FFmpeg lacks
+    // or that fails) costs only the clip.
+    bool FailedOnDisk() const;
+    // Gives the clip up after a failure that costs only the clip: the file is removed and the
+    // note says why there is none.
+    void Abandon(const std::string& reason);
+    // The file is complete.
+    bool Made() const;
 
     ClipWriter(const ClipWriter&) = delete;
     ClipWriter& operator=(const ClipWriter&) = delete;

@@ -12,14 +12,18 @@
 
 int main(int argc, char** argv) {
     preview::HandleInterrupts();
+    int exitCode;
     if (argc >= 2 && std::strcmp(argv[1], "make") == 0) {
         std::setvbuf(stdout, nullptr, _IOLBF, 0);
         try {
-            return preview::RunMake(std::vector<std::string>(argv + 2, argv + argc));
+            exitCode = preview::RunMake(std::vector<std::string>(argv + 2, argv + argc));
         } catch (const std::bad_alloc&) {
             std::fprintf(stderr, "bootreel-preview make: out of memory\n");
-            return preview::kExitBadInput;
+            exitCode = preview::kExitBadInput;
         }
+    } else {
+        exitCode = preview::RunPreview(argc, argv);
     }
-    return preview::RunPreview(argc, argv);
+    preview::FinishRun();
+    return exitCode;
 }

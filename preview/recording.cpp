@@ -38,12 +38,28 @@ ShowWriter::~ShowWriter() = default;
 
 bool ShowWriter::Emit(const RgbImage& picture, std::uint64_t startMs, std::uint64_t endMs) {
     if (!error_.empty()) return false;
-    if (!clipOpen_) {
-        if (!clip_.Open(PathOf("recording.mp4"), width_, height_, &error_)) return false;
-        clipOpen_ = true;
+    if (!clipGivenUp_) {
+        std::string clipError;
+        if (!clipOpen_ && !clip_.Open(PathOf("recording.mp4"), width_, height_, &clipError)) {
+            ClipFailed(clipError);
+        } else {
+            clipOpen_ = true;
+            if (!clip_.AddPicture(picture, startMs, std::max<std::uint64_t>(endMs - startMs, 1),
+                                  &clipError)) {
+                ClipFailed(clipError);
+            }
+        }
     }
-    return webp_.Add(picture, static_cast<std::uint32_t>(startMs), &error_) &&
-           clip_.AddPicture(picture, startMs, std::max<std::uint64_t>(endMs - startMs, 1), &error_);
+    return error_.empty() && webp_.Add(picture, static_cast<std::uint32_t>(startMs), &error_);
+}
+
+void ShowWriter::ClipFailed(const std::string& error) {
+    if (clip_.FailedOnDisk()) {
+        error_ = error;
+        return;
+    }
+    clip_.Abandon(error);
+    clipGivenUp_ = true;
 }
 
 void ShowWriter::Frame(const ComposedFrame& frame, const RgbImage& screen) {
@@ -91,15 +107,19 @@ bool ShowWriter::Finish(const ShowEnding& ending, std::string* error) {
         // The card closes the WebP (which then rests on it) and, when the show goes on after the
         // window has closed, the clip.
         const RgbImage card = ClosedWindowCard(width_, height_, ending.cardLines);
+        std::string clipError;
         if (error_.empty() && webp_.Add(card, static_cast<std::uint32_t>(screenEnd), &error_) &&
-            showEnd > screenEnd) {
-            clip_.AddPicture(card, screenEnd, showEnd - screenEnd, &error_);
+            showEnd > screenEnd && !clipGivenUp_ &&
+            !clip_.AddPicture(card, screenEnd, showEnd - screenEnd, &clipError)) {
+            ClipFailed(clipError);
         }
         if (error_.empty()) {
             webp_.Write(PathOf("recording.webp"),
                         static_cast<std::uint32_t>(std::max(showEnd, screenEnd + 1000)), &error_);
         }
-        if (error_.empty()) clip_.Finish(ending.sounds, showEnd, &error_);
+        if (error_.empty() && !clipGivenUp_ && !clip_.Finish(ending.sounds, showEnd, &clipError)) {
+            ClipFailed(clipError);
+        }
     }
     if (error_.empty() && !thumbnails_.empty()) {
         std::vector<SheetEntry> entries;

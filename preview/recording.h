@@ -50,6 +50,8 @@ class ShowWriter : public FrameSink {
 
   private:
     bool Emit(const RgbImage& picture, std::uint64_t startMs, std::uint64_t endMs);
+    // After a failure of the clip: a full disk fails the run, anything else only the clip.
+    void ClipFailed(const std::string& error);
 
     std::string PathOf(const std::string& name) const { return dir_ + "/" + name; }
 
@@ -65,6 +67,7 @@ class ShowWriter : public FrameSink {
     WebpRecording webp_;
     ClipWriter clip_;
     bool clipOpen_ = false;
+    bool clipGivenUp_ = false;
 };
 
 // The card shown once the window has closed: dark, with the given lines centred in grey.

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <thread>
 
 #include "host/bootreel.h"
@@ -130,11 +129,6 @@ RegistryPath ReadPathValue(const std::u16string& key, const char16_t* name, cons
     return result;
 }
 
-std::string SamplesDir() {
-    const char* env = std::getenv("BOOTREEL_SAMPLES_DIR");
-    return env && *env ? env : BOOTREEL_SAMPLES_DIR;
-}
-
 bool CheckReadableFile(const std::string& path, const char* what, std::string* error) {
     std::error_code ec;
     fs::file_status st = fs::status(path, ec);
@@ -158,23 +152,6 @@ bool CheckReadableFile(const std::string& path, const char* what, std::string* e
 }
 
 const std::string kTempRootPrefix = "bootreel-preview-";
-
-// Temporary device roots of runs that no longer run ("bootreel-preview-PID-XXXXXX"). They hold
-// only links to, or copies of, the user's files.
-void RemoveStaleDeviceRoots(const fs::path& temp) {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(temp, ec)) {
-        std::string rest;
-        if (!NamesDeadProcess(entry.path().filename().string(), kTempRootPrefix, &rest) ||
-            rest.size() != 7 || rest[0] != '-') {
-            continue;
-        }
-        std::error_code ignored;
-        if (entry.is_directory(ignored) && !entry.is_symlink(ignored)) {
-            fs::remove_all(entry.path(), ignored);
-        }
-    }
-}
 
 // The device path under which a host file appears: inside the user's device root, or in a
 // \Storage folder of a temporary root made for the shortcuts.
@@ -218,32 +195,24 @@ bool PlaceOnDevice(const std::string& file, const char* what, DeviceSetup* setup
     } else {
         if (setup->tempRoot.empty()) {
             const fs::path temp = fs::temp_directory_path(ec);
-            RemoveStaleDeviceRoots(temp);
-            // The name is registered for removal before the folder exists, so that no
-            // moment of an interruption leaves it behind.
-            std::string pattern;
-            std::random_device random;
-            const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-            bool created = false;
-            std::error_code createError;
-            for (int attempt = 0; !ec && !created && attempt < 100; ++attempt) {
-                std::string suffix = "-";
-                for (int i = 0; i < 6; ++i) suffix += kLetters[random() % 52];
-                pattern = (temp / (kTempRootPrefix + std::to_string(::getpid()) + suffix))
-                              .string();
-                RemoveOnInterrupt(pattern);
-                created = fs::create_directory(pattern, createError);
-                if (!created) KeepOnInterrupt(pattern);
-            }
-            if (ec || !created) {
+            // Temporary device roots that no run holds (their runs were killed). They hold
+            // only links to, or copies of, the user's files.
+            RemoveAbandonedFolders(
+                temp.string(), kTempRootPrefix,
+                [](int, const std::string& rest) { return IsRunFolderSuffix(rest); });
+            std::string pattern, reason;
+            if (ec || !CreateRunFolder(temp.string(), kTempRootPrefix, 0700, "", &pattern,
+                                       &reason)) {
                 *error = "cannot create a temporary device folder in " + temp.string() + ": " +
-                         (ec ? ec : createError).message();
+                         (ec ? ec.message() : reason);
                 return false;
             }
             fs::permissions(pattern, fs::perms::owner_all, fs::perm_options::replace, ec);
             setup->tempRoot = pattern;
             setup->deviceRoot = pattern;
-            fs::create_directories(fs::path(pattern) / "Storage", ec);
+            // Not create_directories: once an interruption has removed the root, nothing may
+            // make it again.
+            fs::create_directory(fs::path(pattern) / "Storage", ec);
         }
         std::string name = DeviceFileName(absolute.filename().string());
         if (fs::exists(fs::path(setup->tempRoot) / "Storage" / name, ec)) name = "2-" + name;
@@ -333,6 +302,11 @@ std::vector<Warning> SoundWarnings(const ShowRecord& record, const DeviceSetup& 
 }
 
 }  // namespace
+
+std::string SamplesDir() {
+    const char* env = std::getenv("BOOTREEL_SAMPLES_DIR");
+    return env && *env ? env : BOOTREEL_SAMPLES_DIR;
+}
 
 plat::HANDLE CreateShutdownDoneEvent(const Options& options) {
     if (options.mode != "shutdown") return nullptr;
@@ -435,10 +409,8 @@ bool PrepareDevice(const Options& o, plat::sim::ClockMode clock, DeviceSetup* se
 
 void CleanUpDevice(DeviceSetup* setup) {
     if (setup->tempRoot.empty()) return;
-    std::error_code ec;
     // The folder holds only links to or copies of the user's files.
-    fs::remove_all(setup->tempRoot, ec);
-    KeepOnInterrupt(setup->tempRoot);
+    RemoveRunFolder(setup->tempRoot);
     setup->tempRoot.clear();
 }
 

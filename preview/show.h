@@ -66,6 +66,8 @@ bool PrepareDevice(const Options& options, plat::sim::ClockMode clock, DeviceSet
 // In shut-down mode the boot sequence's event "SHUTDOWN_ANIMATION_DONE" (manual reset, so
 // that watching it does not consume the signal); none in start-up mode. The show opens it.
 plat::HANDLE CreateShutdownDoneEvent(const Options& options);
+// The folder of the bundled sample, shown when neither --image nor --registry is given.
+std::string SamplesDir();
 // Removes what PrepareDevice made for the shortcuts.
 void CleanUpDevice(DeviceSetup* setup);
 

@@ -174,7 +174,7 @@ bool FinishShowFiles(const std::string& dir, const Options& options, const Devic
     page.title = "The " + ModeWords(options.mode) + " show of " + FileLabel(setup);
     page.summary = ShowSummary(options, setup, record, result);
     for (const std::string& note : writer->Clip().Notes()) page.summary.push_back("note: " + note);
-    if (result.showedPicture) page.clipPath = dir + "/recording.mp4";
+    if (result.showedPicture && writer->Clip().Made()) page.clipPath = dir + "/recording.mp4";
     page.record = &record;
     page.result = &result;
     page.picture = picture;

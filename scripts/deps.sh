@@ -19,6 +19,7 @@ else
         libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
         xvfb x11-apps gdk-pixbuf-tests
         chromium  # the test that opens the previewer's report.html
+        mmdebstrap python3 procps  # the fresh Debian 12 of scripts/first-run-test.sh
         ffmpeg gifsicle imagemagick  # make's tests and its benchmark against the usual recipes
         "$@"
     )

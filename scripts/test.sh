@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, then builds and runs
+#   0. the README's first command on a fresh Debian 12 in a chroot (scripts/first-run-test.sh;
+#      skip with BOOTREEL_SKIP_FIRST_RUN=1);
 #   1. every test, plain (preset default);
 #   2. every test under AddressSanitizer + UndefinedBehaviorSanitizer (preset asan);
 #   3. the show's threads, the simulated device and the reliability runs under ThreadSanitizer
@@ -13,6 +15,11 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 jobs=$(nproc)
 stage() { echo "== $* ==" >&2; }
+
+if [ "${BOOTREEL_SKIP_FIRST_RUN:-0}" != 1 ]; then
+    stage "first run on a fresh Debian 12"
+    scripts/first-run-test.sh
+fi
 
 for preset in default asan; do
     stage "$preset"

@@ -27,24 +27,23 @@ end_wine() {
 }
 
 # A screen of the handheld's shape that nothing else draws on. Xvfb picks a free display
-# number and tells it through a descriptor.
-display_file=$(mktemp)
-Xvfb -displayfd 3 -screen 0 240x320x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+# number and writes it to a pipe once it accepts connections; reading it waits for exactly
+# that, however busy the machine (and ends empty if Xvfb cannot start).
+pipe_dir=$(mktemp -d)
+mkfifo "$pipe_dir/display"
+Xvfb -displayfd 3 -screen 0 240x320x24 -nolisten tcp 3>"$pipe_dir/display" >/dev/null 2>&1 &
 xvfb_pid=$!
 cleanup() {
     end_wine
     kill "$xvfb_pid" 2>/dev/null || true
     wait "$xvfb_pid" 2>/dev/null || true
-    rm -f "$display_file"
+    rm -rf "$pipe_dir"
 }
 trap cleanup EXIT
-for _ in $(seq 100); do
-    [ -s "$display_file" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || { echo "wine-test: Xvfb did not start" >&2; exit 1; }
-    sleep 0.1
-done
-[ -s "$display_file" ] || { echo "wine-test: Xvfb gave no display" >&2; exit 1; }
-export DISPLAY=:$(head -n1 "$display_file")
+display=""
+read -r display <"$pipe_dir/display" || true
+[ -n "$display" ] || { echo "wine-test: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$display
 
 # A Wine server still running from an earlier run would be attached to another screen.
 end_wine

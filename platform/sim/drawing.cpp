@@ -51,14 +51,33 @@ constexpr std::uint64_t kMaxBitmapBytes = std::uint64_t{1} << 30;
 // Pixels that a device context reaches: pixel (x, y) of its coordinates is at byte
 // origin + y * rowStep + x * bytes per pixel of `memory` (a negative step for bottom-up
 // bitmaps), and only `clip` (in its coordinates) may be touched.
+//
+// A window may be placed anywhere in the range of int, so its origin, and a pixel's offset
+// from it, are worked out in 64 bits (also where pointers have 32); only the sum, which lies
+// inside `memory` for every pixel of `clip`, becomes an address.
 struct Pixels {
     std::uint8_t* memory = nullptr;
-    std::ptrdiff_t origin = 0;
-    std::ptrdiff_t rowStep = 0;
+    std::int64_t origin = 0;
+    std::int64_t rowStep = 0;
     int bitsPerPixel = 0;
     RECT clip{0, 0, 0, 0};
     bool window = false;
+
+    // The address of pixel (x, y), which must lie in `clip`.
+    std::uint8_t* At(std::int64_t x, std::int64_t y) const {
+        return memory + static_cast<std::ptrdiff_t>(origin + y * rowStep + x * (bitsPerPixel / 8));
+    }
 };
+
+// The pixels [first, last) of a window's side that lie on a screen side of `screen` pixels,
+// when the window starts at `position` and is `size` long: in the window's coordinates, so
+// within 0 .. size (empty when the window lies off the screen on that side).
+void VisibleSpan(int position, int size, int screen, std::int32_t* first, std::int32_t* last) {
+    const std::int64_t from = std::clamp<std::int64_t>(-std::int64_t{position}, 0, size);
+    const std::int64_t to = std::clamp<std::int64_t>(std::int64_t{screen} - position, from, size);
+    *first = static_cast<std::int32_t>(from);
+    *last = static_cast<std::int32_t>(to);
+}
 
 std::shared_ptr<GdiObject> FindGdiLocked(std::uintptr_t id) {
     auto& gdi = S().gdi;
@@ -82,7 +101,7 @@ bool ResolveLocked(HDC dc, Pixels* out) {
         case DeviceContext::Kind::Memory: {
             auto bitmap = FindGdiLocked(context->bitmap);
             if (!bitmap || bitmap->kind != GdiObject::Kind::Bitmap || !bitmap->bits) return false;
-            const auto stride = static_cast<std::ptrdiff_t>(bitmap->stride);
+            const auto stride = static_cast<std::int64_t>(bitmap->stride);
             out->bitsPerPixel = bitmap->bitsPerPixel;
             out->clip = RECT{0, 0, bitmap->width, bitmap->height};
             if (bitmap->bottomUp) {
@@ -97,7 +116,7 @@ bool ResolveLocked(HDC dc, Pixels* out) {
         }
         case DeviceContext::Kind::Screen:
             out->memory = s.screen.data();
-            out->rowStep = static_cast<std::ptrdiff_t>(screenW) * 3;
+            out->rowStep = std::int64_t{screenW} * 3;
             out->bitsPerPixel = 24;
             out->clip = RECT{0, 0, screenW, screenH};
             return true;
@@ -105,13 +124,12 @@ bool ResolveLocked(HDC dc, Pixels* out) {
             auto window = FindWindowLocked(context->window);
             if (!window) return false;  // the window is gone: its context draws nowhere
             // Client coordinates; the screen pixel of (0, 0) is the window's position.
-            out->rowStep = static_cast<std::ptrdiff_t>(screenW) * 3;
+            out->rowStep = std::int64_t{screenW} * 3;
             out->memory = s.screen.data();
-            out->origin = (static_cast<std::ptrdiff_t>(window->y) * screenW + window->x) * 3;
+            out->origin = (std::int64_t{window->y} * screenW + window->x) * 3;
             out->bitsPerPixel = 24;
-            out->clip = RECT{std::max(0, -window->x), std::max(0, -window->y),
-                             std::min(window->width, screenW - window->x),
-                             std::min(window->height, screenH - window->y)};
+            VisibleSpan(window->x, window->width, screenW, &out->clip.left, &out->clip.right);
+            VisibleSpan(window->y, window->height, screenH, &out->clip.top, &out->clip.bottom);
             out->window = true;
             return true;
         }
@@ -120,22 +138,25 @@ bool ResolveLocked(HDC dc, Pixels* out) {
 }
 
 // Narrows a copy of width x height so that the target rectangle at (x, y) lies in `clip`,
-// moving the other side's origin (ox, oy) along.
-void ClipCopy(const RECT& clip, int* x, int* y, int* ox, int* oy, int* width, int* height) {
+// moving the other side's origin (ox, oy) along. In 64 bits: callers may pass any int, and the
+// differences of two of them need 33 bits. A copy left with a positive width and height lies in
+// both clips, so its numbers fit an int again.
+void ClipCopy(const RECT& clip, std::int64_t* x, std::int64_t* y, std::int64_t* ox,
+              std::int64_t* oy, std::int64_t* width, std::int64_t* height) {
     if (*x < clip.left) {
-        const int d = clip.left - *x;
+        const std::int64_t d = clip.left - *x;
         *x += d;
         *ox += d;
         *width -= d;
     }
     if (*y < clip.top) {
-        const int d = clip.top - *y;
+        const std::int64_t d = clip.top - *y;
         *y += d;
         *oy += d;
         *height -= d;
     }
-    *width = std::min(*width, clip.right - *x);
-    *height = std::min(*height, clip.bottom - *y);
+    *width = std::min<std::int64_t>(*width, clip.right - *x);
+    *height = std::min<std::int64_t>(*height, clip.bottom - *y);
 }
 
 HDC NewDcLocked(DeviceContext context) {
@@ -258,10 +279,10 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brushHandle) {
                                  static_cast<std::uint8_t>(brush->colour >> 8),
                                  static_cast<std::uint8_t>(brush->colour)};
     const std::size_t rowBytes = static_cast<std::size_t>(right - left) * 3;
-    std::uint8_t* first = target.memory + target.origin + top * target.rowStep + left * 3;
-    for (int x = 0; x < right - left; ++x) std::memcpy(first + x * 3, bgr, 3);
+    std::uint8_t* first = target.At(left, top);
+    for (std::size_t at = 0; at < rowBytes; at += 3) std::memcpy(first + at, bgr, 3);
     for (int y = top + 1; y < bottom; ++y) {
-        std::memcpy(target.memory + target.origin + y * target.rowStep + left * 3, first, rowBytes);
+        std::memcpy(target.At(left, y), first, rowBytes);
     }
     return 1;
 }
@@ -276,27 +297,24 @@ bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, in
         to.bitsPerPixel != from.bitsPerPixel) {
         return false;
     }
-    ClipCopy(from.clip, &srcX, &srcY, &x, &y, &width, &height);
-    ClipCopy(to.clip, &x, &y, &srcX, &srcY, &width, &height);
-    if (width > 0 && height > 0) {
-        const int bytesPerPixel = to.bitsPerPixel / 8;
-        const std::size_t rowBytes = static_cast<std::size_t>(width) * bytesPerPixel;
-        auto sourceRow = [&](int r) {
-            return from.memory + (from.origin + (srcY + r) * from.rowStep + srcX * bytesPerPixel);
-        };
-        auto targetRow = [&](int r) {
-            return to.memory + (to.origin + (y + r) * to.rowStep + x * bytesPerPixel);
-        };
+    std::int64_t toX = x, toY = y, fromX = srcX, fromY = srcY, w = width, h = height;
+    ClipCopy(from.clip, &fromX, &fromY, &toX, &toY, &w, &h);
+    ClipCopy(to.clip, &toX, &toY, &fromX, &fromY, &w, &h);
+    if (w > 0 && h > 0) {
+        const int rows = static_cast<int>(h);
+        const std::size_t rowBytes = static_cast<std::size_t>(w) * (to.bitsPerPixel / 8);
+        auto sourceRow = [&](int r) { return from.At(fromX, fromY + r); };
+        auto targetRow = [&](int r) { return to.At(toX, toY + r); };
         if (to.memory != from.memory) {
-            for (int r = 0; r < height; ++r) std::memcpy(targetRow(r), sourceRow(r), rowBytes);
+            for (int r = 0; r < rows; ++r) std::memcpy(targetRow(r), sourceRow(r), rowBytes);
         } else {
             // Within one picture (the screen, or one bitmap in two contexts) the areas may
             // overlap: take the source whole first.
-            std::vector<std::uint8_t> copy(rowBytes * height);
-            for (int r = 0; r < height; ++r) {
+            std::vector<std::uint8_t> copy(rowBytes * rows);
+            for (int r = 0; r < rows; ++r) {
                 std::memcpy(copy.data() + r * rowBytes, sourceRow(r), rowBytes);
             }
-            for (int r = 0; r < height; ++r) {
+            for (int r = 0; r < rows; ++r) {
                 std::memcpy(targetRow(r), copy.data() + r * rowBytes, rowBytes);
             }
         }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <new>
 #include <sstream>
@@ -373,6 +374,10 @@ int RunMake(const std::vector<std::string>& args) {
     }
 
     OutputFolder folder(o.outDir);
+    // What the run reads must not be what it replaces.
+    std::error_code ec;
+    folder.Protect("the input", o.input, std::filesystem::is_directory(o.input, ec));
+    folder.Protect("--sound", o.sound);
     if (!folder.Begin(&error)) return Fail(kExitBadInput, error);
 
     std::printf("input %s\n", info.description.c_str());

@@ -238,18 +238,66 @@ TEST_F(Show, MissingEventArgumentsReturnAtOnceWithoutAWindow) {
     ExpectNothingLeft();
 }
 
-TEST_F(Show, WindowThatCannotBeCreatedEndsTheShowAtOnceAndFreesTheClass) {
-    InstallPicture(u"Startup", RedThenGreen());
-    plat::sim::FailWindowCreation(1);
-    RunStartup();  // would wait for ever for a window that never came
-    EXPECT_TRUE(plat::sim::DeliveredMessages().empty());
-    EXPECT_FALSE(DoneSignalled());
-    ExpectNothingLeft();
+TEST_F(Show, WindowThatCannotBeCreatedSignalsDoneReturnsAtOnceAndFreesTheClass) {
+    for (const bool shutdown : {false, true}) {
+        SCOPED_TRACE(shutdown ? "shut-down" : "start-up");
+        SetUp();
+        InstallPicture(u"Startup", RedThenGreen());
+        InstallPicture(u"Shutdown", RedThenGreen());
+        InstallSound(u"Startup", 1000);
+        InstallSound(u"Shutdown", 1000);
+        plat::sim::FailWindowCreation(1);
 
-    // The class was given back, so the next show plays.
-    RunStartup();
-    EXPECT_TRUE(DoneSignalled());
-    ExpectNothingLeft();
+        shutdown ? RunShutdown() : RunStartup();
+
+        // No loop could run without a window; the caller is told the show is over.
+        EXPECT_EQ(plat::sim::Now(), 0u);
+        EXPECT_TRUE(DoneSignalled());
+        EXPECT_TRUE(plat::sim::DeliveredMessages().empty());
+        EXPECT_TRUE(plat::sim::Sounds().empty());
+        ExpectNothingLeft();
+
+        // The class was given back, so the next show plays.
+        plat::ResetEvent(done_);
+        RunStartup();
+        EXPECT_TRUE(DoneSignalled());
+        EXPECT_EQ(ScreensShown(0, 0, 4, 2),
+                  (std::vector<Rows>{{"RRRR", "RRRR"}, {"GGGG", "GGGG"}}));
+        ExpectNothingLeft();
+    }
+}
+
+TEST_F(Show, EndMessageEndsTheShowAtOnceWhenNoRenderThreadDraws) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> gif;
+        int failedThreads;  // render thread creations that fail
+    };
+    const std::vector<Case> cases = {
+        {"one-frame picture", MakeGif(4, 2, {SolidFrame(0, 0, 4, 2, 'R', 10)}), 0},
+        {"render thread that could not be created", RedThenGreen(1000, 1000), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        InstallPicture(u"Startup", c.gif);
+        At(200,
+           [] { plat::PostMessage(plat::FindWindow(u"StartUpAnimation", nullptr), kEnded, 0, 0); });
+        At(5000, [this] { plat::SetEvent(endRequest_); });  // else only the caller could end it
+        plat::sim::FailThreadCreation(c.failedThreads);
+
+        RunStartup();
+
+        // Nothing was drawn, nothing had to be waited for, and the window closed on the message
+        // instead of at the caller's end request.
+        ExpectMessages({{kCreate, 1}, {kEnded, 1}, {kClose, 1}, {kDestroy, 1}});
+        EXPECT_EQ(FirstDelivery(kClose), 200u);
+        EXPECT_EQ(plat::sim::Now(), 200u);
+        EXPECT_TRUE(DoneSignalled());
+        EXPECT_TRUE(Copies().empty());
+        EXPECT_EQ(plat::sim::TerminateThreadCalls(), 0);
+        ExpectNothingLeft();
+    }
 }
 
 TEST_F(Show, CallerWaitingOnAManualResetDoneEventSeesItAfterEveryEnd) {
@@ -274,6 +322,7 @@ TEST_F(Show, CallerWaitingOnAManualResetDoneEventSeesItAfterEveryEnd) {
         {"done signalled by the caller", RedThenGreen(1000, 1000),
          [this] { At(200, [this] { plat::SetEvent(done_); }); }},
         {"picture that cannot be loaded", {'G', 'I', 'F'}, [] {}},
+        {"window that cannot be created", RedThenGreen(), [] { plat::sim::FailWindowCreation(1); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -556,26 +605,40 @@ TEST_F(Show, TwoHundredShowsLeaveTheDeviceAsTheyFoundIt) {
     ExpectNothingLeft();
 }
 
-TEST_F(Show, ASecondShowWhileOneRunsReturnsAtOnceAndLeavesTheFirstAlone) {
-    InstallPicture(u"Startup", RedThenGreen());
-    plat::HANDLE otherEnd = NewEvent();
-    plat::HANDLE otherDone = NewEvent();
-    std::uint64_t otherReturned = UINT64_MAX;
-    At(100, [&] {
-        DoStartupAnimation(nullptr, otherEnd, otherDone);
-        otherReturned = plat::sim::Now();
-    });
+TEST_F(Show, ASecondShowWhileOneRunsReturnsAtOnceSignallingNothing) {
+    // A call that is turned away signals nothing, not even when it was given the running
+    // show's own events: the first show plays to its end, and its caller hears of that end
+    // only.
+    for (const bool sameEvents : {false, true}) {
+        SCOPED_TRACE(sameEvents ? "the running show's events" : "events of its own");
+        SetUp();
+        InstallPicture(u"Startup", RedThenGreen());
+        plat::HANDLE otherEnd = sameEvents ? endRequest_ : NewEvent();
+        plat::HANDLE otherDone = sameEvents ? done_ : NewEvent();
+        std::uint64_t otherReturned = UINT64_MAX;
+        bool doneAfterSecondCall = true;
+        At(100, [&] {
+            DoStartupAnimation(nullptr, otherEnd, otherDone);
+            otherReturned = plat::sim::Now();
+            doneAfterSecondCall = plat::WaitForSingleObject(otherDone, 0) == plat::WAIT_OBJECT_0;
+        });
 
-    RunStartup();
-    JoinActions();
+        RunStartup();
+        JoinActions();
 
-    EXPECT_EQ(otherReturned, 100u);
-    EXPECT_TRUE(DoneSignalled());
-    EXPECT_EQ(plat::WaitForSingleObject(otherDone, 0), plat::WAIT_TIMEOUT);
-    EXPECT_GE(FirstDelivery(kClose), 520u);
-    plat::CloseHandle(otherEnd);
-    plat::CloseHandle(otherDone);
-    ExpectNothingLeft();
+        EXPECT_EQ(otherReturned, 100u);
+        EXPECT_FALSE(doneAfterSecondCall);
+        EXPECT_TRUE(DoneSignalled());
+        EXPECT_GE(FirstDelivery(kClose), 520u);
+        EXPECT_EQ(ScreensShown(0, 0, 4, 2),
+                  (std::vector<Rows>{{"RRRR", "RRRR"}, {"GGGG", "GGGG"}}));
+        if (!sameEvents) {
+            EXPECT_EQ(plat::WaitForSingleObject(otherDone, 0), plat::WAIT_TIMEOUT);
+            plat::CloseHandle(otherEnd);
+            plat::CloseHandle(otherDone);
+        }
+        ExpectNothingLeft();
+    }
 }
 
 TEST_F(Show, LeavesNoQuitMessageInTheCallersQueue) {

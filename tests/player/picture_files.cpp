@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <utility>
 
 namespace showtest {
 
@@ -92,13 +93,23 @@ std::vector<std::uint8_t> MakeGif(int width, int height, const std::vector<GifFr
         Put16(out, frame.delay);
         out.push_back(kTransparentIndex);
         out.push_back(0);
-        // Image descriptor, no local table, not interlaced.
+        // Image descriptor, no local table.
         out.push_back(0x2C);
         Put16(out, frame.left);
         Put16(out, frame.top);
         Put16(out, frameWidth);
         Put16(out, frameHeight);
-        out.push_back(0);
+        out.push_back(frame.interlaced ? 0x40 : 0);
+        std::vector<const std::string*> stored;
+        if (frame.interlaced) {
+            for (const auto& [first, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}}) {
+                for (int row = first; row < frameHeight; row += step) {
+                    stored.push_back(&frame.rows[row]);
+                }
+            }
+        } else {
+            for (const std::string& row : frame.rows) stored.push_back(&row);
+        }
         // Image data: minimum code size 4 (clear 16, end 17, codes 5 bits wide). A clear code
         // every 13 pixels keeps the table from reaching the point where codes widen.
         const int minimumCodeSize = 4;
@@ -107,9 +118,15 @@ std::vector<std::uint8_t> MakeGif(int width, int height, const std::vector<GifFr
         CodeWriter codes;
         int sinceClear = 0;
         codes.Write(clear, minimumCodeSize + 1);
-        for (const std::string& row : frame.rows) {
+        for (std::size_t at = 0; at < stored.size(); ++at) {
+            const std::string& row = *stored[at];
             if (static_cast<int>(row.size()) != frameWidth) {
                 throw std::invalid_argument("frame rows differ in length");
+            }
+            if (static_cast<int>(at) == frame.damagedAfterRows) {
+                // Far beyond the codes defined since the last clear (at most 13 literals).
+                codes.Write(31, minimumCodeSize + 1);
+                break;
             }
             for (char letter : row) {
                 if (sinceClear == 13) {

@@ -22,6 +22,10 @@ struct GifFrame {
     std::vector<std::string> rows;
     std::uint16_t delay = 0;  // hundredths of a second
     std::uint8_t disposal = 0;
+    bool interlaced = false;  // rows stored in the four passes of an interlaced image
+    // When not negative: the image data holds this many stored rows (in storage order), then a
+    // code that no decoder can resolve, then the end code.
+    int damagedAfterRows = -1;
 };
 
 // A GIF89a file of the given logical screen size with the frames above. The image data uses

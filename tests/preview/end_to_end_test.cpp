@@ -1,6 +1,7 @@
 // bootreel-preview end to end: the bundled sample, the show's other endings, the registry
 // route, `info`, and every kind of bad input.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -295,13 +296,27 @@ TEST(EndToEnd, BadInputGetsOneLineTheRightExitCodeAndNoOutput) {
 }
 
 TEST(EndToEnd, AnUnreadablePictureIsBadInput) {
-    if (::geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the superuser";
+    // Unreadable for every user, the superuser too: a folder and a named pipe in the picture's
+    // place (a pipe with no writer would make a plain read wait for ever). A file without read
+    // permission is one more case where file permissions bind this process.
     ScratchFolder dir;
+    fs::create_directories(dir / "folder.gif");
+    ASSERT_EQ(::mkfifo((dir / "pipe.gif").c_str(), 0644), 0);
     dir.Write("locked.gif", ReadBytes(kSampleGif));
     fs::permissions(dir / "locked.gif", fs::perms::none);
-    RunResult r = RunPreviewProgram({"--image", "locked.gif"}, dir.path());
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("cannot be read"), std::string::npos) << r.err;
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"folder.gif", "is a directory, not a file"},
+        {"pipe.gif", "is not a regular file"},
+    };
+    if (::access((dir / "locked.gif").c_str(), R_OK) != 0) {
+        cases.push_back({"locked.gif", "cannot be read (permission denied)"});
+    }
+    for (const auto& [name, said] : cases) {
+        RunResult r = RunPreviewProgram({"--image", name}, dir.path());
+        EXPECT_EQ(r.exitCode, 2) << name;
+        EXPECT_NE(r.err.find("picture " + name + " " + said), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir / "preview")) << name;
+    }
 }
 
 TEST(EndToEnd, InfoDescribesThePictureAndWarnsInPlainWords) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "preview/contact_sheet.h"
 #include "preview/image_files.h"
@@ -191,6 +192,21 @@ TEST(OutputFolder, OnlyAFolderThePreviewerWroteIsReplaced) {
     fs::create_symlink(dir / "nowhere", dir / "dangling");
     fs::create_symlink(dir / "earlier", dir / "link");
     std::ofstream(dir / "file") << "x";
+    // Marker files that are not the previewer's: another tool's file of that name, an empty
+    // one, a folder, and a link to a real marker elsewhere.
+    std::ofstream(dir / "elsewhere") << "bootreel-preview output folder\n";
+    const std::pair<const char*, std::function<void(const fs::path&)>> markers[] = {
+        {"other-content",
+         [](const fs::path& m) { std::ofstream(m) << "bootreel-preview output folder\nmore\n"; }},
+        {"empty-marker", [](const fs::path& m) { std::ofstream{m}; }},
+        {"folder-marker", [](const fs::path& m) { fs::create_directories(m); }},
+        {"linked-marker", [&](const fs::path& m) { fs::create_symlink(dir / "elsewhere", m); }},
+    };
+    for (const auto& [name, make] : markers) {
+        fs::create_directories(dir / name);
+        std::ofstream(dir / (std::string(name) + "/frame-0000.png")) << "someone's";
+        make(dir / (std::string(name) + "/.bootreel-preview"));
+    }
     // Leftovers of a run whose process is gone (process ids stay below 2^22).
     fs::create_directories(dir / ".earlier.partial-999999999");
     std::ofstream(dir / ".earlier.partial-999999999/.bootreel-preview")
@@ -209,6 +225,10 @@ TEST(OutputFolder, OnlyAFolderThePreviewerWroteIsReplaced) {
         {".", "current folder"},
         {"..", "current folder"},
         {"missing-parent/out", "does not exist"},
+        {"other-content", "is not the previewer's marker"},
+        {"empty-marker", "is not the previewer's marker"},
+        {"folder-marker", "is not the previewer's marker"},
+        {"linked-marker", "is not the previewer's marker"},
     };
     const fs::path here = fs::current_path();
     fs::current_path(dir / "");
@@ -229,6 +249,13 @@ TEST(OutputFolder, OnlyAFolderThePreviewerWroteIsReplaced) {
     EXPECT_TRUE(fs::is_symlink(dir / "link"));
     EXPECT_TRUE(fs::exists(dir / "earlier/.bootreel-preview"));
     EXPECT_FALSE(fs::exists(dir / ".earlier.partial-999999999")) << "stale staging removed";
+    for (const auto& [name, make] : markers) {
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / name), fs::directory_iterator()), 2)
+            << name << ": untouched";
+        EXPECT_TRUE(fs::exists(dir / (std::string(name) + "/frame-0000.png"))) << name;
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "linked-marker/.bootreel-preview"));
+    EXPECT_TRUE(fs::exists(dir / "elsewhere"));
 }
 
 TEST(DeviceNames, HostNamesBecomeNamesTheDeviceAccepts) {

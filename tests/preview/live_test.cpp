@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -22,28 +23,39 @@ bool OnPath(const std::string& program) {
     return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// An Xvfb server of the device's screen size on a free display, stopped at the end.
+// An Xvfb server of the device's screen size on a free display, stopped at the end. Xvfb picks
+// the display itself and names it on a pipe once it accepts connections (-displayfd), so the
+// test waits for exactly that, however long a busy machine takes, and two tests never race for
+// one display number.
 class VirtualDisplay {
   public:
     VirtualDisplay(int width, int height) {
-        for (int n = 90 + ::getpid() % 50; n < 200; ++n) {
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-            if (fs::exists(socket) || fs::exists(lock)) continue;
-            display_ = ":" + std::to_string(n);
-            const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-            pid_ = ::fork();
-            if (pid_ == 0) {
-                std::freopen("/dev/null", "w", stderr);
-                ::execlp("Xvfb", "Xvfb", display_.c_str(), "-screen", "0", screen.c_str(),
-                         "-nolisten", "tcp", static_cast<char*>(nullptr));
-                ::_exit(127);
-            }
-            for (int i = 0; i < 100 && !fs::exists(socket); ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            }
-            ready_ = fs::exists(socket);
-            return;
+        int pipe[2];
+        if (::pipe(pipe) != 0) return;
+        const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+        const std::string fd = std::to_string(pipe[1]);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(pipe[0]);
+            std::freopen("/dev/null", "w", stderr);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+                     "-nolisten", "tcp", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(pipe[1]);
+        // The display number and a newline; the pipe ends without them if Xvfb cannot start.
+        std::string number;
+        char c = 0;
+        for (;;) {
+            const ssize_t n = ::read(pipe[0], &c, 1);
+            if (n < 0 && errno == EINTR) continue;
+            if (n != 1 || c == '\n') break;
+            number += c;
+        }
+        ::close(pipe[0]);
+        if (pid_ > 0 && !number.empty()) {
+            display_ = ":" + number;
+            ready_ = true;
         }
     }
     ~VirtualDisplay() {

@@ -3,7 +3,7 @@
 //
 //   bootreel-run.exe [--dll PATH] [--mode startup|shutdown] [--shows N] [--end-after MS]
 //                    [--done-after MS] [--close-after MS] [--limit MS] [--named-event]
-//                    [--media-window] [--probe X,Y ...]
+//                    [--media-window] [--gone-owner] [--probe X,Y ...]
 //   bootreel-run.exe --tunelet PATH [--limit MS]
 //
 // Show mode: creates the two events, loads the library with LoadLibrary, and runs N shows one
@@ -12,11 +12,16 @@
 // after the window was created (action_ms in the report says when it did), create
 // the named event "SHUTDOWN_ANIMATION_DONE" (which
 // the library only opens) and a window of the media player's class (which a shut-down show
-// asks to close). A hook on the show's thread reads the window's pixels at the probe points
-// every time the render thread reports a frame shown (message 0x466), so the report tells which
-// pictures the window went through. One line per show, "key=value" fields:
+// asks to close). With --gone-owner the show is given as its owner a window that no longer
+// exists, so that its own window cannot be created. A thread of the caller's waits on
+// doneEvent while the call runs, as a boot sequence would; done_wait_ms says when that wait
+// returned signalled (-1: not by the time the call returned). A hook on the show's thread reads
+// the window's pixels at the probe points every time the render thread reports a frame shown
+// (message 0x466), so the report tells which pictures the window went through. One line per
+// show, "key=value" fields:
 //
-//   show=1 returned=yes call_ms=1520 done_event=signalled named_event=signalled named_ms=1490
+//   show=1 returned=yes call_ms=1520 done_event=signalled done_wait_ms=1500
+//       named_event=signalled named_ms=1490
 //       media_window_closed=yes action_ms=-1 window_ms=12 first_frame_ms=230 last_frame_ms=900
 //       pass_ms=20.4 pass_median_ms=21.0 frames=FF0000.FFFFFF,00FF00.FFFFFF windows_left=0
 //       threads_left=0
@@ -61,6 +66,7 @@ struct Options {
     DWORD limitMs = 30000;
     bool namedEvent = false;
     bool mediaWindow = false;
+    bool goneOwner = false;
     std::vector<POINT> probes;
     std::wstring tunelet;
 };
@@ -134,14 +140,41 @@ LRESULT CALLBACK CallWndHook(int code, WPARAM wParam, LPARAM lParam) {
 
 struct ShowCall {
     ShowEntry entry;
+    HWND owner;
     HANDLE endRequest;
     HANDLE done;
 };
 
 DWORD WINAPI ShowThread(void* parameter) {
     const ShowCall* call = static_cast<const ShowCall*>(parameter);
-    call->entry(nullptr, call->endRequest, call->done);
+    call->entry(call->owner, call->endRequest, call->done);
     return 0;
+}
+
+// The boot sequence's side: waits on doneEvent, until told to stop, and notes when it was
+// signalled.
+struct DoneWait {
+    HANDLE done;
+    HANDLE stop;
+    DWORD start;
+    volatile LONG signalledMs = -1;
+};
+
+DWORD WINAPI DoneWaitThread(void* parameter) {
+    DoneWait* wait = static_cast<DoneWait*>(parameter);
+    const HANDLE events[2] = {wait->done, wait->stop};  // doneEvent first: it wins a tie
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0) {
+        InterlockedExchange(&wait->signalledMs, static_cast<LONG>(GetTickCount() - wait->start));
+    }
+    return 0;
+}
+
+// A window handle that no longer names a window.
+HWND GoneWindow() {
+    HWND window = CreateWindowExW(0, L"STATIC", L"gone", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    DestroyWindow(window);
+    return window;
 }
 
 // The media player's window: a window of its class on a thread of its own, which notes close.
@@ -196,19 +229,24 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
     HANDLE endRequest = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (namedEvent != nullptr) ResetEvent(namedEvent);
-    ShowCall call{entry, endRequest, done};
+    ShowCall call{entry, options.goneOwner ? GoneWindow() : nullptr, endRequest, done};
     g_log = FrameLog{};
     g_log.probes = options.probes;
 
     const int threadsBefore = CountThreads();
+    DoneWait doneWait{done, CreateEventW(nullptr, TRUE, FALSE, nullptr), 0};
+    HANDLE waiter = CreateThread(nullptr, 0, DoneWaitThread, &doneWait, 0, nullptr);
     DWORD threadId = 0;
     HANDLE thread = CreateThread(nullptr, 0, ShowThread, &call, CREATE_SUSPENDED, &threadId);
     if (thread == nullptr) {
+        SetEvent(doneWait.stop);
+        if (waiter != nullptr) WaitForSingleObject(waiter, INFINITE);
         std::printf("show=%d error=cannot-create-thread\n", index);
         return false;
     }
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, CallWndHook, nullptr, threadId);
     g_log.start = GetTickCount();
+    doneWait.start = g_log.start;  // read by the waiter only after the show has begun
     ResumeThread(thread);
 
     // Wait for the call to return, ending the show on the way when asked to, and note when the
@@ -254,6 +292,14 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
         namedMs = callMs;
     }
     if (hook != nullptr) UnhookWindowsHookEx(hook);
+    // A show that returned has signalled doneEvent by now, so the waiter has seen it; one that
+    // did not is not waited for any longer.
+    SetEvent(doneWait.stop);
+    if (waiter != nullptr) {
+        WaitForSingleObject(waiter, INFINITE);
+        CloseHandle(waiter);
+    }
+    CloseHandle(doneWait.stop);
 
     // Threads the library left behind need a moment to be gone from the snapshot once they
     // returned; give them a little time before counting.
@@ -288,11 +334,13 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
         }
     }
     std::printf(
-        "show=%d returned=%s call_ms=%lu done_event=%s named_event=%s named_ms=%lu "
+        "show=%d returned=%s call_ms=%lu done_event=%s done_wait_ms=%ld named_event=%s "
+        "named_ms=%lu "
         "media_window_closed=%s action_ms=%ld window_ms=%ld first_frame_ms=%ld last_frame_ms=%ld "
         "pass_ms=%.1f pass_median_ms=%.1f frames=%s windows_left=%d threads_left=%d\n",
         index, returned ? "yes" : "no", callMs,
         WaitForSingleObject(done, 0) == WAIT_OBJECT_0 ? "signalled" : "clear",
+        static_cast<long>(doneWait.signalledMs),
         namedEvent == nullptr ? "none" : (namedSeen ? "signalled" : "clear"), namedMs,
         options.mediaWindow ? (g_media.closed ? "yes" : "no") : "none", actionMs,
         static_cast<long>(g_log.windowMs),
@@ -445,7 +493,7 @@ int Usage() {
                  "usage: bootreel-run [--dll PATH] [--mode startup|shutdown] [--shows N]\n"
                  "                    [--end-after MS] [--done-after MS] [--close-after MS]\n"
                  "                    [--limit MS] [--named-event]\n"
-                 "                    [--media-window] [--probe X,Y ...]\n"
+                 "                    [--media-window] [--gone-owner] [--probe X,Y ...]\n"
                  "       bootreel-run --tunelet PATH [--limit MS]\n");
     return 1;
 }
@@ -458,6 +506,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
             options->namedEvent = true;
         } else if (arg == L"--media-window") {
             options->mediaWindow = true;
+        } else if (arg == L"--gone-owner") {
+            options->goneOwner = true;
         } else if (!hasValue) {
             return false;
         } else if (arg == L"--dll") {

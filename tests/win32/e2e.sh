@@ -6,7 +6,7 @@
 #   e2e.sh SCENARIO RUN_EXE MEDIA_EXE DLL TUNELET_EXE
 #
 # SCENARIO: colours | shutdown | shutdown-silent | end-request | done-event | close-outside |
-#           twice | tunelet-present | tunelet-missing
+#           twice | no-window | tunelet-present | tunelet-missing
 # Needs DISPLAY (an X server such as the Xvfb that scripts/wine-test.sh starts); exits 77
 # (skipped) without one. Each scenario has a device folder of its own (BOOTREEL_DEVICE_ROOT)
 # and writes the registry it needs.
@@ -273,6 +273,31 @@ scenario_twice() {
     done
 }
 
+scenario_no_window() {
+    make_media && registry '\short.gif' '\sound.wav' 5 || return
+    # The show's owner is a window that no longer exists, so the show's own window cannot be
+    # created. The call must return at once, and a caller waiting on doneEvent must see it
+    # signalled: a boot sequence would otherwise wait for ever.
+    for mode in startup shutdown; do
+        run_show --mode "$mode" --gone-owner --named-event --limit 10000
+        local line call
+        line=$(show_line 1)
+        call=$(field "$line" call_ms)
+        expect "$mode returned" "$(field "$line" returned)" yes
+        expect "$mode done_event" "$(field "$line" done_event)" signalled
+        # The waiter's time is when it ran again, which a loaded machine may delay a little past
+        # the call's return; -1 would mean it never saw the event.
+        expect_range "$mode done_wait_ms" "$(field "$line" done_wait_ms)" 0 2000
+        expect_range "$mode call_ms" "$call" 0 2000
+        expect "$mode window_ms" "$(field "$line" window_ms)" -1
+        expect "$mode frames" "$(field "$line" frames)" -
+        # No window, so no sound: the shut-down event is not signalled either.
+        expect "$mode named_event" "$(field "$line" named_event)" clear
+        expect "$mode windows_left" "$(field "$line" windows_left)" 0
+        expect "$mode threads_left" "$(field "$line" threads_left)" 0
+    done
+}
+
 run_tunelet() {
     BOOTREEL_WINE_TIMEOUT=60 "$wine_run" "$run_exe" --tunelet "$(winpath "$tunelet_exe")" \
         --limit 30000 >"$device/report" 2>"$device/stderr" || fail "bootreel-run exited with $?"
@@ -312,6 +337,7 @@ case $scenario in
     done-event) scenario_done_event ;;
     close-outside) scenario_close_outside ;;
     twice) scenario_twice ;;
+    no-window) scenario_no_window ;;
     tunelet-present) scenario_tunelet_present ;;
     tunelet-missing) scenario_tunelet_missing ;;
     *) echo "e2e: unknown scenario '$scenario'" >&2; exit 2 ;;

@@ -174,6 +174,12 @@ TEST(Make, BadInputIsRefusedWithAClearMessageAndNothingIsWritten) {
     const RunResult r = RunPreviewProgram({"make", "ok", "--out", "mine"}, dir.path());
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(ReadText(dir / "mine/thesis.txt"), "keep me");
+    // Nor an earlier result that the run reads from.
+    ASSERT_EQ(RunPreviewProgram({"make", "ok", "--no-preview", "--out", "made"}, dir.path()).exitCode, 0);
+    const RunResult again =
+        RunPreviewProgram({"make", "made/boot.gif", "--no-preview", "--out", "made"}, dir.path());
+    EXPECT_EQ(again.exitCode, 2) << again.out;
+    EXPECT_TRUE(fs::exists(dir.path() / "made/boot.gif"));
 }
 
 TEST(Make, FrameTimesLieOnTheDevicesPassesAndTheRegistryNamesTheDeviceFolder) {
