@@ -167,7 +167,7 @@ ParseResult ParseArguments(const std::vector<std::string>& input) {
     }
     if (!app.remaining().empty()) {
         return fail("unknown command '" + app.remaining().front() +
-                    "' (commands: show, info; see --help)");
+                    "' (commands: show, info, make; see --help)");
     }
     CLI::App* command = info->parsed() ? info : show;
     const char* commandName = info->parsed() ? "info" : "show";
@@ -257,6 +257,7 @@ Usage:
   bootreel-preview [show] [options]     run a show on the simulated device
   bootreel-preview info FILE.gif [--sound FILE.wav] [--screen WxH] [--memory-limit BYTES] [--json]
   bootreel-preview info FILE.wav [--json]
+  bootreel-preview make INPUT [options]  the device's files from a video (make --help)
   bootreel-preview --help | --version
 
 Show options:

@@ -16,7 +16,7 @@ scripts/deps.sh
 corpus=$(scripts/gif-corpus.sh)  # real GIF files from Debian packages, fetched once
 # Wuffs and libnsgif are measured when their sources are beside the project (or named here).
 cmake --preset bench ${BOOTREEL_PEERS_DIR:+-DBOOTREEL_PEERS_DIR="$BOOTREEL_PEERS_DIR"} >/dev/null
-targets=(bench_gif_decode bench_gif_real bench_compose bench_show)
+targets=(bench_gif_decode bench_gif_real bench_compose bench_show bootreel-preview)
 nice cmake --build "$build" -j "${JOBS:-2}" --target "${targets[@]}"
 
 run() {  # name, command...
@@ -30,6 +30,16 @@ run gif_real "$build/bench/bench_gif_real" "$corpus" bench/gif_corpus.txt "$repe
 run gif_decode_half "$build/bench/bench_gif_decode" "$repeats" "" half
 run compose "$build/bench/bench_compose"
 run show "$build/bench/bench_show" "$repeats"
+# make against the usual GIF recipes; the real video comes from a Debian package's help pages
+# (a 37 s screencast, 1024x768 at 15 frames a second), fetched once with apt-get download.
+video=$build/debian-video/display-dual-monitors.webm
+if [ ! -f "$video" ]; then
+    (mkdir -p "$build/debian-video" && cd "$build/debian-video" && apt-get download -q gnome-user-docs >/dev/null &&
+        dpkg -x gnome-user-docs_*.deb x && cp x/usr/share/help/C/gnome-help/figures/display-dual-monitors.webm . &&
+        rm -rf x gnome-user-docs_*.deb) || echo "bench: no real video (apt-get download gnome-user-docs failed)" >&2
+fi
+run make_recipes python3 bench/make_recipes.py "$build/preview/bootreel-preview" "$build/make-recipes" \
+    "$([ -f "$video" ] && echo "$video")"
 
 summary() { grep -h "$2" "$log/$1.txt" | tail -1; }  # log name, pattern
 cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -1)
@@ -197,6 +207,17 @@ the copy nearly cancel out.
 \`\`\`
 $(cat "$log/gif_decode_half.txt")
 \`\`\`
+
+## Making a device's files (\`bench/make_recipes.py\`)
+
+\`bootreel-preview make\` against the usual recipes (FFmpeg palettegen + paletteuse in two passes
+with diff statistics; that through gifsicle -O3; ImageMagick -layers Optimize on the same fitted
+frames), all fitted to a 240x320 screen. Memory is the frames' decoded bytes at full size as
+\`info\` counts them; SSIM compares the device's screens (the show's frames and timeline) with the
+source frame due at the same instants (20 ms into every 40 ms); time is the whole command
+(make with --no-preview).
+
+$(cat "$log/make_recipes.txt")
 
 ## Compositor (\`bench_compose\`)
 
