@@ -281,9 +281,18 @@ std::int32_t DetectImageFormat(CDataSource2* source) {
 
 namespace {
 
+// a / b for a >= 0 and b > 0, in 32 bits when both fit: a 64-bit division costs several times
+// as much, and decoding a picture at a reduced size divides a few times for every frame.
+std::int64_t DivideNonNegative(std::int64_t a, std::int64_t b) {
+    if (((a | b) >> 32) == 0) {
+        return static_cast<std::uint32_t>(a) / static_cast<std::uint32_t>(b);
+    }
+    return a / b;
+}
+
 // a / b rounded up, for b > 0 and any sign of a.
 std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
-    return a >= 0 ? (a + b - 1) / b : -((-a) / b);
+    return a >= 0 ? DivideNonNegative(a + b - 1, b) : -DivideNonNegative(-a, b);
 }
 
 // The reduced coordinates X with first <= X * full / reduced < end (truncated): from the first

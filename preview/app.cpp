@@ -201,6 +201,11 @@ int RunShow(const Options& options) {
     }
     std::string error;
     if (!folder.Begin(&error)) return BadInput(error);
+    return RunShowIn(options, folder);
+}
+
+int RunShowIn(const Options& options, OutputFolder& folder) {
+    std::string error;
     // --mode both: the start-up show, then the shut-down show, each into its own folder.
     std::vector<std::string> modes = {options.mode};
     if (options.mode == "both") modes = {"startup", "shutdown"};

@@ -16,6 +16,10 @@ int RunPreview(int argc, char** argv);
 int RunCommand(int argc, char** argv);
 int RunInfo(const Options& options);
 int RunShow(const Options& options);
+class OutputFolder;
+// The show into an output folder that has begun (Begin) and holds what the caller staged
+// beside it; commits the folder when everything is written.
+int RunShowIn(const Options& options, OutputFolder& folder);
 // --live: real time, an SDL2 window and the computer's audio device (live.cpp).
 int RunLive(const Options& options);
 

@@ -105,6 +105,25 @@ bool WritePng(const std::string& path, const RgbImage& image, std::string* error
     return true;
 }
 
+// libpng's simplified reader converts every colour type to 8-bit RGB.
+bool ReadPng(const std::string& path, RgbImage* image, std::string* error) {
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str())) {
+        *error = "cannot read " + path + ": " + png.message;
+        return false;
+    }
+    png.format = PNG_FORMAT_RGB;
+    RgbImage result(static_cast<int>(png.width), static_cast<int>(png.height));
+    if (!png_image_finish_read(&png, nullptr, result.rgb.data(), 0, nullptr)) {
+        *error = "cannot read " + path + ": " + png.message;
+        png_image_free(&png);
+        return false;
+    }
+    *image = std::move(result);
+    return true;
+}
+
 struct WebpRecording::Impl {
     int width, height;
     WebPAnimEncoder* encoder = nullptr;

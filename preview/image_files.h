@@ -31,6 +31,8 @@ RgbImage FromBgr(int width, int height, const std::vector<std::uint8_t>& bgr);
 
 // Writes a 24-bit PNG. False with *error set on failure (the file may be left incomplete).
 bool WritePng(const std::string& path, const RgbImage& image, std::string* error);
+// Reads a PNG into 24-bit RGB (palette, grey and alpha are converted). False on failure.
+bool ReadPng(const std::string& path, RgbImage* image, std::string* error);
 
 // A lossless animated WebP that plays once, encoded picture by picture as the show runs (the
 // encoder keeps only the compressed pictures until the file is written).

@@ -211,10 +211,11 @@ struct LiveRun {
         plat::SetEvent(endRequest);
     }
     void Run();
-    // --live-close-after closes the window; --end-after asks the show to end.
-    void HandleDeadlines(std::uint32_t sinceStartMs) {
-        if (options.liveCloseAfterMs && !endRequested &&
-            sinceStartMs >= *options.liveCloseAfterMs) {
+    // --live-close-after closes the window (counted from the first frame shown); --end-after
+    // asks the show to end.
+    void HandleDeadlines(std::optional<std::uint32_t> sinceFirstShownMs) {
+        if (options.liveCloseAfterMs && !endRequested && sinceFirstShownMs &&
+            *sinceFirstShownMs >= *options.liveCloseAfterMs) {
             SDL_Event quit{};
             quit.type = SDL_QUIT;
             SDL_PushEvent(&quit);
@@ -266,10 +267,13 @@ void LiveRun::Run() {
         }
         showOver.store(true);
     });
-    const auto start = std::chrono::steady_clock::now();
-    auto sinceStart = [&start] {
+    // --live-close-after and --live-snapshot-at count from the first frame the window shows,
+    // not from the program's start: on a busy machine starting up can take longer than either.
+    std::optional<std::chrono::steady_clock::time_point> firstShown;
+    auto sinceFirstShown = [&firstShown]() -> std::optional<std::uint32_t> {
+        if (!firstShown) return std::nullopt;
         return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              std::chrono::steady_clock::now() - start)
+                                              std::chrono::steady_clock::now() - *firstShown)
                                               .count());
     };
     bool snapshotTaken = options.liveSnapshotPath.empty();
@@ -277,7 +281,7 @@ void LiveRun::Run() {
         0, options.screenWidth, options.screenHeight, 24, SDL_PIXELFORMAT_BGR24);
     while (!showOver.load()) {
         HandleEvents();
-        HandleDeadlines(sinceStart());
+        HandleDeadlines(sinceFirstShown());
         std::vector<std::vector<std::uint8_t>> sounds;
         bool changed = false;
         {
@@ -294,8 +298,9 @@ void LiveRun::Run() {
         if (changed && !endRequested) {
             SDL_BlitSurface(frame, nullptr, SDL_GetWindowSurface(window), nullptr);
             SDL_UpdateWindowSurface(window);
+            if (!firstShown) firstShown = std::chrono::steady_clock::now();
         }
-        if (!snapshotTaken && sinceStart() >= options.liveSnapshotAtMs) {
+        if (!snapshotTaken && sinceFirstShown() && *sinceFirstShown() >= options.liveSnapshotAtMs) {
             snapshotTaken = true;
             snapshotFailed = !SaveSnapshot(window, options.liveSnapshotPath);
         }

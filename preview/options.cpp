@@ -206,7 +206,7 @@ struct Parser {
 std::string Leftovers(const Parser& p, const CLI::App* command, const char* commandName) {
     if (!p.app.remaining().empty()) {
         return "unknown command '" + p.app.remaining().front() +
-               "' (commands: show, info; see --help)";
+               "' (commands: show, info, make; see --help)";
     }
     for (const std::string& extra : command->remaining()) {
         if (!extra.empty() && extra[0] == '-') {
@@ -299,6 +299,7 @@ Usage:
   bootreel-preview [show] [options]     run a show on the simulated device
   bootreel-preview info FILE.gif [--sound FILE.wav] [--screen WxH] [--memory-limit BYTES] [--json]
   bootreel-preview info FILE.wav [--json]
+  bootreel-preview make INPUT [options]  the device's files from a video (make --help)
   bootreel-preview --help | --version
 
 Show options:

@@ -16,7 +16,7 @@ scripts/deps.sh
 corpus=$(scripts/gif-corpus.sh)  # real GIF files from Debian packages, fetched once
 # Wuffs and libnsgif are measured when their sources are beside the project (or named here).
 cmake --preset bench ${BOOTREEL_PEERS_DIR:+-DBOOTREEL_PEERS_DIR="$BOOTREEL_PEERS_DIR"} >/dev/null
-targets=(bench_gif_decode bench_gif_real bench_compose bench_show)
+targets=(bench_gif_decode bench_gif_real bench_compose bench_show bootreel-preview)
 nice cmake --build "$build" -j "${JOBS:-2}" --target "${targets[@]}"
 
 run() {  # name, command...
@@ -30,6 +30,16 @@ run gif_real "$build/bench/bench_gif_real" "$corpus" bench/gif_corpus.txt "$repe
 run gif_decode_half "$build/bench/bench_gif_decode" "$repeats" "" half
 run compose "$build/bench/bench_compose"
 run show "$build/bench/bench_show" "$repeats"
+# make against the usual GIF recipes; the real video comes from a Debian package's help pages
+# (a 37 s screencast, 1024x768 at 15 frames a second), fetched once with apt-get download.
+video=$build/debian-video/display-dual-monitors.webm
+if [ ! -f "$video" ]; then
+    (mkdir -p "$build/debian-video" && cd "$build/debian-video" && apt-get download -q gnome-user-docs >/dev/null &&
+        dpkg -x gnome-user-docs_*.deb x && cp x/usr/share/help/C/gnome-help/figures/display-dual-monitors.webm . &&
+        rm -rf x gnome-user-docs_*.deb) || echo "bench: no real video (apt-get download gnome-user-docs failed)" >&2
+fi
+run make_recipes python3 bench/make_recipes.py "$build/preview/bootreel-preview" "$build/make-recipes" \
+    "$([ -f "$video" ] && echo "$video")"
 
 summary() { grep -h "$2" "$log/$1.txt" | tail -1; }  # log name, pattern
 cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -1)
@@ -56,8 +66,32 @@ this file). Each program can also be run on its own from \`build/bench/bench/\`.
 | GIF decoding against giflib, generated pictures (throughput ratio, higher is better) | $(summary gif_decode '^decode speed vs giflib' | sed 's/.*: //') | at least 2.0 |
 | GIF decoding against giflib, real animated files (geometric mean of per-file speed ratios) | $(summary gif_real 'animated, decode speed vs giflib' | sed 's/.*: //') | at least 1.5 |
 | GIF decoding against Wuffs writing indices, real animated files (same; only with the reference decoders present) | $(summary gif_real 'animated, decode speed vs wuffs' | sed 's/.*: //') | at least 1.0 |
+| The same for real still pictures | $(summary gif_real 'stills, decode speed vs wuffs' | sed 's/.*: //') | at least 1.0 |
+| The same for the 20 largest real animations | $(summary gif_real '20 largest animations, decode speed vs wuffs' | sed 's/.*: //') | at least 1.0 |
 | Decoding for a half-size picture against full size (time ratio, higher is better) | $(summary gif_decode_half 'half-size decode speed' | sed 's/.*: //') | at least 1.0 |
 | Composing a frame 1:1 against \`memcpy\` of the same bytes (time ratio) | $(summary compose 'compose 1:1 time vs memcpy' | sed 's/.*: //') | at most 3.0 |
+
+### Before and after the decompressor round
+
+The GIF figures of the commit before this round (c0c7a84) and after it (8a2167b), the two
+programs run back to back in one session (2026-12-09 00:01 UTC, load average about 10), every
+ratio against its reference measured in the same run (geometric means of per-file ratios;
+above 1: we are faster):
+
+| Figure | before | after |
+|---|---|---|
+| Real animated files against giflib / libnsgif / Wuffs | 3.04 / 1.40 / 0.72 | 3.33 / 1.56 / 0.78 |
+| Real stills against giflib / libnsgif / Wuffs | 2.91 / 1.34 / 0.74 | 3.13 / 1.46 / 0.79 |
+| 20 largest animations against giflib / libnsgif / Wuffs | 8.53 / 4.44 / 1.01 | 8.51 / 4.44 / 1.02 |
+| The three groups against Wuffs, freed memory handled by the C library's default | 0.78 / 0.82 / 0.96 | 0.77 / 0.79 / 0.96 |
+| Generated pictures against giflib (throughput) | 3.59 | 3.68 |
+| Half size against full size, geometric mean (worst picture) | 1.08 (0.86) | 1.17 (0.98) |
+
+The ratios against giflib and libnsgif repeat within about 0.03 from run to run; those against
+Wuffs, whose small files take 0.2 to 1 us, moved by up to 0.07 between runs of the same
+program in that session (the before program gave 0.71 to 0.78 for the animated files in four
+runs), so the gain on small files is best read against giflib and libnsgif: about 8 to 11%.
+The largest animations did not change: their time is the frames' memory, see below.
 
 ## Whole show (\`bench_show\`)
 
@@ -119,7 +153,12 @@ CPU time, best of $repeats, tiny files decoded many times per measurement. Ours 
 own operation (every frame in its own bitmap section of the simulated device); giflib's is
 \`DGifSlurp\` (every frame kept); Wuffs writes every frame's indices into one reused canvas and
 libnsgif composes every frame as 32-bit colour into one reused canvas (they keep no frames).
-Ratio = their time / ours, so above 1 means we are faster.
+Ratio = their time / ours, so above 1 means we are faster. Memory freed after a decode is kept
+by the C library for the next one (\`mallopt\`), for every decoder alike: with the library's
+default, whether the frames of a large animation come back from the system with fresh pages on
+every repeat depends on the order of earlier allocations, not on the decoder
+(\`GIF_REAL_RETURN_MEMORY=1\` measures with the default; the before-and-after table above gives
+both).
 
 \`\`\`
 $(cat "$log/gif_real.txt")
@@ -127,26 +166,58 @@ $(cat "$log/gif_real.txt")
 
 ### What limits these figures
 
-- Against giflib and libnsgif every group is ahead. Against Wuffs writing indices into one reused
-  canvas, the largest animations are nearly level but the small files are not: most files of
-  the set are icons, spinners and emoticons of a few hundred to a few thousand pixels, where the
-  work outside the decompressor counts (every frame gets its own bitmap section, palette copy
-  and layer, because the show keeps every frame; Wuffs keeps none) and where our decompressor's
-  inner loop still spends more per code than Wuffs' does.
-- What the two now share: no table reset per frame beyond the literals a frame can read, many
-  rows decompressed per call instead of one (short rows stay on the fast path), and no zeroing
-  of decoder state or of frame memory that the decoder writes anyway (the simulated device's
-  bitmap sections come zeroed from the system, as the device's do).
+- Against giflib and libnsgif every group is ahead. Against Wuffs (indices into one reused
+  canvas, no frame kept) the largest animations are about level and the small files are not.
+- Small files: the fixed work of the show's operation outside the decompressor. A GIF of one
+  pixel takes us about 0.45 us against Wuffs' 0.20 us: the facade makes a new decoder of 62 KB
+  for every operation, the parse fills two position lists, and every frame gets a layer, a
+  bitmap section of the simulated device (a lock, a handle table entry, a shared object and a
+  zeroed allocation) and a zeroed 1 KB palette copy, all freed again after the timed call;
+  callgrind puts the allocator at about 30% of such a decode and the bitmap sections at about
+  17%. Most files of the set are icons and emoticons of a few hundred pixels, so this decides
+  the stills and much of the animated group (by size: files under 256 pixels run at about 0.6
+  of Wuffs' speed for stills and 0.3 for animations, files over 16 K pixels at 1.0 to 1.2).
+- Large animations: every frame in its own section, zeroed. With the C library's default
+  handling of freed memory the frames of a large animation come back from the system with fresh
+  pages on every repeat: on \`crawl_anim.gif\` (449 frames, 14.7 MB of frames per decode) perf
+  then puts 47% of our time in the kernel (page faults and page zeroing), while Wuffs reuses
+  one 32 KB canvas. With the memory kept, what remains is zeroing the reused memory for the new
+  sections (calloc) and writing 14.7 MB of frames that Wuffs never writes.
+- The decompressor: strings are stored as 8-byte tails linked to 8-byte pieces, as Wuffs stores
+  them, and written 8 bytes at a time; codes are read by bit position with one 8-byte load each
+  (Wuffs tops up a 32-bit buffer), and the loop keeps its state in registers. Literals take the
+  same path as strings: a branch of their own helped pictures of literals but cost more in
+  mispredictions on pictures that mix literals and strings.
+- Compressed data is copied once, by the source's \`Read\` into a window of the decoder: the
+  sub-blocks are decoded in place, a size byte being taken out of the way by moving the few
+  unread bytes before it. The first read of a frame asks for about the frame's own bytes (up to
+  the next frame's descriptor), so a small frame no longer copies the frames after it.
 
 Decoding for a half-size picture (what the device does when bitmap memory is short) against
 full size, both as the player decodes (\`bench_gif_decode N "" half\`; ratio = full-size time /
 half-size time, above 1: half size is faster). Every row up to the last one shown is still
 decompressed; only the writing of rows and columns that no pixel of the reduced picture shows
-is skipped, and an interlaced frame stops after the last stored row it needs.
+is skipped, and an interlaced frame stops after the last stored row it needs. What limits it:
+at full size a frame is decompressed straight into its section, at half size through a buffer
+on the stack from which every second column is taken (16 at a step), so half size saves only
+the writing of three quarters of the pixels and the zeroing of three quarters of the memory;
+on \`small changes\` (one 640 x 480 frame of long strings, then 99 small ones) that saving and
+the copy nearly cancel out.
 
 \`\`\`
 $(cat "$log/gif_decode_half.txt")
 \`\`\`
+
+## Making a device's files (\`bench/make_recipes.py\`)
+
+\`bootreel-preview make\` against the usual recipes (FFmpeg palettegen + paletteuse in two passes
+with diff statistics; that through gifsicle -O3; ImageMagick -layers Optimize on the same fitted
+frames), all fitted to a 240x320 screen. Memory is the frames' decoded bytes at full size as
+\`info\` counts them; SSIM compares the device's screens (the show's frames and timeline) with the
+source frame due at the same instants (20 ms into every 40 ms); time is the whole command
+(make with --no-preview).
+
+$(cat "$log/make_recipes.txt")
 
 ## Compositor (\`bench_compose\`)
 

@@ -7,6 +7,7 @@ preview=(
     cmake ninja-build g++ pkg-config
     libpng-dev libwebp-dev libsdl2-dev nlohmann-json3-dev libcli11-dev
     libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libcairo2-dev
+    libimagequant-dev libgif-dev  # make: quantising and writing GIF files
     fonts-dejavu-core
 )
 if [ "${1:-}" = --preview ]; then
@@ -19,6 +20,7 @@ else
         xvfb x11-apps gdk-pixbuf-tests
         chromium  # the test that opens the previewer's report.html
         mmdebstrap python3 procps  # the fresh Debian 12 of scripts/first-run-test.sh
+        ffmpeg gifsicle imagemagick  # make's tests and its benchmark against the usual recipes
         "$@"
     )
 fi

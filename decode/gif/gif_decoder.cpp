@@ -6,6 +6,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "decode/error.h"
 
 namespace br {
@@ -38,6 +42,21 @@ void ReadColorTable(CDataSource2* source, std::int32_t count, PaletteRecord* pal
     }
 }
 
+// a / b and a % b for a >= 0 and b > 0, in 32 bits when both fit: a 64-bit division costs
+// several times as much, and a frame decoded at a reduced size needs a few.
+struct Quotient {
+    std::int64_t quotient;
+    std::int64_t remainder;
+};
+inline Quotient DivideNonNegative(std::int64_t a, std::int64_t b) {
+    if (((a | b) >> 32) == 0) {
+        const std::uint32_t a32 = static_cast<std::uint32_t>(a);
+        const std::uint32_t b32 = static_cast<std::uint32_t>(b);
+        return {a32 / b32, a32 % b32};
+    }
+    return {a / b, a % b};
+}
+
 // How target pixels map to frame pixels along one side: target position i shows frame
 // position (first + i * step) / denominator, truncated. This covers both samplings: the grid
 // of a reduced picture (first = G0 * S - F * G, step S, denominator G, for a target that
@@ -50,34 +69,104 @@ struct Axis {
     std::int64_t denominator;
 
     std::int32_t At(std::int64_t i) const {
-        return static_cast<std::int32_t>((first + i * step) / denominator);
+        return static_cast<std::int32_t>(DivideNonNegative(first + i * step, denominator).quotient);
     }
     // The first target position whose frame position is `position` or more.
     std::int64_t FirstAt(std::int64_t position) const {
         const std::int64_t n = position * denominator - first;
-        return n <= 0 ? 0 : (n + step - 1) / step;
+        return n <= 0 ? 0 : DivideNonNegative(n + step - 1, step).quotient;
     }
 };
 
-// One target row from a frame row, stepped without a division per pixel.
-void ScaleRow(std::uint8_t* out, const std::uint8_t* row, const Axis& axis,
+// The positions of an axis one after another, stepped without a division: Next moves from
+// target position i to i + 1, and `at` is then the frame position At(i). Axes never start
+// before their frame position 0, so truncating and flooring agree.
+struct Steps {
+    explicit Steps(const Axis& axis) : denominator(axis.denominator) {
+        const Quotient start = DivideNonNegative(axis.first, axis.denominator);
+        const Quotient step = DivideNonNegative(axis.step, axis.denominator);
+        at = start.quotient;
+        remainder = start.remainder;
+        whole = step.quotient;
+        part = step.remainder;
+    }
+    void Next() {
+        at += whole;
+        remainder += part;
+        if (remainder >= denominator) {
+            remainder -= denominator;
+            ++at;
+        }
+    }
+
+    std::int64_t at;
+    std::int64_t whole;
+    std::int64_t part;
+    std::int64_t remainder;
+    std::int64_t denominator;
+};
+
+// Every second byte of `from`, n of them (a row of a picture at half its size), reading no
+// byte after the last one taken. Rows of a few dozen pixels are common (the small frames of an
+// animation), so short rows take whole-word steps too: the last step of each width overlaps
+// the one before instead of finishing byte by byte.
+void EverySecond(std::uint8_t* out, const std::uint8_t* from, std::int32_t n) {
+    // The first n - 1 bytes are taken in steps that read only before from[2 * (n - 1)].
+    const std::int32_t m = n - 1;
+    std::int32_t x = 0;
+#if defined(__SSE2__)
+    if (m >= 16) {
+        const __m128i low = _mm_set1_epi16(0x00FF);
+        auto step16 = [&](std::int32_t at) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 2 * at));
+            const __m128i b =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 2 * at + 16));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at),
+                             _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low)));
+        };
+        for (; x + 16 <= m; x += 16) step16(x);
+        if (x < m) step16(m - 16);
+        x = m;
+    }
+#endif
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (x < m && m >= 8) {
+        auto step8 = [&](std::int32_t at) {
+            std::uint64_t a;
+            std::uint64_t b;
+            std::memcpy(&a, from + 2 * at, 8);
+            std::memcpy(&b, from + 2 * at + 8, 8);
+            auto even = [](std::uint64_t v) {
+                v &= 0x00FF00FF00FF00FFu;
+                v = (v | (v >> 8)) & 0x0000FFFF0000FFFFu;
+                return (v | (v >> 16)) & 0xFFFFFFFFu;
+            };
+            const std::uint64_t packed = even(a) | (even(b) << 32);
+            std::memcpy(out + at, &packed, 8);
+        };
+        for (; x + 8 <= m; x += 8) step8(x);
+        if (x < m) step8(m - 8);
+        x = m;
+    }
+#endif
+    for (; x < n; ++x) out[x] = from[2 * x];
+}
+
+// One target row from a frame row; `columns` stands at target column 0.
+void ScaleRow(std::uint8_t* out, const std::uint8_t* row, Steps columns,
               std::int32_t targetWidth) {
-    if (axis.step == axis.denominator) {
-        std::memcpy(out, row + axis.At(0), static_cast<std::size_t>(targetWidth));
+    if (columns.whole == 1 && columns.part == 0) {
+        std::memcpy(out, row + columns.at, static_cast<std::size_t>(targetWidth));
         return;
     }
-    const std::int64_t whole = axis.step / axis.denominator;
-    const std::int64_t part = axis.step % axis.denominator;
-    std::int64_t column = axis.first / axis.denominator;
-    std::int64_t remainder = axis.first % axis.denominator;
-    for (std::int32_t x = 0; x < targetWidth; ++x) {
-        out[x] = row[column];
-        column += whole;
-        remainder += part;
-        if (remainder >= axis.denominator) {
-            remainder -= axis.denominator;
-            ++column;
-        }
+    if (columns.whole == 2 && columns.part == 0) {
+        EverySecond(out, row + columns.at, targetWidth);  // a picture at half its size
+        return;
+    }
+    std::int32_t x = 0;
+    for (; x < targetWidth; ++x) {
+        out[x] = row[columns.at];
+        columns.Next();
     }
 }
 
@@ -337,26 +426,14 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
     if (!visible.Intersect(frameRect, frame->clipRect)) return;  // nothing read, nothing written
     visible.Offset(-frameRect.left, -frameRect.top);
 
-    // The row buffer: two frame rows, the one being decoded and the one decoded before it,
-    // which completes a row the data leaves short. Zeroed, so that a frame whose data ends
-    // early never shows uninitialised memory.
+    // Rows are decoded straight into the target or through a buffer on the stack; only rows
+    // sampled from frames too wide for that, and interlaced frames that are not decoded
+    // straight into the target, take the row buffer (see RowBuffer).
     const std::int32_t bytesPerPixel = std::max(frame->bytesPerPixel, 1);
     const std::int64_t rowBytes = std::int64_t{bytesPerPixel} * frameRect.Width();
     if (rowBytes > INT32_MAX / 2) {
         ThrowError(ErrorOutOfMemory, kGifComponent, kGifFrameRoutine, kGifSiteRowBuffer);
     }
-    const std::size_t bufferBytes = static_cast<std::size_t>(2 * rowBytes);
-    if (bufferBytes > rowBufferBytes_ || rowBuffer_ == nullptr) {
-        rowBuffer_.reset();
-        rowBufferBytes_ = 0;
-        rowBuffer_.reset(new (std::nothrow) std::uint8_t[std::max<std::size_t>(bufferBytes, 1)]);
-        if (rowBuffer_ == nullptr) {
-            ThrowError(ErrorOutOfMemory, kGifComponent, kGifFrameRoutine, kGifSiteRowBuffer);
-        }
-        rowBufferBytes_ = bufferBytes;
-    }
-    std::uint8_t* const rowBuffer = rowBuffer_.get();
-    std::memset(rowBuffer, 0, bufferBytes);
 
     ErrorScope scope;
     try {
@@ -383,8 +460,16 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
             std::memcpy(frame->targetPalette->entries, globalColorTable,
                         sizeof(PaletteEntry) * static_cast<std::size_t>(globalColorCount));
         }
-        lzw.InitLzw(source, static_cast<std::int32_t>(globalSizeBits));
-        DecodeRows(source, *frame, visible, rowBuffer);
+        // The frame's data ends before the next frame's descriptor (or the end of the source):
+        // a hint of how much the decompressor's first read needs.
+        const std::int64_t dataAt = source->Tell();
+        const std::int64_t dataEnd = index + 1 < descriptorPositions.size
+                                         ? std::int64_t{descriptorPositions[index + 1]}
+                                         : std::int64_t{source->size};
+        const std::uint32_t hint =
+            dataEnd > dataAt ? static_cast<std::uint32_t>(dataEnd - dataAt) : 0;
+        lzw.InitLzw(source, static_cast<std::int32_t>(globalSizeBits), hint);
+        DecodeRows(source, *frame, visible);
     } catch (CIAException* error) {
         scope.pending = error;
         ReleaseCurrentError();
@@ -405,8 +490,22 @@ void CDecoderGif2::DecodeFrame(CDataSource2* source, DecoderFrameInfo* frame, st
 // only the visible columns are completed, and a row the data leaves empty is the row before it
 // and costs nothing, so rows after the frame's data has ended cost no more than the target
 // rows they fill.
+std::uint8_t* CDecoderGif2::RowBuffer(std::size_t bytes) {
+    if (bytes > rowBufferBytes_ || rowBuffer_ == nullptr) {
+        rowBuffer_.reset();
+        rowBufferBytes_ = 0;
+        rowBuffer_.reset(new (std::nothrow) std::uint8_t[std::max<std::size_t>(bytes, 1)]);
+        if (rowBuffer_ == nullptr) {
+            ThrowError(ErrorOutOfMemory, kGifComponent, kGifFrameRoutine, kGifSiteRowBuffer);
+        }
+        rowBufferBytes_ = bytes;
+    }
+    std::memset(rowBuffer_.get(), 0, bytes);
+    return rowBuffer_.get();
+}
+
 void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& frame,
-                              const Rect& visible, std::uint8_t* rowBuffer) {
+                              const Rect& visible) {
     const std::int32_t frameWidth = frame.frameRect.Width();
     const std::int32_t frameHeight = frame.frameRect.Height();
     const std::int32_t targetWidth = frame.targetWidth;
@@ -447,15 +546,29 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
                         columns.first == 0 && rows.first == 0;
     auto targetRow = [&](std::int64_t y) { return target + y * stride; };
 
-    const std::uint8_t* lastRow = rowBuffer;  // the row decoded last (zeros before the first)
-    std::uint8_t* spareRow = rowBuffer + std::int64_t{bytesPerPixel} * frameWidth;
+    // The row decoded last; none (zeros) before the first.
+    const std::uint8_t* lastRow = nullptr;
+    std::uint8_t* spareRow = nullptr;
+    // Row-by-row decoding through the row buffer (two rows, zeroed) starts here.
+    auto useRowBuffer = [&] {
+        std::uint8_t* const buffer =
+            RowBuffer(static_cast<std::size_t>(2 * std::int64_t{bytesPerPixel} * frameWidth));
+        lastRow = buffer;
+        spareRow = buffer + std::int64_t{bytesPerPixel} * frameWidth;
+    };
+    // Completes a row the data left short at `from` from the row before it.
+    auto complete = [&](std::uint8_t* row, std::int32_t from, const std::uint8_t* before) {
+        const std::size_t n = static_cast<std::size_t>(frameWidth - from);
+        if (before != nullptr) {
+            std::memcpy(row + from, before + from, n);
+        } else {
+            std::memset(row + from, 0, n);
+        }
+    };
     // Direct path: the whole row is the target's, so all of it is completed.
     auto decodeInto = [&](std::uint8_t* row) {
         const std::int32_t written = lzw.DecodeRowOverwriting(source, row, frameWidth);
-        if (written < frameWidth) {
-            std::memcpy(row + written, lastRow + written,
-                        static_cast<std::size_t>(frameWidth - written));
-        }
+        if (written < frameWidth) complete(row, written, lastRow);
         lastRow = row;
     };
     // Decodes the next frame row into the row buffer; lastRow then holds it in the visible
@@ -474,7 +587,10 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
         spareRow = const_cast<std::uint8_t*>(lastRow);
         lastRow = row;
     };
-    auto writeRow = [&](std::int64_t y) { ScaleRow(targetRow(y), lastRow, columns, filledWidth); };
+    const Steps columnSteps(columns);
+    auto writeRow = [&](std::int64_t y) {
+        ScaleRow(targetRow(y), lastRow, columnSteps, filledWidth);
+    };
     auto copyRow = [&](std::int64_t y, std::int64_t from) {
         std::memcpy(targetRow(y), targetRow(from),
                     static_cast<std::size_t>(bytesPerPixel) * filledWidth);
@@ -501,7 +617,7 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
                 const std::int32_t part = written % frameWidth;
                 std::uint8_t* const row = start + std::int64_t{full} * frameWidth;
                 const std::uint8_t* const before = full > 0 ? row - frameWidth : lastRow;
-                std::memcpy(row + part, before + part, static_cast<std::size_t>(frameWidth - part));
+                complete(row, part, before);
                 lastRow = row;
                 r += full + 1;
             }
@@ -559,23 +675,26 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
             };
             if (filledHeight == 0 && needed > 0) rowAt(needed - 1);
             std::int32_t previousSource = -1;
-            for (std::int32_t y = 0; y < filledHeight; ++y) {
-                const std::int32_t sourceRow = rows.At(y);
+            Steps rowSteps(rows);
+            for (std::int32_t y = 0; y < filledHeight; ++y, rowSteps.Next()) {
+                const std::int32_t sourceRow = static_cast<std::int32_t>(rowSteps.at);
                 if (y > 0 && sourceRow == previousSource) {
                     if (writable) copyRow(y, y - 1);
                 } else {
                     const std::uint8_t* const row = rowAt(sourceRow);
-                    if (writable) ScaleRow(targetRow(y), row, columns, filledWidth);
+                    if (writable) ScaleRow(targetRow(y), row, columnSteps, filledWidth);
                 }
                 previousSource = sourceRow;
             }
             return;
         }
+        useRowBuffer();
         std::int32_t next = 0;  // the next frame row to decode
         for (; next < visible.top; ++next) decodeBuffered();
         std::int32_t previousSource = -1;
-        for (std::int32_t y = 0; y < filledHeight; ++y) {
-            const std::int32_t sourceRow = rows.At(y);
+        Steps rowSteps(rows);
+        for (std::int32_t y = 0; y < filledHeight; ++y, rowSteps.Next()) {
+            const std::int32_t sourceRow = static_cast<std::int32_t>(rowSteps.at);
             for (; next < sourceRow; ++next) decodeBuffered();
             if (y > 0 && sourceRow == previousSource) {
                 if (writable) copyRow(y, y - 1);
@@ -591,6 +710,7 @@ void CDecoderGif2::DecodeRows(CDataSource2* source, const DecoderFrameInfo& fram
 
     // Interlaced: four passes, every row decoded in the order stored, until the last target
     // row is written.
+    if (!direct) useRowBuffer();
     static const std::int32_t kPasses[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
     std::int64_t unwritten = filledHeight;
     for (const auto& pass : kPasses) {

@@ -60,12 +60,14 @@ class CDecoderGif2 : public CDecoderBase2 {
     GifLzwState lzw;
 
   private:
-    void DecodeRows(CDataSource2* source, const DecoderFrameInfo& frame, const Rect& visible,
-                    std::uint8_t* rowBuffer);
+    void DecodeRows(CDataSource2* source, const DecoderFrameInfo& frame, const Rect& visible);
+    // The row buffer, `bytes` long and zeroed; throws CIAException* (ErrorOutOfMemory) when it
+    // cannot be allocated.
+    std::uint8_t* RowBuffer(std::size_t bytes);
 
-    // The row buffer of DecodeFrame, kept from frame to frame: two rows of the widest frame
-    // so far (frames of an animation are mostly alike, and one allocation per frame cost
-    // as much as decoding a small one).
+    // The row buffer, kept from frame to frame: the largest asked for so far (frames of an
+    // animation are mostly alike, and one allocation per frame cost as much as decoding a
+    // small one). Most frames do without it.
     std::unique_ptr<std::uint8_t[]> rowBuffer_;
     std::size_t rowBufferBytes_ = 0;
 };

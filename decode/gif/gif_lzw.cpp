@@ -8,6 +8,12 @@
 
 namespace br {
 
+#if defined(__GNUC__)
+#define BR_UNLIKELY(x) __builtin_expect(!!(x), 0)
+#else
+#define BR_UNLIKELY(x) (x)
+#endif
+
 namespace {
 
 // Eight data bytes as one value, the first byte in the lowest bits (the order in which GIF
@@ -65,7 +71,8 @@ inline void CopyUpTo8(std::uint8_t* p, const std::uint8_t* source, std::int32_t 
 // there), and the byte windows are only read where they have been filled.
 GifLzwState::GifLzwState() = default;
 
-void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
+void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize,
+                          std::uint32_t readHint) {
     std::uint8_t sizeByte = 0;
     if (source->Read(&sizeByte, 1) != 1) {
         // Without this byte there is no code size to decode with.
@@ -83,10 +90,11 @@ void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
     pendingPos_ = pendingEnd_ = 0;
     bitBuffer_ = 0;
     bitCount_ = 0;
-    dataPos_ = dataEnd_ = 0;
+    dataPos_ = dataEnd_ = rawEnd_ = 0;
+    blockLeft_ = 0;
     dataEnded_ = false;
-    rawPos_ = rawEnd_ = 0;
     sourceEnded_ = false;
+    readHint_ = readHint;
 
     // A frame reads only entries below R - 2, and every one of those above the end code is
     // written (defined, or marked undefined) before R - 2 passes it. So a frame needs only its
@@ -94,13 +102,12 @@ void GifLzwState::InitLzw(CDataSource2* source, std::int32_t fallbackSize) {
     // unset) and its clear and end codes marked undefined. Literals stay intact below the clear
     // code of the frame that wrote them, so frames with the same code size write nothing here.
     for (std::int32_t code = literalsReady_; code < clearCode_; ++code) {
-        Entry& entry = table_[code];
-        entry.info = 1 | (std::uint64_t{static_cast<std::uint8_t>(code)} << 32);
-        const std::uint64_t tail = static_cast<std::uint8_t>(code);
-        std::memcpy(entry.tail, &tail, 8);
+        table_.entries[code].info = 1 | (std::uint32_t{static_cast<std::uint8_t>(code)} << 24);
+        std::memset(table_.entries[code].tail, 0, 8);
+        table_.entries[code].tail[0] = static_cast<std::uint8_t>(code);
     }
-    table_[clearCode_].info = 0;
-    table_[endCode_].info = 0;
+    table_.entries[clearCode_].info = 0;
+    table_.entries[endCode_].info = 0;
     literalsReady_ = clearCode_;
     ResetTable();
     currentCode_ = kNoCode;
@@ -116,45 +123,59 @@ void GifLzwState::ResetTable() {
     readCounter_ = endCode_ + 1;
 }
 
-bool GifLzwState::FillRaw(CDataSource2* source) {
-    if (sourceEnded_) return false;
-    const std::uint32_t got = source->Read(raw_, kRawSize);
-    rawPos_ = 0;
-    rawEnd_ = static_cast<std::int32_t>(std::min<std::uint32_t>(got, kRawSize));
-    if (rawEnd_ == 0) {
-        sourceEnded_ = true;
-        return false;
-    }
-    return true;
-}
-
-// Moves the unread data bytes to the front and appends whole sub-blocks while they fit. The
-// source is read in large pieces; how many bytes each Read delivers makes no difference.
+// Makes the unread data at dataPos_ run on without a break for at least 8 bytes, or up to the
+// end of the frame's data. The bytes are read from the source in large pieces into raw_ and
+// decoded where they land: a sub-block's size byte is taken out of the way by moving the few
+// unread bytes before it up by one, so the data bytes themselves are copied only by the
+// source's Read. The kHistory bytes before dataPos_ move with them, so that the bits still in
+// the bit buffer can be read again from the window. How many bytes each Read delivers makes
+// no difference.
 void GifLzwState::RefillData(CDataSource2* source) {
-    const std::int32_t left = dataEnd_ - dataPos_;
-    if (left > 0 && dataPos_ > 0) std::memmove(data_, data_ + dataPos_, left);
-    dataPos_ = 0;
-    dataEnd_ = std::max(left, 0);
-    while (!dataEnded_ && dataEnd_ + 255 <= kDataSize) {
-        if (rawPos_ == rawEnd_ && !FillRaw(source)) {
-            dataEnded_ = true;
-            break;
-        }
-        std::int32_t blockSize = raw_[rawPos_++];
-        if (blockSize == 0) {  // the block terminator: the frame's data ends here
-            dataEnded_ = true;
-            break;
-        }
-        while (blockSize > 0) {
-            if (rawPos_ == rawEnd_ && !FillRaw(source)) {
-                dataEnded_ = true;  // cut short: what arrived is still used
+    while (!dataEnded_ && dataEnd_ - dataPos_ < 8) {
+        if (dataEnd_ < rawEnd_) {
+            // dataEnd_ stands on the size byte of the next sub-block.
+            const std::int32_t size = raw_[dataEnd_];
+            if (size == 0) {  // the block terminator: the frame's data ends here
+                dataEnded_ = true;
                 break;
             }
-            const std::int32_t take = std::min(blockSize, rawEnd_ - rawPos_);
-            std::memcpy(data_ + dataEnd_, raw_ + rawPos_, static_cast<std::size_t>(take));
-            dataEnd_ += take;
-            rawPos_ += take;
-            blockSize -= take;
+            const std::int32_t from = std::max(dataPos_ - kHistory, 0);
+            std::memmove(raw_ + from + 1, raw_ + from, static_cast<std::size_t>(dataEnd_ - from));
+            ++dataPos_;
+            const std::int32_t blockEnd = dataEnd_ + 1 + size;
+            dataEnd_ = std::min(blockEnd, rawEnd_);
+            blockLeft_ = blockEnd - dataEnd_;
+            continue;
+        }
+        // The window is used up: keep the unread bytes (and those just before them) at its
+        // start and read on after them.
+        const std::int32_t from = std::max(dataPos_ - kHistory, 0);
+        if (from > 0) std::memmove(raw_, raw_ + from, static_cast<std::size_t>(dataEnd_ - from));
+        dataPos_ -= from;
+        dataEnd_ = rawEnd_ = dataEnd_ - from;
+        const std::int32_t kept = rawEnd_;
+        if (sourceEnded_) {
+            dataEnded_ = true;
+            break;
+        }
+        // A first read of about the frame's own bytes (the hint), so that a small frame does not
+        // copy the frames after it; later reads fill the window.
+        std::uint32_t want = static_cast<std::uint32_t>(kRawSize - kept);
+        if (readHint_ > 0) {
+            want = std::min<std::uint32_t>(want, std::max<std::uint32_t>(readHint_, 64));
+            readHint_ = 0;
+        }
+        const std::uint32_t got = std::min(source->Read(raw_ + kept, want), want);
+        if (got == 0) {
+            sourceEnded_ = true;
+            dataEnded_ = true;  // a sub-block cut short: what arrived is still used
+            break;
+        }
+        rawEnd_ = kept + static_cast<std::int32_t>(got);
+        if (blockLeft_ > 0) {
+            const std::int32_t take = std::min(blockLeft_, static_cast<std::int32_t>(got));
+            dataEnd_ = kept + take;
+            blockLeft_ -= take;
         }
     }
 }
@@ -166,7 +187,7 @@ std::int32_t GifLzwState::ReadCode(CDataSource2* source) {
             if (dataPos_ == dataEnd_) return kNoMoreData;
         }
         bitBuffer_ &= (std::uint64_t{1} << bitCount_) - 1;
-        bitBuffer_ |= std::uint64_t{data_[dataPos_++]} << bitCount_;
+        bitBuffer_ |= std::uint64_t{raw_[dataPos_++]} << bitCount_;
         bitCount_ += 8;
     }
     const std::int32_t code =
@@ -186,7 +207,7 @@ std::int32_t GifLzwState::ReadCode(CDataSource2* source) {
         }
     }
     // Nothing defines the entry this code passes over.
-    table_[readCounter_ - 2].info = 0;
+    table_.entries[readCounter_ - 2].info = 0;
     return code;
 }
 
@@ -197,6 +218,123 @@ std::int32_t GifLzwState::DecodeRow(CDataSource2* source, std::uint8_t* row, std
 std::int32_t GifLzwState::DecodeRowOverwriting(CDataSource2* source, std::uint8_t* row,
                                                std::int32_t n) {
     return Decode<true>(source, row, n);
+}
+
+// The decoder's hot state, handed to the loop of common codes by value so that the compiler
+// keeps all of it in registers there.
+struct GifLzwState::Registers {
+    std::uint64_t bits;
+    std::uint32_t count;
+    std::uint32_t width;
+    const std::uint8_t* base;  // the window the data pointer lies in
+    std::int32_t limit;
+    std::int32_t counter;
+    std::int32_t previous;
+    std::int32_t code;
+    const std::uint8_t* dp;
+    std::uint8_t* out;
+};
+
+// The common codes, with no test of room or data beyond one comparison each: a defined string
+// (or the entry about to be defined) after another code, while the row has room for 8 bytes
+// (out <= outLast) and the data for one 8-byte read (dataLast). Codes are read by their bit
+// position straight from the window, each with one 8-byte load, instead of through the bit
+// buffer: the position is the only state the reading carries from code to code. The bits
+// still in the buffer on entry are those of the bytes just before dp, which the window keeps
+// (see RefillData). A short string is stored as one 8-byte word, a
+// longer one in 8-byte pieces along its links. Returns kRanShort when room or data ran short;
+// otherwise it stops at a code it leaves to the caller, already taken and counted (r.code):
+// kSlowCode for a clear or end code or an undefined code, kLongString for a long string that
+// does not fit in the row (its entry is then defined and r.previous is that code).
+int GifLzwState::RunCommonCodes(Table* table, Registers& r, const std::uint8_t* dataLast,
+                                 std::uint8_t* outLast, std::uint8_t* rowEnd) {
+    const std::uint8_t* const base = r.base;
+    std::uint64_t position = static_cast<std::uint64_t>(r.dp - base) * 8 - r.count;
+    const std::uint64_t positionLast = static_cast<std::uint64_t>(dataLast - base) * 8;
+    std::uint32_t width = r.width;
+    std::uint32_t mask = (1u << width) - 1;
+    std::int32_t counter = r.counter;
+    std::int32_t previous = r.previous;
+    std::uint8_t* out = r.out;
+    std::int32_t limit = r.limit;
+    int stopped = kRanShort;
+    do {
+        const std::int32_t code = static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(LoadLittle64(base + (position >> 3)) >> (position & 7)) &
+            mask);
+        position += width;
+        ++counter;
+        if (BR_UNLIKELY(counter > limit)) {
+            if (width < 12) {
+                limit <<= 1;
+                ++width;
+                mask = (1u << width) - 1;
+            } else if (counter > kNoCode) {
+                counter = kNoCode;
+            }
+        }
+        const std::int32_t next = counter - 2;  // the entry this code defines
+        if (BR_UNLIKELY(code > next)) {
+            stopped = kSlowCode;
+            r.code = code;
+            break;
+        }
+        // A code for the entry about to be defined is the previous string plus its own first
+        // byte; any other code gives the first byte of its own string.
+        const bool isNext = code == next;
+        const std::uint32_t firstInfo = table->entries[isNext ? previous : code].info;
+        if (BR_UNLIKELY((firstInfo & 0xFFF) == 0)) {
+            stopped = kSlowCode;  // clear, end or undefined
+            r.code = code;
+            break;
+        }
+        // Defines entry `next` as the previous string plus that first byte; a full tail starts
+        // a new one and links to the previous string.
+        const std::uint32_t fromInfo = table->entries[previous].info;
+        const std::uint32_t used = fromInfo & 7;
+        AppendToTail(table->entries[next].tail, table->entries[previous].tail, used,
+                     First(firstInfo));
+        const std::uint32_t longer = fromInfo + 1;  // same link and first byte
+        const std::uint32_t defined =
+            used != 0 ? longer
+                      : (longer & ~kLinkBits) | (static_cast<std::uint32_t>(previous) << 12);
+        table->entries[next].info = defined;
+        const std::uint32_t length = (isNext ? defined : firstInfo) & 0xFFF;
+        previous = code;
+        if (length <= 8) {
+            std::memcpy(out, table->entries[code].tail, 8);
+            out += length;
+            continue;
+        }
+        if (length + 7 > static_cast<std::uint32_t>(rowEnd - out)) {
+            stopped = kLongString;
+            r.code = code;
+            break;
+        }
+        const std::uint32_t k = ((length - 1) & 7) + 1;
+        std::uint8_t* p = out + (length - k);
+        std::int32_t entry = code;
+        std::memcpy(p, table->entries[entry].tail, 8);
+        while (p != out) {
+            p -= 8;
+            entry = Link(table->entries[entry].info);
+            std::memcpy(p, table->entries[entry].tail, 8);
+        }
+        out += length;
+    } while (out <= outLast && position <= positionLast);
+    // Back to the bit buffer: the bits left of a byte begun.
+    const std::uint32_t begun = static_cast<std::uint32_t>(position & 7);
+    const std::uint8_t* dp = base + (position >> 3);
+    r.bits = begun != 0 ? std::uint64_t{*dp} >> begun : 0;
+    r.count = begun != 0 ? 8 - begun : 0;
+    if (begun != 0) ++dp;
+    r.width = width;
+    r.counter = counter;
+    r.previous = previous;
+    r.dp = dp;
+    r.out = out;
+    r.limit = limit;
+    return stopped;
 }
 
 template <bool kMayOverwrite>
@@ -215,26 +353,27 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
     // The hot state lives in locals: stores to the row may alias any member as far as the
     // compiler knows, so members would be reloaded after every byte written.
     std::uint64_t bits = bitBuffer_;
-    std::int32_t count = bitCount_;
-    std::int32_t width = codeWidth_;
+    std::uint32_t count = static_cast<std::uint32_t>(bitCount_);
+    std::uint32_t width = static_cast<std::uint32_t>(codeWidth_);
     std::int32_t limit = widthLimit_;
     std::int32_t counter = readCounter_;
     std::int32_t previous = previousCode_;
     std::int32_t code = currentCode_;
-    const std::uint8_t* dp = data_ + dataPos_;
-    const std::uint8_t* de = data_ + dataEnd_;
-    Entry* const table = table_;
+    const std::uint8_t* dp = raw_ + dataPos_;
+    const std::uint8_t* de = raw_ + dataEnd_;
+    // One base for both arrays, so that the loop below keeps one register for the table.
+    Table* const table = &table_;
 
     auto save = [&] {
         bitBuffer_ = bits;
-        bitCount_ = count;
-        codeWidth_ = width;
+        bitCount_ = static_cast<std::int32_t>(count);
+        codeWidth_ = static_cast<std::int32_t>(width);
         widthLimit_ = limit;
         readCounter_ = counter;
         previousCode_ = previous;
         currentCode_ = code;
-        dataPos_ = static_cast<std::int32_t>(dp - data_);
-        dataEnd_ = static_cast<std::int32_t>(de - data_);
+        dataPos_ = static_cast<std::int32_t>(dp - raw_);
+        dataEnd_ = static_cast<std::int32_t>(de - raw_);
     };
     // Takes the next code off the bits (there are enough) and counts it; the width grows when
     // the counter passes 2^width, and past a full table the counter is held at kNoCode so that
@@ -254,18 +393,19 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
         }
     };
     // Defines entry R - 2 as the previous string plus byte b (the spare entry once the table is
-    // full).
+    // full) and returns its info.
     auto define = [&](std::uint8_t b) {
-        const Entry& from = table[previous];
-        Entry& entry = table[counter - 2];
-        const std::uint64_t fromInfo = from.info;
+        const std::int32_t entry = counter - 2;
+        const std::uint32_t fromInfo = table->entries[previous].info;
         const std::uint32_t used = static_cast<std::uint32_t>(fromInfo) & 7;
         // A full tail starts a new one and links to the previous string.
-        AppendToTail(entry.tail, from.tail, used, b);
-        const std::uint64_t longer = fromInfo + 1;  // same link and first byte
-        entry.info = used != 0
-                         ? longer
-                         : (longer & ~kLinkBits) | (static_cast<std::uint64_t>(previous) << 16);
+        AppendToTail(table->entries[entry].tail, table->entries[previous].tail, used, b);
+        const std::uint32_t longer = fromInfo + 1;  // same link and first byte
+        const std::uint32_t info =
+            used != 0 ? longer
+                      : (longer & ~kLinkBits) | (static_cast<std::uint32_t>(previous) << 12);
+        table->entries[entry].info = info;
+        return info;
     };
     // Writes the string of `code` (`length` bytes) front to back: its tail first at the end,
     // then whole 8-byte pieces along the links. With `spill` the tail is stored as a whole 8
@@ -274,16 +414,16 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
                                bool spill) {
         const std::int32_t k = ((length - 1) & 7) + 1;
         std::uint8_t* p = to + (length - k);
-        const Entry* entry = &table[code];
+        std::int32_t entry = code;
         if (spill) {
-            std::memcpy(p, entry->tail, 8);
+            std::memcpy(p, table->entries[entry].tail, 8);
         } else {
-            CopyUpTo8(p, entry->tail, k);
+            CopyUpTo8(p, table->entries[entry].tail, k);
         }
         while (p != to) {
             p -= 8;
-            entry = &table[Link(entry->info)];
-            std::memcpy(p, entry->tail, 8);
+            entry = Link(table->entries[entry].info);
+            std::memcpy(p, table->entries[entry].tail, 8);
         }
     };
     // Delivers the string of `code` at `out`; what does not fit waits for the next row.
@@ -306,61 +446,32 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
 
     while (out < rowEnd) {
         bool haveCode = false;
-        if (kMayOverwrite && previous != kNoCode) {
-            // The run of common codes: a defined string of 1..8 bytes after another code, stored
-            // 8 bytes at a time. The budget of codes is what the row can take at 8 bytes each
-            // and the data window can supply at 12 bits each (with 8 bytes to spare for the
-            // whole-word reads), so nothing in the run checks either.
-            std::ptrdiff_t budget =
-                std::min<std::ptrdiff_t>((rowEnd - out) / 8, (de - dp - 16) / 2);
-            if (budget > 0) {
-                do {
-                    if (count < width) {
-                        // Bits above `count` already hold these same bytes, so OR-ing them in
-                        // again changes nothing there.
-                        bits |= LoadLittle64(dp) << count;
-                        dp += (63 - count) >> 3;
-                        count |= 56;
-                    }
-                    takeCode();
-                    // The entry about to be defined and those above it are left to the slow
-                    // path before the table is read: they may not have been written yet.
-                    if (code >= counter - 2) {
-                        haveCode = true;
-                        break;
-                    }
-                    const std::uint64_t info = table[code].info;
-                    const std::uint32_t length = static_cast<std::uint32_t>(Length(info));
-                    if (length - 1 >= 8) {
-                        // Clear, end or undefined (length 0), or a long string: one that fits
-                        // with its 7 spare bytes is written here, and the budget shrinks to the
-                        // room it leaves.
-                        if (length == 0 || length + 7 > static_cast<std::uint32_t>(rowEnd - out)) {
-                            haveCode = true;
-                            break;
-                        }
-                        define(First(info));
-                        writeString(out, code, static_cast<std::int32_t>(length), true);
-                        out += length;
-                        previous = code;
-                        budget = std::min<std::ptrdiff_t>(budget, (rowEnd - out) / 8 + 1);
-                        continue;
-                    }
-                    define(First(info));
-                    std::memcpy(out, table[code].tail, 8);
-                    out += length;
-                    previous = code;
-                } while (--budget > 0);
-                if (!haveCode) continue;
+        if (kMayOverwrite && previous != kNoCode && rowEnd - out >= 8 && de - dp >= 8) {
+            Registers r{bits, count, width, raw_, limit, counter, previous, code, dp, out};
+            const int stopped = RunCommonCodes(table, r, de - 8, rowEnd - 8, rowEnd);
+            bits = r.bits;
+            count = r.count;
+            width = r.width;
+            limit = r.limit;
+            counter = r.counter;
+            code = r.code;
+            dp = r.dp;
+            out = r.out;
+            previous = r.previous;
+            if (stopped == kRanShort) continue;
+            if (stopped == kLongString) {
+                deliver(code, Length(table->entries[code].info));  // its entry is defined already
+                continue;
             }
+            haveCode = true;
         }
         if (!haveCode) {
             if (count < width) {
                 if (de - dp < 8) {
                     save();
                     RefillData(source);
-                    dp = data_ + dataPos_;
-                    de = data_ + dataEnd_;
+                    dp = raw_ + dataPos_;
+                    de = raw_ + dataEnd_;
                 }
                 if (de - dp >= 8) {
                     bits |= LoadLittle64(dp) << count;
@@ -379,7 +490,7 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
         }
 
         // Entries at R - 2 and above may never have been written: they are not read.
-        const std::uint64_t info = code < counter - 2 ? table[code].info : 0;
+        const std::uint32_t info = code < counter - 2 ? table->entries[code].info : 0;
         if (Length(info) != 0) {
             // A literal or a defined string. The first code after a start or a clear code (a
             // literal) defines nothing, and the entry it passes over must not keep a string
@@ -387,7 +498,7 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
             if (previous != kNoCode) {
                 define(First(info));
             } else {
-                table[counter - 2].info = 0;
+                table->entries[counter - 2].info = 0;
             }
             deliver(code, Length(info));
             previous = code;
@@ -396,30 +507,30 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
         if (code == clearCode_) {
             save();
             ResetTable();
-            width = codeWidth_;
+            width = static_cast<std::uint32_t>(codeWidth_);
             limit = widthLimit_;
             counter = readCounter_;
             previous = previousCode_;
             continue;
         }
         if (code == endCode_) {
-            table[counter - 2].info = 0;  // the entry it passes over stays undefined
+            table->entries[counter - 2].info = 0;  // the entry it passes over stays undefined
             break;
         }
         if (code != counter - 2) {
-            table[counter - 2].info = 0;
+            table->entries[counter - 2].info = 0;
             save();
             ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteUndefinedCode);
         }
         if (previous == kNoCode) {
-            // "Previous string plus its first byte" with no previous string: the chain would
+            // "Previous string plus its first byte" with no previous code: the chain would
             // lead outside the table.
-            table[counter - 2].info = 0;
+            table->entries[counter - 2].info = 0;
             save();
             ThrowError(ErrorCorruptData, kGifComponent, kLzwRoutine, kLzwSiteStringTooLong);
         }
-        define(First(table[previous].info));  // defines this very code
-        deliver(code, Length(table[code].info));
+        define(First(table->entries[previous].info));  // defines this very code
+        deliver(code, Length(table->entries[code].info));
         previous = code;
     }
     save();

@@ -24,7 +24,8 @@
 // Strings are not expanded through a stack one byte at a time. Each table entry keeps its
 // length, its first byte, the last 1..8 bytes of its string and a link to the entry whose
 // string is everything before those bytes (always a multiple of 8 long), so a string is
-// written front to back in 8-byte steps straight into the row.
+// written front to back in 8-byte steps straight into the row. The image data is decoded
+// where the source's Read put it, in one window; no second copy joins the sub-blocks.
 #pragma once
 
 #include <cstdint>
@@ -52,7 +53,10 @@ class GifLzwState {
     // Starts a frame: reads the minimum-code-size byte at the source's position (0 means
     // `fallbackSize`, the global colour table's size bits) and resets the tables. Throws
     // CIAException* (ErrorCorruptData) when the byte cannot be read or is above 11.
-    void InitLzw(CDataSource2* source, std::int32_t fallbackSize);
+    // `readHint`, when not 0, is about how many bytes the frame's data takes in the source: the
+    // first read asks for no more than that, so that a small frame does not copy the frames
+    // after it. It changes only how much is read at a time, never what is decoded.
+    void InitLzw(CDataSource2* source, std::int32_t fallbackSize, std::uint32_t readHint = 0);
 
     // The next code, which also becomes the current code; kNoMoreData once the image data has
     // ended. Advances the read counter and the code width. Never throws.
@@ -78,16 +82,22 @@ class GifLzwState {
     GifLzwState& operator=(const GifLzwState&) = delete;
 
   private:
-    // Sizes of the byte windows: raw bytes as read from the source (sub-block size bytes
-    // included), and the data bytes of the sub-blocks, joined.
+    // The window of bytes read from the source, sub-block size bytes included, and how many
+    // bytes before the unread data it keeps (the bit buffer holds fewer than 64 bits).
     static constexpr std::int32_t kRawSize = 8192;
-    static constexpr std::int32_t kDataSize = 4096;
+    static constexpr std::int32_t kHistory = 8;
 
     template <bool kMayOverwrite>
     std::int32_t Decode(CDataSource2* source, std::uint8_t* row, std::int32_t n);
+    struct Table;
+    struct Registers;
+    static constexpr int kRanShort = 0;
+    static constexpr int kSlowCode = 1;
+    static constexpr int kLongString = 2;
+    static int RunCommonCodes(Table* table, Registers& r, const std::uint8_t* dataLast,
+                              std::uint8_t* outLast, std::uint8_t* rowEnd);
     void ResetTable();
     void RefillData(CDataSource2* source);
-    bool FillRaw(CDataSource2* source);
 
     std::int32_t minimumCodeSize_ = 0;
     std::int32_t clearCode_ = 0;
@@ -105,39 +115,49 @@ class GifLzwState {
     std::uint64_t bitBuffer_ = 0;
     std::int32_t bitCount_ = 0;
 
+    // The data bytes raw_[dataPos_ .. dataEnd_ - 1] follow each other without a break; at
+    // dataEnd_ stands the next sub-block's size byte, or the window's end (rawEnd_), after which
+    // blockLeft_ more bytes of the current sub-block are still to be read.
     std::int32_t dataPos_ = 0;
     std::int32_t dataEnd_ = 0;
-    bool dataEnded_ = false;  // a zero-size sub-block or the end of the source was met
-    std::int32_t rawPos_ = 0;
     std::int32_t rawEnd_ = 0;
+    std::int32_t blockLeft_ = 0;
+    std::uint32_t readHint_ = 0;
+    bool dataEnded_ = false;  // a zero-size sub-block or the end of the source was met
     bool sourceEnded_ = false;
 
     // Bytes of a string that did not fit in the previous row, delivered first by the next call.
     std::int32_t pendingPos_ = 0;
     std::int32_t pendingEnd_ = 0;
 
-    // Code table entry, 16 bytes so that one code touches one piece of cache line: the last
-    // 1..8 bytes of the string (the rest of its bytes are those of `link`, whose length is a
-    // multiple of 8), and as one number its length (0 = not defined; also so for the clear and
-    // end codes), its link and its first byte, so that defining an entry is two stores.
+    // The code table. Each entry keeps the last 1..8 bytes of its code's string (the rest of
+    // its bytes are those of its link, whose length is a multiple of 8) and, as one number, its
+    // length (0 = not defined; also so for the clear and end codes), its link and its first
+    // byte, so that defining an entry is two stores and following a link touches one entry.
+    // No string reaches 4096 bytes (every entry is at most one byte longer than an entry
+    // defined before it), so each field fits 12 bits and an entry 12 bytes.
+    static constexpr std::uint32_t kLinkBits = 0x00FFF000u;
+    static std::int32_t Length(std::uint32_t info) {
+        return static_cast<std::int32_t>(info & 0xFFF);
+    }
+    static std::int32_t Link(std::uint32_t info) {
+        return static_cast<std::int32_t>((info >> 12) & 0xFFF);
+    }
+    static std::uint8_t First(std::uint32_t info) { return static_cast<std::uint8_t>(info >> 24); }
     struct Entry {
         std::uint8_t tail[8];
-        std::uint64_t info;  // length in bits 0-15, link in 16-31, first byte in 32-39
+        std::uint32_t info;  // length in bits 0-11, link in 12-23, first byte in 24-31
     };
-    static constexpr std::uint64_t kLinkBits = 0xFFFF0000u;
-    static std::int32_t Length(std::uint64_t info) {
-        return static_cast<std::int32_t>(info & 0xFFFF);
-    }
-    static std::int32_t Link(std::uint64_t info) {
-        return static_cast<std::int32_t>((info >> 16) & 0xFFFF);
-    }
-    static std::uint8_t First(std::uint64_t info) { return static_cast<std::uint8_t>(info >> 32); }
     // One entry more than codes exist: once the table is full, definitions land in the last
-    // one, which no code can name, instead of being tested for on every code.
-    Entry table_[kMaxCodes + 1];
+    // one, which no code can name, instead of being tested for on every code. The whole state
+    // stays under 64 KiB, the size above which freeing the decoder makes the C library sweep
+    // its lists of small free blocks.
+    struct Table {
+        Entry entries[kMaxCodes + 1];
+    };
+    alignas(8) Table table_;
 
     std::uint8_t pending_[kMaxCodes + 8];
-    std::uint8_t data_[kDataSize + 8];
     std::uint8_t raw_[kRawSize];
 };
 
