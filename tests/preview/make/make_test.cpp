@@ -11,6 +11,7 @@
 #include "preview/make/make_command.h"
 #include "preview/make/source_frames.h"
 #include "preview/sound_report.h"
+#include "read_files.h"
 #include "run_program.h"
 
 namespace preview {
