@@ -76,11 +76,35 @@ std::string ValueDescription(const std::string& option) {
 }
 
 // The parser's own message for an option given without its value starts with the option's
-// name and a colon; ours names what the option needs.
+// name and a colon; ours names what the option needs. The same exception tells of a value given
+// twice ("At Most 1 required but received 2"), which is refused rather than one of them chosen.
 std::string MissingValueMessage(const std::string& parserMessage) {
     const std::string option = parserMessage.substr(0, parserMessage.find(':'));
     if (option.rfind("--", 0) != 0) return parserMessage;
+    if (parserMessage.find("At Most") != std::string::npos) {
+        return "option " + option + " is given more than once";
+    }
     return "option " + option + " needs " + ValueDescription(option);
+}
+
+// "--name=" with nothing after the '=': the parser would take the next argument as the value
+// (so "--mode= --out x" would set the mode to "--out"); it is refused as a missing value.
+std::string EmptyInlineValue(const std::vector<std::string>& args) {
+    for (const std::string& a : args) {
+        if (a.size() > 3 && a.rfind("--", 0) == 0 && a.back() == '=' &&
+            a.find('=') == a.size() - 1) {
+            const std::string option = a.substr(0, a.size() - 1);
+            for (const char* known :
+                 {"--screen", "--memory-limit", "--mode", "--end-after", "--live-close-after",
+                  "--live-snapshot-at", "--registry", "--device-root", "--image", "--sound",
+                  "--out", "--live-snapshot"}) {
+                if (option == known) {
+                    return "option " + option + " needs " + ValueDescription(option);
+                }
+            }
+        }
+    }
+    return std::string();
 }
 
 }  // namespace
@@ -247,6 +271,8 @@ ParseResult ParseArguments(const std::vector<std::string>& input) {
         args.insert(args.begin(), "show");
     }
     Parser p(o);
+    const std::string emptyValue = EmptyInlineValue(args);
+    if (!emptyValue.empty()) return fail(emptyValue);
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
         p.app.parse(reversed);
