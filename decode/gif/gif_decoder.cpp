@@ -33,8 +33,10 @@ bool ReadByte(CDataSource2* source, std::uint8_t* byte) {
 // Reads `count` colour-table entries into a palette record (version 48, flags 0). Entries a
 // short read could not supply are black.
 void ReadColorTable(CDataSource2* source, std::int32_t count, PaletteRecord* palette) {
-    std::uint8_t rgb[3 * 256] = {};
-    ReadFully(source, rgb, static_cast<std::uint32_t>(3 * count));
+    std::uint8_t rgb[3 * 256];
+    const std::uint32_t bytes = static_cast<std::uint32_t>(3 * count);
+    const std::uint32_t got = ReadFully(source, rgb, bytes);
+    std::memset(rgb + got, 0, bytes - got);
     palette->version = kPaletteVersion;
     palette->count = static_cast<std::uint16_t>(count);
     for (std::int32_t i = 0; i < count; ++i) {
@@ -266,7 +268,6 @@ CDecoderGif2::CDecoderGif2()
       screenHeight(0),
       frameCount(0),
       globalColorCount(0),
-      globalColorTable{},
       backgroundIndex(0),
       globalSizeBits(0) {}
 
@@ -298,8 +299,10 @@ void CDecoderGif2::ReadImageInfo(CDataSource2* source, DecoderImageInfo* info) {
     globalSizeBits = (packed & 7u) + 1;
     if (packed & 0x80) {
         globalColorCount = 1 << globalSizeBits;
-        std::uint8_t rgb[3 * 256] = {};
-        ReadFully(source, rgb, static_cast<std::uint32_t>(3 * globalColorCount));
+        std::uint8_t rgb[3 * 256];
+        const std::uint32_t bytes = static_cast<std::uint32_t>(3 * globalColorCount);
+        const std::uint32_t got = ReadFully(source, rgb, bytes);
+        std::memset(rgb + got, 0, bytes - got);
         for (std::int32_t i = 0; i < globalColorCount; ++i) {
             globalColorTable[i] = PaletteEntry{rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2], 0};
         }
@@ -320,6 +323,11 @@ void CDecoderGif2::ReadImageInfo(CDataSource2* source, DecoderImageInfo* info) {
                 pendingControl = label == kGraphicControlLabel ? scan.Tell() : 0;
                 if (!scan.SkipSubBlocks() || !scan.ReadByte(&introducer)) break;
             } else if (introducer == kImageSeparator) {
+                // The index grows by its own size (16 at first) rather than by an eighth, so
+                // that an animation of n frames reallocates it about log2(n) times.
+                const std::int32_t step = std::max(descriptorPositions.size, 16);
+                controlPositions.growBy = step;
+                descriptorPositions.growBy = step;
                 if (controlPositions.Add(pendingControl) < 0 ||
                     descriptorPositions.Add(scan.Tell()) < 0) {
                     controlPositions.SetSize(frameCount);
