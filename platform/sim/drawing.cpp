@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "platform/draw.h"
@@ -363,9 +364,10 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, std::uint32_t usage, vo
     bitmap->bits.reset(static_cast<std::uint8_t*>(std::calloc(bitmap->bytes, 1)));
     if (!bitmap->bits) return nullptr;
     const auto value = NewHandleValue();
-    s.gdi[value] = bitmap;
-    s.bitmapBytes += bitmap->bytes;
-    if (bits) *bits = bitmap->bits.get();
+    std::uint8_t* const memory = bitmap->bits.get();
+    s.gdi.emplace(value, std::move(bitmap));
+    s.bitmapBytes += static_cast<std::size_t>(bytes);
+    if (bits) *bits = memory;
     return HandleOf<GdiObjectBase>(value);
 }
 
