@@ -323,19 +323,25 @@ void CDecoderGif2::ReadImageInfo(CDataSource2* source, DecoderImageInfo* info) {
                 pendingControl = label == kGraphicControlLabel ? scan.Tell() : 0;
                 if (!scan.SkipSubBlocks() || !scan.ReadByte(&introducer)) break;
             } else if (introducer == kImageSeparator) {
-                // The index grows by its own size (16 at first) rather than by an eighth, so
-                // that an animation of n frames reallocates it about log2(n) times.
-                const std::int32_t step = std::max(descriptorPositions.size, 16);
-                controlPositions.growBy = step;
-                descriptorPositions.growBy = step;
-                if (controlPositions.Add(pendingControl) < 0 ||
-                    descriptorPositions.Add(scan.Tell()) < 0) {
-                    controlPositions.SetSize(frameCount);
-                    descriptorPositions.SetSize(frameCount);
-                    scan.Finish();
-                    ThrowError(ErrorOutOfMemory, kGifComponent, kGifParseRoutine,
-                               kGifSiteIndexMemory);
+                // The index doubles (16 entries at first) and is cut to the frame count after
+                // the pass, so that an animation of n frames allocates it about log2(n) times
+                // instead of once every few frames.
+                if (frameCount == descriptorPositions.size) {
+                    const std::int64_t doubled =
+                        std::max<std::int64_t>(2 * std::int64_t{frameCount}, 16);
+                    const std::int32_t room =
+                        static_cast<std::int32_t>(std::min<std::int64_t>(doubled, INT32_MAX));
+                    if (room == frameCount || !controlPositions.SetSize(room) ||
+                        !descriptorPositions.SetSize(room)) {
+                        controlPositions.SetSize(frameCount);
+                        descriptorPositions.SetSize(frameCount);
+                        scan.Finish();
+                        ThrowError(ErrorOutOfMemory, kGifComponent, kGifParseRoutine,
+                                   kGifSiteIndexMemory);
+                    }
                 }
+                controlPositions[frameCount] = pendingControl;
+                descriptorPositions[frameCount] = scan.Tell();
                 pendingControl = 0;
                 ++frameCount;
                 scan.Skip(8);  // position and size
@@ -357,6 +363,8 @@ void CDecoderGif2::ReadImageInfo(CDataSource2* source, DecoderImageInfo* info) {
         }
     }
     scan.Finish();
+    controlPositions.SetSize(frameCount);  // shrinking keeps the storage
+    descriptorPositions.SetSize(frameCount);
     if (frameCount == 0) {
         ThrowError(ErrorCorruptData, kGifComponent, kGifParseRoutine, kGifSiteNoImage);
     }
