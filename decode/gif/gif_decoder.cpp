@@ -33,8 +33,10 @@ bool ReadByte(CDataSource2* source, std::uint8_t* byte) {
 // Reads `count` colour-table entries into a palette record (version 48, flags 0). Entries a
 // short read could not supply are black.
 void ReadColorTable(CDataSource2* source, std::int32_t count, PaletteRecord* palette) {
-    std::uint8_t rgb[3 * 256] = {};
-    ReadFully(source, rgb, static_cast<std::uint32_t>(3 * count));
+    std::uint8_t rgb[3 * 256];
+    const std::uint32_t bytes = static_cast<std::uint32_t>(3 * count);
+    const std::uint32_t got = ReadFully(source, rgb, bytes);
+    std::memset(rgb + got, 0, bytes - got);
     palette->version = kPaletteVersion;
     palette->count = static_cast<std::uint16_t>(count);
     for (std::int32_t i = 0; i < count; ++i) {
@@ -266,7 +268,6 @@ CDecoderGif2::CDecoderGif2()
       screenHeight(0),
       frameCount(0),
       globalColorCount(0),
-      globalColorTable{},
       backgroundIndex(0),
       globalSizeBits(0) {}
 
@@ -298,8 +299,10 @@ void CDecoderGif2::ReadImageInfo(CDataSource2* source, DecoderImageInfo* info) {
     globalSizeBits = (packed & 7u) + 1;
     if (packed & 0x80) {
         globalColorCount = 1 << globalSizeBits;
-        std::uint8_t rgb[3 * 256] = {};
-        ReadFully(source, rgb, static_cast<std::uint32_t>(3 * globalColorCount));
+        std::uint8_t rgb[3 * 256];
+        const std::uint32_t bytes = static_cast<std::uint32_t>(3 * globalColorCount);
+        const std::uint32_t got = ReadFully(source, rgb, bytes);
+        std::memset(rgb + got, 0, bytes - got);
         for (std::int32_t i = 0; i < globalColorCount; ++i) {
             globalColorTable[i] = PaletteEntry{rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2], 0};
         }
@@ -320,14 +323,25 @@ void CDecoderGif2::ReadImageInfo(CDataSource2* source, DecoderImageInfo* info) {
                 pendingControl = label == kGraphicControlLabel ? scan.Tell() : 0;
                 if (!scan.SkipSubBlocks() || !scan.ReadByte(&introducer)) break;
             } else if (introducer == kImageSeparator) {
-                if (controlPositions.Add(pendingControl) < 0 ||
-                    descriptorPositions.Add(scan.Tell()) < 0) {
-                    controlPositions.SetSize(frameCount);
-                    descriptorPositions.SetSize(frameCount);
-                    scan.Finish();
-                    ThrowError(ErrorOutOfMemory, kGifComponent, kGifParseRoutine,
-                               kGifSiteIndexMemory);
+                // The index doubles (16 entries at first) and is cut to the frame count after
+                // the pass, so that an animation of n frames allocates it about log2(n) times
+                // instead of once every few frames.
+                if (frameCount == descriptorPositions.size) {
+                    const std::int64_t doubled =
+                        std::max<std::int64_t>(2 * std::int64_t{frameCount}, 16);
+                    const std::int32_t room =
+                        static_cast<std::int32_t>(std::min<std::int64_t>(doubled, INT32_MAX));
+                    if (room == frameCount || !controlPositions.SetSize(room) ||
+                        !descriptorPositions.SetSize(room)) {
+                        controlPositions.SetSize(frameCount);
+                        descriptorPositions.SetSize(frameCount);
+                        scan.Finish();
+                        ThrowError(ErrorOutOfMemory, kGifComponent, kGifParseRoutine,
+                                   kGifSiteIndexMemory);
+                    }
                 }
+                controlPositions[frameCount] = pendingControl;
+                descriptorPositions[frameCount] = scan.Tell();
                 pendingControl = 0;
                 ++frameCount;
                 scan.Skip(8);  // position and size
@@ -349,6 +363,8 @@ void CDecoderGif2::ReadImageInfo(CDataSource2* source, DecoderImageInfo* info) {
         }
     }
     scan.Finish();
+    controlPositions.SetSize(frameCount);  // shrinking keeps the storage
+    descriptorPositions.SetSize(frameCount);
     if (frameCount == 0) {
         ThrowError(ErrorCorruptData, kGifComponent, kGifParseRoutine, kGifSiteNoImage);
     }

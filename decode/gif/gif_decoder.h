@@ -54,6 +54,7 @@ class CDecoderGif2 : public CDecoderBase2 {
     PointerArray controlPositions;
     PointerArray descriptorPositions;
     std::int32_t globalColorCount;
+    // Entries 0 .. globalColorCount - 1; the rest are never read and not initialised.
     PaletteEntry globalColorTable[256];
     std::uint32_t backgroundIndex;
     std::uint32_t globalSizeBits;  // fallback LZW minimum code size

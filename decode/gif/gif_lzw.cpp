@@ -172,6 +172,9 @@ void GifLzwState::RefillData(CDataSource2* source) {
             break;
         }
         rawEnd_ = kept + static_cast<std::int32_t>(got);
+        // The spare bytes after the data that a code's 8-byte load may reach hold zeros rather
+        // than whatever the memory held (no code uses their bits).
+        std::memset(raw_ + rawEnd_, 0, kSpare);
         if (blockLeft_ > 0) {
             const std::int32_t take = std::min(blockLeft_, static_cast<std::int32_t>(got));
             dataEnd_ = kept + take;
@@ -237,7 +240,9 @@ struct GifLzwState::Registers {
 
 // The common codes, with no test of room or data beyond one comparison each: a defined string
 // (or the entry about to be defined) after another code, while the row has room for 8 bytes
-// (out <= outLast) and the data for one 8-byte read (dataLast). Codes are read by their bit
+// (out <= outLast) and the data for one more code of up to 12 bits (dataEnd: the 8-byte load
+// may reach past it into the window's spare bytes, whose bits no code then uses, so the slow
+// path takes only the last code or two of a frame's data). Codes are read by their bit
 // position straight from the window, each with one 8-byte load, instead of through the bit
 // buffer: the position is the only state the reading carries from code to code. The bits
 // still in the buffer on entry are those of the bytes just before dp, which the window keeps
@@ -246,11 +251,11 @@ struct GifLzwState::Registers {
 // otherwise it stops at a code it leaves to the caller, already taken and counted (r.code):
 // kSlowCode for a clear or end code or an undefined code, kLongString for a long string that
 // does not fit in the row (its entry is then defined and r.previous is that code).
-int GifLzwState::RunCommonCodes(Table* table, Registers& r, const std::uint8_t* dataLast,
+int GifLzwState::RunCommonCodes(Table* table, Registers& r, const std::uint8_t* dataEnd,
                                  std::uint8_t* outLast, std::uint8_t* rowEnd) {
     const std::uint8_t* const base = r.base;
     std::uint64_t position = static_cast<std::uint64_t>(r.dp - base) * 8 - r.count;
-    const std::uint64_t positionLast = static_cast<std::uint64_t>(dataLast - base) * 8;
+    const std::uint64_t positionLast = static_cast<std::uint64_t>(dataEnd - base) * 8 - 12;
     std::uint32_t width = r.width;
     std::uint32_t mask = (1u << width) - 1;
     std::int32_t counter = r.counter;
@@ -446,9 +451,10 @@ std::int32_t GifLzwState::Decode(CDataSource2* source, std::uint8_t* row, std::i
 
     while (out < rowEnd) {
         bool haveCode = false;
-        if (kMayOverwrite && previous != kNoCode && rowEnd - out >= 8 && de - dp >= 8) {
+        if (kMayOverwrite && previous != kNoCode && rowEnd - out >= 8 &&
+            (de - dp) * 8 + count >= 12) {
             Registers r{bits, count, width, raw_, limit, counter, previous, code, dp, out};
-            const int stopped = RunCommonCodes(table, r, de - 8, rowEnd - 8, rowEnd);
+            const int stopped = RunCommonCodes(table, r, de, rowEnd - 8, rowEnd);
             bits = r.bits;
             count = r.count;
             width = r.width;

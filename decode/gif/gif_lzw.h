@@ -86,6 +86,9 @@ class GifLzwState {
     // bytes before the unread data it keeps (the bit buffer holds fewer than 64 bits).
     static constexpr std::int32_t kRawSize = 8192;
     static constexpr std::int32_t kHistory = 8;
+    // Bytes after the window that the loop of common codes may load (never use) when it reads
+    // one of the last codes before the data's end.
+    static constexpr std::int32_t kSpare = 8;
 
     template <bool kMayOverwrite>
     std::int32_t Decode(CDataSource2* source, std::uint8_t* row, std::int32_t n);
@@ -94,7 +97,7 @@ class GifLzwState {
     static constexpr int kRanShort = 0;
     static constexpr int kSlowCode = 1;
     static constexpr int kLongString = 2;
-    static int RunCommonCodes(Table* table, Registers& r, const std::uint8_t* dataLast,
+    static int RunCommonCodes(Table* table, Registers& r, const std::uint8_t* dataEnd,
                               std::uint8_t* outLast, std::uint8_t* rowEnd);
     void ResetTable();
     void RefillData(CDataSource2* source);
@@ -158,7 +161,7 @@ class GifLzwState {
     alignas(8) Table table_;
 
     std::uint8_t pending_[kMaxCodes + 8];
-    std::uint8_t raw_[kRawSize];
+    std::uint8_t raw_[kRawSize + kSpare];
 };
 
 }  // namespace br

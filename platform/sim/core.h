@@ -22,6 +22,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/draw.h"
@@ -210,7 +211,10 @@ struct State {
 
     // Drawing.
     std::vector<std::uint8_t> screen;  // width * height * 3, top-down, BGR
-    std::map<std::uintptr_t, std::shared_ptr<GdiObject>> gdi;
+    // Looked up by handle on every bitmap section made and deleted (one per decoded frame), in
+    // no particular order.
+    // The objects live in the table's nodes: one allocation per object besides its pixels.
+    std::unordered_map<std::uintptr_t, GdiObject> gdi;
     std::map<std::uintptr_t, DeviceContext> dcs;
     std::uintptr_t stockBitmap = 0;
     std::uintptr_t stockBrush = 0;

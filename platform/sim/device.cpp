@@ -354,7 +354,7 @@ Counts Live() {
         if (!h.deviceOwned) ++c.handles;
     }
     for (const auto& [id, g] : s.gdi) {
-        if (!g->stock) ++c.gdiObjects;
+        if (!g.stock) ++c.gdiObjects;
     }
     c.deviceContexts = static_cast<int>(s.dcs.size());
     c.bitmapBytes = s.bitmapBytes;

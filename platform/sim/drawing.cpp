@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "platform/draw.h"
@@ -22,19 +23,19 @@ namespace plat::sim::core {
 void ResetDrawingLocked(State& state) {
     // The bitmap a fresh memory context holds (1 x 1, monochrome: nothing copies from it) and
     // the brush every context starts with (white).
-    auto bitmap = std::make_shared<GdiObject>();
-    bitmap->kind = GdiObject::Kind::Bitmap;
-    bitmap->stock = true;
-    bitmap->width = bitmap->height = 1;
-    bitmap->bitsPerPixel = 1;
+    GdiObject bitmap;
+    bitmap.kind = GdiObject::Kind::Bitmap;
+    bitmap.stock = true;
+    bitmap.width = bitmap.height = 1;
+    bitmap.bitsPerPixel = 1;
     state.stockBitmap = NewHandleValue();
-    state.gdi[state.stockBitmap] = bitmap;
-    auto brush = std::make_shared<GdiObject>();
-    brush->kind = GdiObject::Kind::Brush;
-    brush->stock = true;
-    brush->colour = 0x00FFFFFF;
+    state.gdi[state.stockBitmap] = std::move(bitmap);
+    GdiObject brush;
+    brush.kind = GdiObject::Kind::Brush;
+    brush.stock = true;
+    brush.colour = 0x00FFFFFF;
     state.stockBrush = NewHandleValue();
-    state.gdi[state.stockBrush] = brush;
+    state.gdi[state.stockBrush] = std::move(brush);
 }
 
 }  // namespace plat::sim::core
@@ -79,10 +80,11 @@ void VisibleSpan(int position, int size, int screen, std::int32_t* first, std::i
     *last = static_cast<std::int32_t>(to);
 }
 
-std::shared_ptr<GdiObject> FindGdiLocked(std::uintptr_t id) {
+// The object of a handle, valid while the device's lock is held; null for none.
+GdiObject* FindGdiLocked(std::uintptr_t id) {
     auto& gdi = S().gdi;
     auto it = gdi.find(id);
-    return it == gdi.end() ? nullptr : it->second;
+    return it == gdi.end() ? nullptr : &it->second;
 }
 
 DeviceContext* FindDcLocked(HDC dc) {
@@ -237,28 +239,27 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
 }
 
 bool DeleteObject(HGDIOBJ object) {
-    std::shared_ptr<GdiObject> doomed;
+    decltype(State::gdi)::node_type doomed;
     Lock lock(Dev().mutex);
     State& s = S();
     auto it = s.gdi.find(HandleValue(object));
     if (it == s.gdi.end()) return false;
-    if (it->second->stock) return true;
+    if (it->second.stock) return true;
     // An object still selected into a context stays: its memory may be in use.
-    if (it->second->selections > 0) return false;
-    doomed = std::move(it->second);
-    s.gdi.erase(it);
-    s.bitmapBytes -= doomed->bytes;
+    if (it->second.selections > 0) return false;
+    s.bitmapBytes -= it->second.bytes;
+    doomed = s.gdi.extract(it);
     lock.unlock();  // the pixel memory is freed outside the lock
     return true;
 }
 
 HBRUSH CreateSolidBrush(COLORREF colour) {
     Lock lock(Dev().mutex);
-    auto brush = std::make_shared<GdiObject>();
-    brush->kind = GdiObject::Kind::Brush;
-    brush->colour = colour & 0x00FFFFFF;
+    GdiObject brush;
+    brush.kind = GdiObject::Kind::Brush;
+    brush.colour = colour & 0x00FFFFFF;
     const auto value = NewHandleValue();
-    S().gdi[value] = brush;
+    S().gdi[value] = std::move(brush);
     return HandleOf<GdiObjectBase>(value);
 }
 
@@ -360,22 +361,23 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, std::uint32_t usage, vo
         (s.bitmapMemoryLimit != 0 && s.bitmapBytes + bytes > s.bitmapMemoryLimit)) {
         return nullptr;
     }
-    auto bitmap = std::make_shared<GdiObject>();
-    bitmap->kind = GdiObject::Kind::Bitmap;
-    bitmap->width = header.biWidth;
-    bitmap->height = static_cast<int>(height);
-    bitmap->bitsPerPixel = header.biBitCount;
-    bitmap->bottomUp = header.biHeight > 0;
-    bitmap->stride = static_cast<std::size_t>(stride);
-    bitmap->bytes = static_cast<std::size_t>(bytes);
+    GdiObject bitmap;
+    bitmap.kind = GdiObject::Kind::Bitmap;
+    bitmap.width = header.biWidth;
+    bitmap.height = static_cast<int>(height);
+    bitmap.bitsPerPixel = header.biBitCount;
+    bitmap.bottomUp = header.biHeight > 0;
+    bitmap.stride = static_cast<std::size_t>(stride);
+    bitmap.bytes = static_cast<std::size_t>(bytes);
     // Zeroed like the device's sections, without touching the memory: calloc hands out fresh
     // pages for large sizes, so a decoder that writes every pixel pays for the pages once.
-    bitmap->bits.reset(static_cast<std::uint8_t*>(std::calloc(bitmap->bytes, 1)));
-    if (!bitmap->bits) return nullptr;
+    bitmap.bits.reset(static_cast<std::uint8_t*>(std::calloc(bitmap.bytes, 1)));
+    if (!bitmap.bits) return nullptr;
     const auto value = NewHandleValue();
-    s.gdi[value] = bitmap;
-    s.bitmapBytes += bitmap->bytes;
-    if (bits) *bits = bitmap->bits.get();
+    std::uint8_t* const memory = bitmap.bits.get();
+    s.gdi.emplace(value, std::move(bitmap));
+    s.bitmapBytes += static_cast<std::size_t>(bytes);
+    if (bits) *bits = memory;
     return HandleOf<GdiObjectBase>(value);
 }
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
+#include <vector>
 
 #include "platform/draw.h"
 #include "platform/module.h"
@@ -78,6 +80,60 @@ TEST_F(DeviceTest, LiveCountsFollowEveryKindOfObjectBackToZero) {
                   live.deviceContexts + live.timers,
               0);
     EXPECT_EQ(live.bitmapBytes, 0u);
+}
+
+// A decode makes and deletes one section per frame, thousands in a row; the device keeps them
+// in a table by handle. Made and deleted in a shuffled order, every section comes zeroed, keeps
+// its own pixels while others come and go, is deleted exactly once, and the counts follow.
+TEST_F(DeviceTest, SectionsMadeAndDeletedInAnyOrderKeepTheirPixelsAndCounts) {
+    struct Section {
+        plat::HBITMAP handle;
+        std::uint8_t* bits;
+        std::size_t bytes;
+        std::uint8_t mark;
+    };
+    std::mt19937 random(24);
+    std::vector<Section> live;
+    std::size_t liveBytes = 0;
+    auto holdsOwnMark = [](const Section& s) {
+        for (std::size_t i = 0; i < s.bytes; ++i) {
+            if (s.bits[i] != s.mark) return false;
+        }
+        return true;
+    };
+    for (int step = 0; step < 3000; ++step) {
+        if (live.empty() || random() % 3 != 0) {
+            const int width = 1 + static_cast<int>(random() % 40);
+            const int height = 1 + static_cast<int>(random() % 5);
+            void* bits = nullptr;
+            plat::HBITMAP handle = MakeSection(width, -height, 8, &bits);
+            ASSERT_NE(handle, nullptr);
+            Section s{handle, static_cast<std::uint8_t*>(bits),
+                      static_cast<std::size_t>((width + 3) / 4 * 4 * height),
+                      static_cast<std::uint8_t>(1 + step % 255)};
+            for (std::size_t i = 0; i < s.bytes; ++i) ASSERT_EQ(s.bits[i], 0) << "step " << step;
+            std::memset(s.bits, s.mark, s.bytes);
+            live.push_back(s);
+            liveBytes += s.bytes;
+        } else {
+            const std::size_t at = random() % live.size();
+            const Section doomed = live[at];
+            live.erase(live.begin() + static_cast<std::ptrdiff_t>(at));
+            ASSERT_TRUE(holdsOwnMark(doomed)) << "step " << step;
+            EXPECT_TRUE(plat::DeleteObject(doomed.handle));
+            EXPECT_FALSE(plat::DeleteObject(doomed.handle)) << "deleted twice";
+            liveBytes -= doomed.bytes;
+        }
+        const auto counts = plat::sim::Live();
+        ASSERT_EQ(counts.gdiObjects, static_cast<int>(live.size())) << "step " << step;
+        ASSERT_EQ(counts.bitmapBytes, liveBytes) << "step " << step;
+    }
+    for (const Section& s : live) {
+        EXPECT_TRUE(holdsOwnMark(s));
+        EXPECT_TRUE(plat::DeleteObject(s.handle));
+    }
+    EXPECT_EQ(plat::sim::Live().gdiObjects, 0);
+    EXPECT_EQ(plat::sim::Live().bitmapBytes, 0u);
 }
 
 TEST_F(DeviceTest, BitmapFaultsFailOnlyWhatTheyName) {
