@@ -61,6 +61,7 @@ struct ThreadRec {
     // and marks the thread runnable at once, so virtual time cannot move between the change
     // and the waiter's return.
     bool blocked = false;
+    std::uint64_t blockedOrder = 0;  // when it began to wait, as a count: the longest waiter first
     std::function<bool()> tryWake;
     std::uint64_t deadline = kNoDeadline;
     const char* waitingFor = "";
@@ -187,6 +188,7 @@ struct State {
 
     // Clock.
     std::uint64_t virtualNow = 0;
+    std::uint64_t waitsBegun = 0;  // numbers the waits, for ThreadRec::blockedOrder
     std::chrono::steady_clock::time_point realStart;
     std::chrono::steady_clock::time_point lastProgress;
     bool stallWarned = false;

@@ -171,17 +171,30 @@ void Reevaluate() {
         const std::uint64_t now = NowLocked();
         bool anyRunnable = false;
         std::uint64_t earliest = kNoDeadline;
+        // On the virtual clock, device threads whose time has come run one at a time, the one
+        // that has waited longest first: two threads due at the same instant (a window's timer
+        // and a render pass) then meet in the same order on every run, whatever the host's
+        // scheduler does. The next one wakes when the one running waits again.
+        ThreadRec* due = nullptr;
         for (const auto& rec : s.threads) {
             if (rec->blocked) {
                 if (rec->tryWake && rec->tryWake()) {
                     Unblock(*rec, false);
                 } else if (rec->deadline <= now) {
-                    Unblock(*rec, true);
+                    if (!virtualClock || !IsDeviceThread(*rec)) {
+                        Unblock(*rec, true);
+                    } else if (due == nullptr || rec->blockedOrder < due->blockedOrder) {
+                        due = rec.get();
+                    }
                 } else {
                     earliest = std::min(earliest, rec->deadline);
                 }
             }
             if (!rec->blocked && IsDeviceThread(*rec)) anyRunnable = true;
+        }
+        if (due != nullptr) {
+            if (!anyRunnable) Unblock(*due, true);
+            return;
         }
         if (!virtualClock || anyRunnable || earliest == kNoDeadline) return;
         // Nobody can run: the next thing that happens is the earliest deadline.
@@ -205,7 +218,9 @@ void AwaitWake(Lock& lock, ThreadRec& self) {
         }
         self.cv.wait_until(lock, limit);
         if (self.woken) break;
-        if (self.deadline != kNoDeadline && NowLocked() >= self.deadline) {
+        // On the virtual clock only Reevaluate wakes a thread for its deadline (in turn).
+        if (s.config.clock == ClockMode::Real && self.deadline != kNoDeadline &&
+            NowLocked() >= self.deadline) {
             Unblock(self, true);
             break;
         }
@@ -222,6 +237,7 @@ bool BlockUntil(Lock& lock, ThreadRec& self, std::function<bool()> tryWake, std:
     self.timedOut = false;
     self.tryWake = std::move(tryWake);
     self.deadline = deadline;
+    self.blockedOrder = ++S().waitsBegun;
     self.waitingFor = waitingFor;
     Reevaluate();
     AwaitWake(lock, self);

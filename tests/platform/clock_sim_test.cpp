@@ -5,6 +5,7 @@
 #include <chrono>
 #include <mutex>
 #include <utility>
+#include <thread>
 #include <vector>
 
 #include "platform/sim/device.h"
@@ -80,6 +81,44 @@ TEST_F(ClockTest, SleepingThreadsWakeAtExactTimesEveryRun) {
         EXPECT_EQ(a, expectedA) << "run " << run;
         EXPECT_EQ(b, expectedB) << "run " << run;
         EXPECT_EQ(plat::sim::Now(), 120u);
+    }
+}
+
+// Two threads due at the same instant: the one that has waited longer runs first, and the
+// other only once the first waits again, on every run. The early thread dawdles in real time
+// before it notes its turn, which lets the late one go first wherever both would run at once.
+struct Turn {
+    std::uint32_t firstSleep, secondSleep;
+    bool dawdle;
+    std::mutex* mutex;
+    std::vector<char>* order;
+    char name;
+    static std::uint32_t PLAT_CALLBACK Main(void* parameter) {
+        auto* self = static_cast<Turn*>(parameter);
+        plat::Sleep(self->firstSleep);
+        if (self->secondSleep) plat::Sleep(self->secondSleep);
+        if (self->dawdle) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::lock_guard<std::mutex> guard(*self->mutex);
+        self->order->push_back(self->name);
+        return 0;
+    }
+};
+
+TEST_F(ClockTest, ThreadsDueAtTheSameInstantRunInTheOrderTheyBeganToWait) {
+    for (int run = 0; run < 20; ++run) {
+        plat::sim::Reset();
+        std::mutex mutex;
+        std::vector<char> order;
+        Turn longer{100, 0, true, &mutex, &order, 'L'};   // waits from 0 to 100
+        Turn shorter{60, 40, false, &mutex, &order, 'S'};  // waits from 60 to 100
+        plat::HANDLE tl = plat::CreateThread(nullptr, 0, Turn::Main, &longer, 0, nullptr);
+        plat::HANDLE ts = plat::CreateThread(nullptr, 0, Turn::Main, &shorter, 0, nullptr);
+        plat::WaitForSingleObject(tl, plat::INFINITE);
+        plat::WaitForSingleObject(ts, plat::INFINITE);
+        plat::CloseHandle(tl);
+        plat::CloseHandle(ts);
+        EXPECT_EQ(order, (std::vector<char>{'L', 'S'})) << "run " << run;
+        EXPECT_EQ(plat::sim::Now(), 100u);
     }
 }
 
