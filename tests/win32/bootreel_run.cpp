@@ -594,8 +594,10 @@ int RunShows(const Options& options) {
     g_namedEvent = namedEvent;
     if (options.mediaWindow) {
         g_media.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        CreateThread(nullptr, 0, MediaWindowThread, nullptr, 0, nullptr);
-        WaitForSingleObject(g_media.ready, 5000);
+        // Ready once the window exists (or could not be made), however long that takes.
+        if (CreateThread(nullptr, 0, MediaWindowThread, nullptr, 0, nullptr) != nullptr) {
+            WaitForSingleObject(g_media.ready, INFINITE);
+        }
     }
 
     bool allReturned = true;

@@ -151,7 +151,7 @@ scenario_colours() {
     fi
     echo shot >&4
     exec 4>&-
-    wait $harness || fail "bootreel-run exited with $?"
+    wait $harness || { fail "bootreel-run exited with $?"; sed 's/^/  stderr: /' "$device/stderr" >&2; }
     sed 's/^/  report: /' "$device/report" >&2
     local line
     line=$(show_line 1)
