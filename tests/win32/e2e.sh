@@ -92,10 +92,22 @@ make_media() {
         { fail "writing the test media"; return 1; }
 }
 
+# screenshot FILE: the whole X screen as PNG. xwd gives up when a window it is reading goes away
+# meanwhile (Wine's own windows come and go), so a failed shot is taken again; the limit of 50
+# tries only catches a screen that cannot be read at all.
+screenshot() {
+    local try
+    for try in $(seq 50); do
+        xwd -root -silent 2>/dev/null | convert xwd:- "$1" 2>/dev/null && return 0
+    done
+    return 1
+}
+
 # The picture (64x48) is shown at its own size, centred in the full-screen window.
 screen_size() {
     local size
-    size=$(xwd -root -silent | convert xwd:- -format '%w %h' info:) || return 1
+    screenshot "$device/screen.png" || return 1
+    size=$(convert "$device/screen.png" -format '%w %h' info:) || return 1
     read -r screen_w screen_h <<<"$size"
     left=$(( -((64 - screen_w) / 2) ))
     top=$(( -((48 - screen_h) / 2) ))
@@ -141,7 +153,7 @@ scenario_colours() {
     if grep -q '^holding' "$device/report"; then
         # The window's pixels reach the X screen when Wine next flushes them: take shots until
         # the screen shows frame 1's green at the probe point, then check every point.
-        until xwd -root -silent | convert xwd:- "$device/shot.png" &&
+        until screenshot "$device/shot.png" &&
               [ "$(pixel "$device/shot.png" "$((left + 40))" "$((top + 24))")" == 00FF00 ]; do
             kill -0 $harness 2>/dev/null || { fail "frame 1 never reached the screen"; break; }
             sleep 0.05
