@@ -19,7 +19,7 @@
 // by the time the call returned). A hook on the show's thread reads the window's pixels at the
 // probe points every time the render thread reports a frame shown (message 0x466), so the
 // report tells which pictures the window went through; another counts the ticks of timer 1 the
-// show's thread takes. The library's calls of timeBeginPeriod, timeEndPeriod, TerminateThread
+// show's thread takes, and the messages of any kind it takes after the action. The library's calls of timeBeginPeriod, timeEndPeriod, TerminateThread
 // and sndPlaySoundW go through the harness, which records them. One line per show, "key=value"
 // fields:
 //
@@ -27,8 +27,8 @@
 //       named_event=signalled named_ms=1490
 //       media_window_closed=yes action_ms=-1 window_ms=12 first_frame_ms=230 last_frame_ms=900
 //       pass_ms=20.4 pass_median_ms=21.0 frames=FF0000.FFFFFF,00FF00.FFFFFF windows_left=0
-//       threads_left=0 ticks=0 ticks_after_action=0 tick_ms=-1 timer_period=1
-//       timer_released=yes forced=0 sounds=1 named_before_sound_end=no named_at_return=signalled
+//       threads_left=0 ticks=0 ticks_after_action=0 messages_after_action=0 tick_ms=-1
+//       timer_period=1 timer_released=yes forced=0 sounds=1 named_before_sound_end=no named_at_return=signalled
 //
 // window_ms is when the show's window was created (its timer starts then); pass_ms and
 // pass_median_ms are the shortest and the median time between two frame-shown messages (the
@@ -110,6 +110,7 @@ struct FrameLog {
     long actionMs = -1;
     long ticks = 0;             // ticks of timer 1 the show's thread took from its queue
     long ticksAfterAction = 0;  // of those, the ones taken after the action
+    long messagesAfterAction = 0;  // messages of any kind the show's thread took after it
     long firstTickMs = -1;
     // The picture (1-based, in the order seen) held on screen until stdin gives a line.
     int holdPicture = 0;
@@ -203,6 +204,7 @@ LRESULT CALLBACK CallWndHook(int code, WPARAM wParam, LPARAM lParam) {
 LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && (wParam & PM_REMOVE) != 0) {
         const MSG* message = reinterpret_cast<const MSG*>(lParam);
+        if (g_log.actionMs >= 0) ++g_log.messagesAfterAction;
         if (message->message == WM_TIMER && message->wParam == 1 && IsShowWindow(message->hwnd)) {
             if (g_log.ticks++ == 0) g_log.firstTickMs = static_cast<long>(GetTickCount() - g_log.start);
             if (g_log.actionMs >= 0) ++g_log.ticksAfterAction;
@@ -537,7 +539,7 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
         "named_ms=%lu "
         "media_window_closed=%s action_ms=%ld window_ms=%ld first_frame_ms=%ld last_frame_ms=%ld "
         "pass_ms=%.1f pass_median_ms=%.1f frames=%s windows_left=%d threads_left=%d "
-        "ticks=%ld ticks_after_action=%ld tick_ms=%ld timer_period=%ld timer_released=%s "
+        "ticks=%ld ticks_after_action=%ld messages_after_action=%ld tick_ms=%ld timer_period=%ld timer_released=%s "
         "forced=%ld sounds=%ld named_before_sound_end=%s named_at_return=%s\n",
         index, returned ? "yes" : "no", callMs,
         WaitForSingleObject(done, 0) == WAIT_OBJECT_0 ? "signalled" : "clear",
@@ -548,7 +550,8 @@ bool RunShow(const Options& options, ShowEntry entry, int index, HANDLE namedEve
         g_log.sawFrame ? static_cast<long>(g_log.firstFrameMs) : -1L,
         g_log.sawFrame ? static_cast<long>(g_log.lastFrameMs) : -1L, passMs, passMedianMs,
         frames.empty() ? "-" : frames.c_str(), FindWindowW(kShowClass, nullptr) ? 1 : 0,
-        call.threadsLeft, g_log.ticks, g_log.ticksAfterAction, g_log.firstTickMs,
+        call.threadsLeft, g_log.ticks, g_log.ticksAfterAction, g_log.messagesAfterAction,
+        g_log.firstTickMs,
         static_cast<long>(g_calls.timerPeriod),
         g_calls.timerBegun == g_calls.timerEnded ? "yes" : "no",
         static_cast<long>(g_calls.terminated), static_cast<long>(g_calls.sounds),
