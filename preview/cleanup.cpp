@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -36,7 +38,22 @@ std::map<std::string, RunFolder>& Registered() {
     return *folders;
 }
 
-std::atomic<bool> g_interrupting{false};
+// Both set under CleanupMutex(), and never both. Ending: the interrupt thread removes the run
+// folders and ends the process. Committing: the run puts its results in place and then ends as
+// it would have without a signal.
+std::atomic<bool> g_ending{false};
+std::atomic<bool> g_committing{false};
+
+// A signal has come (for the hold at the commit, see BeginCommit). Never destroyed.
+struct Received {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool any = false;
+};
+Received& SignalReceived() {
+    static auto* received = new Received;
+    return *received;
+}
 
 bool SameFile(int fd, const std::string& path) {
     struct stat open {};
@@ -71,21 +88,37 @@ void RemoveAllRegistered() {
 }
 
 void WaitForInterrupt(sigset_t signals) {
-    int signal = 0;
-    while (sigwait(&signals, &signal) != 0) {
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0) continue;
+        {
+            std::lock_guard<std::mutex> lock(SignalReceived().mutex);
+            SignalReceived().any = true;
+        }
+        SignalReceived().changed.notify_all();
+        // Waits while folders are created, renamed or removed, and while the results are put
+        // in place.
+        CleanupMutex().lock();
+        if (g_committing) {
+            // Too late to stop the run: its results are in place, or it has failed to put them
+            // there and says where they are. It ends as it would have without the signal, with
+            // the exit status that tells what became of them.
+            CleanupMutex().unlock();
+            continue;
+        }
+        // The lock is kept until the process has ended, so that nothing is created or renamed
+        // meanwhile, and the results are never put in place.
+        g_ending = true;
+        RemoveAllRegistered();
+        // Ends the process the way the signal would have, so that the shell sees it.
+        ::signal(signal, SIG_DFL);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, signal);
+        pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+        ::raise(signal);
+        std::_Exit(128 + signal);
     }
-    g_interrupting = true;
-    // Kept until the process ends, so that nothing is created or renamed meanwhile.
-    CleanupMutex().lock();
-    RemoveAllRegistered();
-    // Ends the process the way the signal would have, so that the shell sees it.
-    ::signal(signal, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, signal);
-    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-    ::raise(signal);
-    std::_Exit(128 + signal);
 }
 
 }  // namespace
@@ -112,10 +145,22 @@ void HandleInterrupts() {
 }
 
 void StopIfInterrupted() {
-    if (!g_interrupting) return;
-    // The interrupt thread holds the lock until the process ends.
-    CleanupMutex().lock();
+    if (!g_ending) return;
+    // The interrupt thread ends the process.
     for (;;) ::pause();
+}
+
+void BeginCommit() {
+    std::lock_guard<std::recursive_mutex> lock(CleanupMutex());
+    g_committing = true;
+    // For the tests of this very instant: the run stops here, holding the lock, says so, and
+    // goes on once a signal has come (which then waits for the lock).
+    const char* hold = std::getenv("BOOTREEL_PREVIEW_TEST_HOLD_AT_COMMIT");
+    if (hold == nullptr || *hold == '\0') return;
+    std::fprintf(stderr, "bootreel-preview: holding at the commit until a signal comes\n");
+    std::fflush(stderr);
+    std::unique_lock<std::mutex> wait(SignalReceived().mutex);
+    SignalReceived().changed.wait(wait, [] { return SignalReceived().any; });
 }
 
 void FinishRun() {

@@ -32,6 +32,15 @@ std::recursive_mutex& CleanupMutex();
 // before its folders are gone.
 void StopIfInterrupted();
 
+// Called holding CleanupMutex() as the run begins to put its results in place, which it does
+// without letting the lock go. An interruption that took the lock before has removed the run
+// folders and ends the process, so nothing has changed; one that comes after no longer ends the
+// run, which ends as it would have without it. So a signal's exit status always means that
+// nothing has changed, and results are never half in place.
+// With BOOTREEL_PREVIEW_TEST_HOLD_AT_COMMIT set (for tests), the run stops here, says so on
+// standard error and goes on once a signal has come.
+void BeginCommit();
+
 // The last call of main(): waits for an interruption being handled, removes any run folder
 // still registered, and keeps CleanupMutex() so that no interruption starts a removal that the
 // end of the process would cut short.

@@ -287,6 +287,7 @@ std::string OutputFolder::KeepStaging(int folderFd, const std::string& base,
 
 bool OutputFolder::Commit(std::string* error) {
     std::lock_guard<std::recursive_mutex> lock(CleanupMutex());
+    BeginCommit();
     const bool done = inPlace_ ? CommitInPlace(error) : CommitBeside(error);
     if (done) {
         committed_ = true;

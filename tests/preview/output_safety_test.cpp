@@ -77,11 +77,18 @@ Bytes ShowGif(int frames, int side) {
     return gif.Trailer().Build();
 }
 
-// The program started in `cwd` with TMPDIR set, its output kept in files beside.
-pid_t StartPreview(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& tmp) {
+// The program started in `cwd` with TMPDIR set (and `hold`: held at the commit), its output
+// kept in files beside.
+pid_t StartPreview(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& tmp,
+                   bool hold = false) {
+    // Not the last run's: what the new one says is waited for.
+    std::error_code ec;
+    fs::remove(cwd / ".run-out", ec);
+    fs::remove(cwd / ".run-err", ec);
     const pid_t child = ::fork();
     if (child != 0) return child;
     ::setenv("TMPDIR", tmp.c_str(), 1);
+    if (hold) ::setenv("BOOTREEL_PREVIEW_TEST_HOLD_AT_COMMIT", "1", 1);
     if (::chdir(cwd.c_str()) == 0) {
         const int out = ::open(".run-out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = ::open(".run-err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -102,6 +109,12 @@ int WaitFor(pid_t child) {
     return status;
 }
 
+bool HasEnded(pid_t child) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+           info.si_pid != 0;
+}
+
 // Waits until a name starting with `prefix` is in `folder` or the program has ended; true for
 // the former. An event, not a time: the wait ends either way.
 bool WaitForEntry(const fs::path& folder, const std::string& prefix, pid_t child) {
@@ -110,11 +123,16 @@ bool WaitForEntry(const fs::path& folder, const std::string& prefix, pid_t child
         for (const auto& entry : fs::directory_iterator(folder, ec)) {
             if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
         }
-        siginfo_t info{};
-        if (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
-            info.si_pid != 0) {
-            return false;
-        }
+        if (HasEnded(child)) return false;
+        std::this_thread::yield();
+    }
+}
+
+// Waits until the file holds `text` or the program has ended; true for the former.
+bool WaitForText(const fs::path& file, const std::string& text, pid_t child) {
+    for (;;) {
+        if (ReadText(file.string()).find(text) != std::string::npos) return true;
+        if (HasEnded(child)) return ReadText(file.string()).find(text) != std::string::npos;
         std::this_thread::yield();
     }
 }
@@ -128,9 +146,31 @@ fs::path EntryStartingWith(const fs::path& folder, const std::string& prefix) {
     return {};
 }
 
-bool IsCompletePreview(const fs::path& folder) {
+// A finished preview of one show, or with `both` of both (each in its own folder).
+bool IsCompletePreview(const fs::path& folder, bool both = false) {
+    const auto show = [](const fs::path& at) {
+        return fs::exists(at / "timeline.json") && fs::exists(at / "report.html");
+    };
     return ReadText((folder / ".bootreel-preview").string()) == kMarker &&
-           fs::exists(folder / "timeline.json") && fs::exists(folder / "report.html");
+           (both ? show(folder / "startup") && show(folder / "shutdown") &&
+                       fs::exists(folder / "report.html")
+                 : show(folder));
+}
+
+// What a run into `out` that exited 0 may have changed: `out` itself, now a finished preview.
+// Returns the other differences from `before`.
+std::string ChangedBesideThePreview(const std::map<std::string, std::string>& before,
+                                    std::map<std::string, std::string> after,
+                                    const std::string& out) {
+    const auto inOut = [&](const std::string& name) {
+        return name == out || name.rfind(out + "/", 0) == 0;
+    };
+    for (auto it = after.begin(); it != after.end();)
+        it = inOut(it->first) ? after.erase(it) : std::next(it);
+    for (const auto& [name, what] : before) {
+        if (inOut(name)) after[name] = what;
+    }
+    return Difference(before, after);
 }
 
 TEST(OutputSafety, InputsInsideTheFolderThatWouldBeReplacedAreRefusedAndNothingIsTouched) {
@@ -373,22 +413,28 @@ TEST(OutputSafety, ASignalAtAnyInstantOfARunLeavesNothingBehindAndDeletesNothing
               0);
     const std::vector<std::string> outs = {"missing", "earlier", "empty"};
 
-    // How long a whole run takes here, so that the instants cover all of it.
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(RunPreviewProgram({"--image", "show.gif", "--sound", kSampleWav, "--out", "timed"},
-                                dir.path(), "TMPDIR=" + Quote(dir / "tmp"))
-                  .exitCode,
-              0);
-    const auto runMicros = std::chrono::duration_cast<std::chrono::microseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count();
-    fs::remove_all(dir / "timed");
+    // How long a whole run of each mode takes here, so that the instants cover all of it.
+    const auto timeRun = [&](const std::string& mode) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(RunPreviewProgram({"--image", "show.gif", "--sound", kSampleWav, "--out", "timed",
+                                     "--mode", mode},
+                                    dir.path(), "TMPDIR=" + Quote(dir / "tmp"))
+                      .exitCode,
+                  0);
+        fs::remove_all(dir / "timed");
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    const long startupMicros = timeRun("startup");
+    const long bothMicros = timeRun("both");
 
     const unsigned seed = std::random_device()();
     std::mt19937 random(seed);
     int interrupted = 0, completed = 0;
     for (int trial = 0; trial < kInterruptTrials; ++trial) {
         const std::string out = outs[trial % outs.size()];
+        const bool both = trial % 4 == 3;
         fs::remove_all(dir / "missing");
         fs::create_directories(dir / "empty");
         if (out == "empty") {
@@ -397,9 +443,10 @@ TEST(OutputSafety, ASignalAtAnyInstantOfARunLeavesNothingBehindAndDeletesNothing
         }
         const auto before = Snapshot(dir.path());
         const int signal = random() % 2 ? SIGINT : SIGTERM;
+        const long runMicros = both ? bothMicros : startupMicros;
         const long delay = std::uniform_int_distribution<long>(0, runMicros * 6 / 5)(random);
         const pid_t child = StartPreview({"--image", "show.gif", "--sound", kSampleWav, "--out",
-                                          out, "--mode", trial % 4 == 3 ? "both" : "startup"},
+                                          out, "--mode", both ? "both" : "startup"},
                                          dir.path(), dir / "tmp");
         std::this_thread::sleep_for(std::chrono::microseconds(delay));
         ::kill(child, signal);
@@ -408,29 +455,59 @@ TEST(OutputSafety, ASignalAtAnyInstantOfARunLeavesNothingBehindAndDeletesNothing
                                     std::to_string(seed) + ", --out " + out + ", signal " +
                                     std::to_string(signal) + " after " + std::to_string(delay) +
                                     " us): " + ReadText(dir / ".run-err");
-        auto after = Snapshot(dir.path());
+        const auto after = Snapshot(dir.path());
         if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
             ++completed;
-            EXPECT_TRUE(IsCompletePreview(dir / out)) << context;
-            // The finished preview is the only change.
-            for (auto it = after.begin(); it != after.end();) {
-                it = it->first == out || it->first.rfind(out + "/", 0) == 0 ? after.erase(it)
-                                                                            : std::next(it);
-            }
-            for (auto it = before.begin(); it != before.end(); ++it) {
-                if (it->first == out || it->first.rfind(out + "/", 0) == 0)
-                    after[it->first] = it->second;
-            }
+            EXPECT_TRUE(IsCompletePreview(dir / out, both)) << context;
+            EXPECT_EQ(ChangedBesideThePreview(before, after, out), "") << context;
         } else {
             ++interrupted;
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
                 << context << " status " << status;
+            EXPECT_EQ(Difference(before, after), "") << context;
         }
-        EXPECT_EQ(Difference(before, after), "") << context;
         EXPECT_TRUE(fs::is_empty(dir / "tmp")) << context;
     }
     std::printf("%d runs interrupted, %d completed before the signal (seed %u)\n", interrupted,
                 completed, seed);
+}
+
+// A signal that comes once the preview is being put in place (held there until the signal has
+// come, so that it arrives at that instant every time) no longer stops the run: it finishes and
+// exits 0 with the preview complete, in each kind of --out (nothing there, an earlier preview
+// exchanged, an empty folder written in place). Ending with the signal's status would say that
+// --out was left as it was.
+TEST(OutputSafety, ASignalThatComesWhileThePreviewIsPutInPlaceLetsTheRunFinish) {
+    ScratchFolder dir;
+    fs::create_directories(dir / "tmp");
+    dir.Write("show.gif", ShowGif(8, 32));
+    dir.Write("mine.txt", "the user's");
+    ASSERT_EQ(RunPreviewProgram({"--image", "show.gif", "--out", "earlier"}, dir.path()).exitCode,
+              0);
+    fs::create_directories(dir / "empty");
+    for (const std::string out : {"missing", "earlier", "empty"}) {
+        for (const int signal : {SIGINT, SIGTERM}) {
+            const auto before = Snapshot(dir.path());
+            const pid_t child = StartPreview({"--image", "show.gif", "--out", out}, dir.path(),
+                                             dir / "tmp", /*hold=*/true);
+            const bool held = WaitForText(dir / ".run-err", "holding at the commit", child);
+            ::kill(child, signal);
+            const int status = WaitFor(child);
+            const std::string context = "--out " + out + ", signal " + std::to_string(signal) +
+                                        ": " + ReadText(dir / ".run-err");
+            EXPECT_TRUE(held) << context;
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                << context << " status " << status;
+            EXPECT_NE(ReadText(dir / ".run-out").find("wrote " + out + "/"), std::string::npos)
+                << context;
+            EXPECT_TRUE(IsCompletePreview(dir / out)) << context;
+            EXPECT_EQ(ChangedBesideThePreview(before, Snapshot(dir.path()), out), "") << context;
+            EXPECT_TRUE(fs::is_empty(dir / "tmp")) << context;
+            fs::remove_all(dir / "missing");
+            fs::remove_all(dir / "empty");
+            fs::create_directories(dir / "empty");
+        }
+    }
 }
 
 }  // namespace
