@@ -6,7 +6,9 @@
 #
 #   scripts/wine-test.sh [ctest argument ...]     e.g. -L win32 for the end-to-end checks only
 #
-# Environment: BOOTREEL_WINE_HOME (Wine's home and prefix, default /tmp/bootreel-wine-UID),
+# Environment: BOOTREEL_WINE_HOME (Wine's home and prefix, default build/wine-home of this
+# checkout, so that two checkouts tested at once never share a Wine server or see each other's
+# windows),
 # JOBS (parallel build and test jobs, default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,7 +21,7 @@ cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$jobs"
 
 # Wine's settings, as tests/win32/wine-run.sh uses them, for ending its server.
-export BOOTREEL_WINE_HOME=${BOOTREEL_WINE_HOME:-/tmp/bootreel-wine-$(id -u)}
+export BOOTREEL_WINE_HOME=${BOOTREEL_WINE_HOME:-$PWD/build/wine-home}
 end_wine() {
     HOME=$BOOTREEL_WINE_HOME WINEPREFIX=$BOOTREEL_WINE_HOME/prefix \
         timeout 20 "$(command -v wineserver64 || echo /usr/lib/wine/wineserver64)" -k \

@@ -4,7 +4,8 @@
 #
 #   wine-run.sh program.exe [argument ...]
 #
-# Wine gets a home and a prefix of its own (BOOTREEL_WINE_HOME, default /tmp/bootreel-wine-UID),
+# Wine gets a home and a prefix of its own (BOOTREEL_WINE_HOME, default build/wine-home of the
+# checkout this script is in, so that two checkouts never share a Wine server),
 # prepared once: no sound card needed (ALSA's default device is the null device), no window
 # manager needed (windows unmanaged, which keeps destroying a window from stalling), no .NET or
 # HTML engine installs. Without DISPLAY the program runs on a private Xvfb screen.
@@ -12,7 +13,7 @@
 # to start, the Wine server of the prefix is ended so nothing is left behind.
 set -u
 
-home=${BOOTREEL_WINE_HOME:-/tmp/bootreel-wine-$(id -u)}
+home=${BOOTREEL_WINE_HOME:-$(cd "$(dirname "$0")/../.." && pwd)/build/wine-home}
 timeout_s=${BOOTREEL_WINE_TIMEOUT:-120}
 export HOME=$home
 export WINEPREFIX=$home/prefix
