@@ -18,6 +18,7 @@ extern "C" {
 
 #include "read_files.h"
 #include "gif_builder.h"
+#include "tone_wav.h"
 #include "preview/image_files.h"
 #include "preview/json.h"
 #include "run_program.h"
@@ -34,36 +35,6 @@ Json ReadJson(const std::string& path) {
     std::string error;
     EXPECT_TRUE(ParseJson(ReadText(path), &doc, &error)) << path << ": " << error;
     return doc;
-}
-
-// A 440 Hz tone at half level: 16-bit mono PCM at 8 kHz.
-std::vector<std::uint8_t> ToneWav(int ms) {
-    const std::uint32_t samples = static_cast<std::uint32_t>(ms) * 8;
-    std::vector<std::uint8_t> w;
-    auto u32 = [&w](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) w.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    auto u16 = [&w](std::uint16_t v) {
-        w.push_back(static_cast<std::uint8_t>(v));
-        w.push_back(static_cast<std::uint8_t>(v >> 8));
-    };
-    w.insert(w.end(), {'R', 'I', 'F', 'F'});
-    u32(36 + samples * 2);
-    w.insert(w.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(8000);
-    u32(16000);
-    u16(2);
-    u16(16);
-    w.insert(w.end(), {'d', 'a', 't', 'a'});
-    u32(samples * 2);
-    for (std::uint32_t i = 0; i < samples; ++i) {
-        u16(static_cast<std::uint16_t>(
-            static_cast<std::int16_t>(16000 * std::sin(2 * M_PI * 440 * i / 8000.0))));
-    }
-    return w;
 }
 
 struct Clip {
